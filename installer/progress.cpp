@@ -1,0 +1,73 @@
+// The progress bar on page 3: a filled part in the bar's foreground colour,
+// the rest in its background colour, and the percentage in white across the
+// middle.
+#include "state.h"
+
+#include <string>
+
+namespace {
+
+int nLastBarWidth = 0;  // filled width in pixels at the last painting
+
+struct BarLook {
+    Dimension width = 0;
+    Dimension height = 0;
+    Pixel foreground = 0;
+    Pixel background = 0;
+};
+
+BarLook ReadBarLook(Widget bar)
+{
+    BarLook look;
+    XtVaGetValues(bar, XmNwidth, &look.width, XmNheight, &look.height,
+                  XmNforeground, &look.foreground,
+                  XmNbackground, &look.background, nullptr);
+    return look;
+}
+
+// Column x itself is left alone: the filled width only grows, so it keeps
+// the background colour of the painting before.
+void PaintBar(Display* display, Window window, const BarLook& look, int x)
+{
+    XSetForeground(display, progressGC, look.background);
+    XFillRectangle(display, window, progressGC, x + 1, 0, look.width, look.height);
+    XSetForeground(display, progressGC, look.foreground);
+    XFillRectangle(display, window, progressGC, 0, 0, x, look.height);
+}
+
+// Centred with the progress font; without it the text starts at the centre.
+void PaintLabel(Widget bar, const BarLook& look)
+{
+    const std::string text = std::to_string(static_cast<int>(fPercentDone)) + "%";
+    const int length = static_cast<int>(text.size());
+    int left = look.width / 2;
+    int baseline = look.height / 2;
+    if (pProgressFont) {
+        const int ascent = pProgressFont->ascent;
+        const int descent = pProgressFont->descent;
+        baseline = ascent + (look.height - ascent - descent) / 2;
+        left = (look.width - XTextWidth(pProgressFont, text.c_str(), length)) / 2;
+    }
+    Display* display = XtDisplay(bar);
+    XSetForeground(display, progressGC, WhitePixelOfScreen(XtScreen(bar)));
+    XDrawString(display, XtWindow(bar), progressGC, left, baseline, text.c_str(), length);
+}
+
+}  // namespace
+
+// Called by Extract after every block (call_data null) and by the toolkit
+// as the bar's expose callback (call_data set).  A direct call paints only
+// when the filled width has changed; an expose repaints whatever was lost.
+void DrawProgressBar(Widget bar, XtPointer, XtPointer call_data)
+{
+    const BarLook look = ReadBarLook(bar);
+    const int x = static_cast<int>(fPercentDone * look.width / 100.0);
+    const bool exposed = call_data != nullptr;
+    if (x == 0 || (x == nLastBarWidth && !exposed))
+        return;
+    nLastBarWidth = x;
+    if (!XtIsRealized(bar))
+        return;
+    PaintBar(XtDisplay(bar), XtWindow(bar), look, x);
+    PaintLabel(bar, look);
+}

@@ -1,0 +1,63 @@
+// The installer's process-wide state and the routines that share it.
+//
+// Every variable is set once (by main, or by the routine named beside it)
+// and lives until the process ends or becomes the installed player.  In a
+// silent run only bIsSilent, pLocation and pArgv are set: every widget stays
+// null, and the routines that also run silently test bIsSilent before they
+// touch one.
+#ifndef OVELO_INSTALLER_STATE_H
+#define OVELO_INSTALLER_STATE_H
+
+#include <Xm/Xm.h>
+
+// Run mode and command line.
+extern int bIsSilent;          // no window: messages go to standard error
+extern char* pLocation;        // destination after "-s", the argument itself
+extern char** pArgv;           // main's argument vector; [0] is our own file
+
+// Toolkit.
+extern XtAppContext appContext;
+extern Widget toplevel;        // application shell, realized before any child
+extern Widget placeholder;     // holds the three pages and dummypopup
+extern Widget dummypopup;      // never posted: carries the key accelerators
+
+// Page 1: the licence.
+extern Widget page1form, page1logo, page1toplabel, page1bottomlabel;
+extern Widget page1scrolledwindow, page1license;
+extern Widget page1separator, page1buttons;
+extern Widget page1finish, page1accept, page1back, page1cancel;
+extern Widget page1default;    // page1accept
+
+// Page 2: the destination.
+extern Widget page2form, page2logo, page2frame1, page2dircombobox;
+extern Widget page2dirlabel, page2separator, page2buttons;
+extern Widget page2finish, page2next, page2back, page2cancel;
+extern Widget page2default;    // page2finish
+
+// Page 3: the progress bar.
+extern Widget page3form, page3logo, page3progresslabel, page3progressframe;
+extern Widget page3progressbar;
+
+extern Widget ErrorDialog;
+
+// Progress painting.
+extern GC progressGC;                  // made on the shell's window
+extern XFontStruct* pProgressFont;     // null when the server has no match
+extern float fPercentDone;             // share of the payload unpacked, 0-100
+
+// Installation sequence: the activate callback of page2finish and of the F key.
+void Install(Widget, XtPointer, XtPointer);
+
+// Unpacks the payload into directory and, in the wizard, writes the settings
+// file.  Reports its own failures; returns false when the product is not
+// (completely) installed, so that the sequence stops there.
+bool Extract(char* directory);
+
+// Shows text in the error dialog, or prints it on standard error when silent.
+void ReportError(const char* text);
+
+// Paints the progress bar: the expose callback of page3progressbar, and
+// called by Extract after each block with null client and call data.
+void DrawProgressBar(Widget bar, XtPointer, XtPointer call_data);
+
+#endif

@@ -1,0 +1,32 @@
+#!/bin/sh
+# Installs what building, packaging and testing need on a Debian machine.
+# Runs apt-get only when something is missing, so repeated runs are quick.
+set -eu
+
+packages="
+  build-essential cmake pkg-config
+  libmotif-dev libxt-dev libx11-dev libxext-dev libxpm-dev libxtst-dev libpng-dev
+  libgtest-dev
+  xvfb xauth xdotool x11-utils x11-apps
+  xfonts-base xfonts-75dpi xfonts-100dpi
+  gzip tar util-linux
+"
+
+missing=""
+for p in $packages; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed'; then
+        missing="$missing $p"
+    fi
+done
+
+[ -z "$missing" ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "install-deps: missing packages:$missing (run as root to install them)" >&2
+    exit 1
+fi
+echo "install-deps: installing$missing" >&2
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+# shellcheck disable=SC2086
+apt-get install -y -qq --no-install-recommends $missing >/dev/null
