@@ -45,6 +45,9 @@ extern GC progressGC;                  // made on the shell's window
 extern XFontStruct* pProgressFont;     // null when the server has no match
 extern float fPercentDone;             // share of the payload unpacked, 0-100
 
+// Fallback resources handed to toolkit initialisation, null-terminated.
+extern String resources[];
+
 // Installation sequence: the activate callback of page2finish and of the F key.
 void Install(Widget, XtPointer, XtPointer);
 
