@@ -58,9 +58,19 @@ bool Extract(char* directory);
 
 // Shows text in the error dialog, or prints it on standard error when silent.
 void ReportError(const char* text);
+extern int nErrorsReported;    // reports so far; a silent run then exits 1
 
 // Paints the progress bar: the expose callback of page3progressbar, and
 // called by Extract after each block with null client and call data.
 void DrawProgressBar(Widget bar, XtPointer, XtPointer call_data);
+
+// The wizard: builds every widget of the window under the realized shell,
+// wires the buttons and keys, and makes the progress graphics context.
+void BuildWindow();
+void RegisterCallbacks();
+void CreateProgressGraphics();
+
+// The callback of the accelerator items of dummypopup; client data = index.
+void AcceleratorDispatch(Widget, XtPointer client_data, XtPointer);
 
 #endif
