@@ -1,0 +1,104 @@
+#!/bin/bash
+# Silent installation into destinations of every kind: the tree arrives
+# whole and verbatim, or the run stops with its message and exit status 1.
+. "$(dirname "$0")/lib.sh"
+
+begin "installs the whole tree silently, modes included"
+run "$sample" -s "$work/dest"
+expect_status 0
+expect_err ""
+expect_out_empty
+expect_no_settings
+expect_same_tree "$SAMPLE_PRODUCT" "$work/dest"
+
+begin "installs into an existing empty directory and leaves no test file"
+mkdir "$work/dest"
+(umask 027 && run "$sample" -s "$work/dest" && expect_status 0 && expect_err "")
+expect_same_tree "$SAMPLE_PRODUCT" "$work/dest"
+expect_absent "$work/dest/test"
+
+begin "takes a relative destination from the current directory"
+mkdir -p "$work/cwd/parent"
+run_in "$work/cwd" "$sample" -s parent/dest
+expect_status 0
+expect_same_tree "$SAMPLE_PRODUCT" "$work/cwd/parent/dest"
+
+begin "creates a destination named with shell characters verbatim"
+odd=$'spaces and "double" \'single\' $(touch pwned) `touch pwned` * ; x\nnewline'
+run_in "$work" "$sample" -s "$odd"
+expect_status 0
+expect_err ""
+expect_same_tree "$SAMPLE_PRODUCT" "$work/$odd"
+expect_absent "$work/pwned"
+expect_absent "$work/$odd/pwned"
+
+begin "installs into a destination path of 4,000 bytes"
+long=$work
+while [ ${#long} -lt 3790 ]; do long=$long/$(printf 'd%.0s' {1..199}); done
+mkdir -p "$long"
+long=$long/$(printf 'e%.0s' $(seq $((4000 - ${#long} - 1))))
+[ ${#long} -eq 4000 ] || fail "test setup: destination of ${#long} bytes"
+run "$sample" -s "$long"
+expect_status 0
+expect_err ""
+expect_same_tree "$SAMPLE_PRODUCT" "$long"
+
+begin "reports a destination path of 5,000 bytes in full"
+long=$work/$(printf 'f%.0s' $(seq $((5000 - ${#work} - 1))))
+run "$sample" -s "$long"
+expect_failed_run
+expect_err "Can not make directory $long"$'\n'
+
+begin "refuses an empty destination and creates nothing"
+run_in "$work" "$sample" -s ""
+expect_failed_run
+expect_err $'You must specify a destination directory.\n'
+[ "$(ls -A "$work")" = .home ] || fail "something was created: $(ls -A "$work")"
+
+begin "refuses a destination whose parent is missing"
+run "$sample" -s "$work/missing/dest"
+expect_failed_run
+expect_err "Can not make directory $work/missing/dest"$'\n'
+expect_absent "$work/missing"
+
+begin "refuses a destination that is a file and leaves it alone"
+printf 'keep me\n' >"$work/file"
+run "$sample" -s "$work/file"
+expect_failed_run
+expect_err "The destination $work/file is not a directory."$'\n'
+[ "$(cat "$work/file")" = "keep me" ] || fail "the file was changed"
+
+begin "creates a new destination with mode 0777 less the umask"
+# A payload that is no gzip stops right after the directory is made, before
+# tar could set the archive's own mode on it.
+head -c 4096 /dev/zero | tr '\0' 'x' >"$work/junk"
+assemble "$work/junk.run" "$work/junk"
+printf '\n4096\n' >>"$work/junk.run"
+(umask 027 && run "$work/junk.run" -s "$work/dest" && expect_failed_run)
+[ "$(stat -c %a "$work/dest")" = 750 ] || fail "mode $(stat -c %a "$work/dest"), expected 750"
+expect_absent "$work/dest/test"
+
+begin "refuses a dangling link as destination and creates nothing through it"
+ln -s "$work/target" "$work/link"
+run "$sample" -s "$work/link"
+expect_failed_run
+expect_err "Can not make directory $work/link"$'\n'
+expect_absent "$work/target"
+
+begin "refuses an existing directory without write permission"
+mkdir -m 0555 "$work/readonly"
+run as_nobody "$sample" -s "$work/readonly"
+expect_failed_run
+expect_err $'You do not have write permission for the destination directory.\n'
+expect_empty_dir "$work/readonly"
+
+begin "installs as an unprivileged user into a directory it owns"
+mkdir "$work/owned"
+chown 65534:65534 "$work/owned"
+run as_nobody "$sample" -s "$work/owned/dest"
+expect_status 0
+expect_err ""
+[ "$(stat -c %u "$work/owned/dest/ovelo")" = 65534 ] || fail "the tree is not the user's"
+diff -r "$SAMPLE_PRODUCT" "$work/owned/dest" >/dev/null || fail "contents differ"
+
+finish

@@ -1,0 +1,153 @@
+# Shared by the end-to-end tests of the packaged installer.  Each test file
+# sources this, runs its cases against fresh temporary trees, and ends with
+# `finish`, which fails the test when any check failed.
+#
+# From CTest: INSTALLER_IMAGE (the built executable), MKINSTALLER and
+# SAMPLE_PRODUCT (the sample tree).
+set -u
+unset DISPLAY  # a silent installation must never need a display
+: "${INSTALLER_IMAGE:?}" "${MKINSTALLER:?}" "${SAMPLE_PRODUCT:?}"
+
+scratch=$(mktemp -d /tmp/ovelo8-test.XXXXXX)
+chmod 0755 "$scratch"  # the unprivileged cases work inside it
+trap 'rm -rf "$scratch"' EXIT
+case_count=0
+case_name=""
+image_size=$(stat -c %s "$INSTALLER_IMAGE")
+
+unpack_failed=$'Installation failed.  Perhaps the destination directory is unwriteable or you\nare out of disk space?\n\n'
+
+# Starts a case with a fresh empty directory $work.
+begin() {
+    case_name=$1
+    case_count=$((case_count + 1))
+    work=$scratch/case$case_count
+    mkdir -m 0755 "$work"
+}
+
+# Kept in a file, so that checks inside subshells count as well.
+fail() {
+    printf 'FAIL [%s] %s\n' "$case_name" "$*" | tee -a "$scratch/failures" >&2
+}
+
+finish() {
+    if [ -s "$scratch/failures" ]; then
+        printf '%d check(s) failed\n' "$(wc -l <"$scratch/failures")" >&2
+        exit 1
+    fi
+    printf 'all %d cases passed\n' "$case_count"
+}
+
+as_nobody() {
+    setpriv --reuid=65534 --regid=65534 --clear-groups "$@"
+}
+
+# package PRODUCT_DIR OUTPUT
+package() {
+    "$MKINSTALLER" "$INSTALLER_IMAGE" "$1" "$2" >/dev/null || fail "packaging $1 failed"
+}
+
+# The packaged sample, made once per test file.
+sample=$scratch/ovelo8.run
+package "$SAMPLE_PRODUCT" "$sample"
+
+# Runs a command with HOME set to an empty home of the case; records
+# $status and the two output streams.
+run() {
+    mkdir -p "$work/.home"
+    HOME=$work/.home "$@" >"$scratch/out" 2>"$scratch/err" </dev/null
+    status=$?
+}
+
+# run_in DIRECTORY COMMAND ARGS...: run, from that directory.
+run_in() {
+    local dir=$1
+    shift
+    run env -C "$dir" "$@"
+}
+
+# The payload length a packaged file names, and its payload bytes.
+payload_length() {
+    tail -n 1 "$1"
+}
+payload_of() {
+    tail -c "+$((image_size + 1))" "$1" | head -c "$(payload_length "$1")"
+}
+
+# assemble OUTPUT PAYLOAD: the image and the payload, without a trailer.
+assemble() {
+    cat "$INSTALLER_IMAGE" "$2" >"$1"
+    chmod 0755 "$1"
+}
+
+# flip_byte FILE OFFSET: inverts every bit of one byte in place.
+flip_byte() {
+    local byte
+    byte=$(od -An -tu1 -j "$2" -N 1 "$1" | tr -d ' ')
+    # shellcheck disable=SC2059
+    printf "\\$(printf '%03o' $((byte ^ 255)))" |
+        dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+}
+
+expect_status() {
+    [ "$status" -eq "$1" ] || fail "exit status $status, expected $1"
+}
+
+# A text quoted for a failure message, long ones cut down to their ends.
+shown() {
+    if [ ${#1} -le 300 ]; then
+        printf '%q' "$1"
+    else
+        printf '%q...(%d bytes)...%q' "${1:0:150}" ${#1} "${1: -150}"
+    fi
+}
+
+# The whole standard error stream, byte for byte.
+expect_err() {
+    local got
+    got=$(cat "$scratch/err"; printf x)
+    got=${got%x}
+    [ "$got" = "$1" ] || fail "stderr $(shown "$got"), expected $(shown "$1")"
+}
+
+# Standard error ends with the text: the unpacker's own diagnostics may come first.
+expect_err_ends() {
+    local got
+    got=$(cat "$scratch/err"; printf x)
+    got=${got%x}
+    [ "${got%"$1"}" != "$got" ] || fail "stderr $(shown "$got") does not end with $(shown "$1")"
+}
+
+expect_out_empty() {
+    [ ! -s "$scratch/out" ] || fail "stdout not empty (was the player started?): $(cat "$scratch/out")"
+}
+
+expect_no_settings() {
+    [ ! -e "$work/.home/.Quorvex_ZembraSDK_60" ] || fail "a settings file was written"
+}
+
+expect_absent() {
+    [ ! -e "$1" ] && [ ! -L "$1" ] || fail "$1 exists"
+}
+
+expect_empty_dir() {
+    [ -d "$1" ] && [ -z "$(ls -A "$1")" ] || fail "$1 is not an empty directory"
+}
+
+tree_listing() {
+    (cd "$1" && find . -printf '%p %y %m %s\n' | LC_ALL=C sort)
+}
+
+# The same names, types, modes and contents.
+expect_same_tree() {
+    [ "$(tree_listing "$1")" = "$(tree_listing "$2")" ] ||
+        fail "names, types or modes of $2 differ from $1"
+    diff -r "$1" "$2" >/dev/null || fail "contents of $2 differ from $1"
+}
+
+# A failed silent run: status 1, no player, no settings file.
+expect_failed_run() {
+    expect_status 1
+    expect_out_empty
+    expect_no_settings
+}

@@ -1,0 +1,73 @@
+#!/bin/bash
+# The installer reads its own file by the path it was started with, and only
+# exactly "-s DIRECTORY" asks for a silent run.
+. "$(dirname "$0")/lib.sh"
+
+cannot_find() {
+    printf 'unable to find location of executable %s to self-extract.  Please run \n%s with an absolute path (e.g. ./%s)\n\n' "$1" "$1" "$1"
+}
+
+# run_named NAME COMMAND ARGS...: runs COMMAND with argument zero NAME.
+run_named() {
+    local name=$1
+    shift
+    run bash -c 'name=$1; shift; exec -a "$name" "$@"' bash "$name" "$@"
+}
+
+begin "a bare name found through the search path names no file here"
+mkdir "$work/bin" "$work/elsewhere"
+cp "$sample" "$work/bin/ovelo8.run"
+PATH=$work/bin:$PATH run_in "$work/elsewhere" ovelo8.run -s "$work/dest"
+expect_failed_run
+expect_err "$(cannot_find ovelo8.run)"$'\n\n'
+expect_absent "$work/dest"
+
+begin "a bare name in the installer's own directory works"
+mkdir "$work/bin"
+cp "$sample" "$work/bin/ovelo8.run"
+PATH=$work/bin:$PATH run_in "$work/bin" ovelo8.run -s "$work/dest"
+expect_status 0
+expect_same_tree "$SAMPLE_PRODUCT" "$work/dest"
+
+begin "a start path of 4,000 bytes is read whole"
+name=$sample
+while [ ${#name} -lt 4000 ]; do name=/.$name; done
+name=${name:$((${#name} - 4000))}
+[ "${name:0:1}" = / ] || name=/${name:2}
+run_named "$name" "$sample" -s "$work/dest"
+expect_status 0
+expect_err ""
+expect_same_tree "$SAMPLE_PRODUCT" "$work/dest"
+
+begin "a start path of 5,000 bytes is reported in full, three times"
+name=$sample
+while [ ${#name} -lt 5000 ]; do name=/.$name; done
+run_named "$name" "$sample" -s "$work/dest"
+expect_failed_run
+expect_err "$(cannot_find "$name")"$'\n\n'
+expect_absent "$work/dest"
+
+begin "an installer file that can be run but not read is refused"
+cp "$sample" "$work/ovelo8.run"
+chmod 0711 "$work/ovelo8.run"
+mkdir "$work/owned" && chown 65534:65534 "$work/owned"
+run as_nobody "$work/ovelo8.run" -s "$work/owned/dest"
+expect_failed_run
+expect_err "$(printf 'unable to read %s.  Please do chmod 0500 %s and try again\n' "$work/ovelo8.run" "$work/ovelo8.run")"$'\n\n'
+expect_absent "$work/owned/dest"
+
+begin "an empty destination after -s is a silent run"
+run "$sample" -s ""
+expect_failed_run
+expect_err $'You must specify a destination directory.\n'
+
+begin "any other command line asks for the wizard, never installs silently"
+for args in "-s" "-s $work/dest extra" "$work/dest -s" "-sx $work/dest" "-s- $work/dest"; do
+    # shellcheck disable=SC2086
+    run "$sample" $args
+    [ "$status" -ne 0 ] || fail "'$args' succeeded without a display"
+    grep -q "display" "$scratch/err" || fail "'$args' did not try to open a display"
+    expect_absent "$work/dest"
+done
+
+finish
