@@ -10,7 +10,8 @@ unset DISPLAY  # a silent installation must never need a display
 
 scratch=$(mktemp -d /tmp/ovelo8-test.XXXXXX)
 chmod 0755 "$scratch"  # the unprivileged cases work inside it
-trap 'rm -rf "$scratch"' EXIT
+mounts=()  # mount points a test made, undone before the scratch tree goes
+trap 'for m in "${mounts[@]}"; do umount -l "$m"; done; rm -rf "$scratch"' EXIT
 case_count=0
 case_name=""
 image_size=$(stat -c %s "$INSTALLER_IMAGE")
@@ -49,7 +50,7 @@ package() {
 
 # The packaged sample, made once per test file.
 sample=$scratch/ovelo8.run
-package "$SAMPLE_PRODUCT" "$sample"
+"$MKINSTALLER" "$INSTALLER_IMAGE" "$SAMPLE_PRODUCT" "$sample" || exit 1
 
 # Runs a command with HOME set to an empty home of the case; records
 # $status and the two output streams.
