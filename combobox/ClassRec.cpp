@@ -1,0 +1,343 @@
+// DtComboBox class record: resources, synthetic resources, actions,
+// translations, resource validation and the class-wide methods.
+#include <Xm/BaseClassP.h>
+
+#include <climits>
+
+#include "Internal.h"
+#include "XmPrivate.h"
+
+namespace dtcombo {
+
+Visual* popup_visual = nullptr;
+int popup_depth = 0;
+XmString default_label_string = nullptr;
+Boolean combo_list_button_down = False;
+
+const char combo_translations[] =
+    "<FocusIn>: ComboBoxFocusIn()\n"
+    "<FocusOut>: ComboBoxFocusOut()\n"
+    "<Key>osfDown: ComboBoxActivate()\n"
+    "<Btn1Down>,<Btn1Up>: ComboBoxActivate()\n"
+    "<Key>osfSelect: ComboBoxActivate()\n"
+    "~s ~m ~a <Key>space: ComboBoxActivate()";
+
+const char label_translations[] =
+    "<Key>osfDown: ComboBoxActivate(label)\n"
+    "<Btn1Down>,<Btn1Up>: ComboBoxActivate(label)\n"
+    "<Key>osfSelect: ComboBoxActivate(label)\n"
+    "~s ~m ~a <Key>space: ComboBoxActivate(label)";
+
+const char list_translations[] =
+    "<Key>osfCancel: ListKbdCancel() ComboBoxKbdCancel()";
+
+// Reports a bad resource through the toolkit's warning handler.
+void CheckResources(Widget w)
+{
+    DtComboBoxPart& cb = Part(w);
+    if (cb.alignment > XmALIGNMENT_END) {
+        XtWarning("DtComboButtonWidget: Invalid alignment resource "
+                  "(defaulting to XmALIGNMENT_CENTER).");
+        cb.alignment = XmALIGNMENT_CENTER;
+    }
+    if (cb.orientation > DtCOMBO_ARROW_RIGHT) {
+        XtWarning("DtComboButtonWidget: Invalid orientation resource "
+                  "(defaulting to XmRIGHT).");
+        cb.orientation = DtCOMBO_ARROW_RIGHT;
+    }
+    if (cb.itemCount < 0) {
+        XtWarning("DtComboButtonWidget: Invalid itemCount resource "
+                  "(defaulting to 0).");
+        cb.itemCount = 0;
+    }
+    if (cb.itemCount > 0 &&
+        (cb.selectedPosition < 0 || cb.selectedPosition >= cb.itemCount)) {
+        XtWarning("DtComboButtonWidget: Invalid selectedPosition resource "
+                  "(defaulting to 0).");
+        cb.selectedPosition = 0;
+    }
+}
+
+} // namespace dtcombo
+
+namespace {
+
+using namespace dtcombo;
+
+#define offset(field) XtOffsetOf(DtComboBoxRec, combo_box.field)
+
+XtResource resources[] = {
+    {const_cast<String>(DtNshadowThickness),
+     const_cast<String>(DtCShadowThickness), XmRHorizontalDimension,
+     sizeof(Dimension), XtOffsetOf(DtComboBoxRec, manager.shadow_thickness),
+     XmRImmediate, reinterpret_cast<XtPointer>(1)},
+    {const_cast<String>(DtNactivateCallback), const_cast<String>(DtCCallback),
+     XmRCallback, sizeof(XtCallbackList), offset(activateCallback),
+     XmRCallback, nullptr},
+    {const_cast<String>(DtNalignment), const_cast<String>(DtCAlignment),
+     XmRAlignment, sizeof(unsigned char), offset(alignment), XmRImmediate,
+     reinterpret_cast<XtPointer>(XmALIGNMENT_BEGINNING)},
+    {const_cast<String>(DtNarrowSpacing), const_cast<String>(DtCArrowSpacing),
+     XmRHorizontalDimension, sizeof(Dimension), offset(arrowSpacing),
+     XmRImmediate, reinterpret_cast<XtPointer>(0)},
+    {const_cast<String>(DtNarrowType), const_cast<String>(DtCArrowType),
+     const_cast<String>(DtRArrowType), sizeof(unsigned char),
+     offset(arrowType), XmRImmediate,
+     reinterpret_cast<XtPointer>(DtCOMBO_DRAWN_ARROW)},
+    {const_cast<String>(DtNcolumns), const_cast<String>(DtCColumns), XmRShort,
+     sizeof(short), offset(columns), XmRImmediate,
+     reinterpret_cast<XtPointer>(20)},
+    {const_cast<String>(DtNfocusCallback), const_cast<String>(DtCCallback),
+     XmRCallback, sizeof(XtCallbackList), offset(focusCallback), XmRCallback,
+     nullptr},
+    {const_cast<String>(DtNhorizontalSpacing),
+     const_cast<String>(DtCHorizontalSpacing), XmRHorizontalDimension,
+     sizeof(Dimension), offset(horizontalSpacing), XmRImmediate,
+     reinterpret_cast<XtPointer>(65535)},
+    {const_cast<String>(DtNitemCount), const_cast<String>(DtCItemCount), XmRInt,
+     sizeof(int), offset(itemCount), XmRImmediate,
+     reinterpret_cast<XtPointer>(0)},
+    {const_cast<String>(DtNitems), const_cast<String>(DtCItems),
+     XmRXmStringTable, sizeof(XmStringTable), offset(items), XmRImmediate,
+     nullptr},
+    {const_cast<String>(DtNlabelString), const_cast<String>(DtCXmString),
+     XmRXmString, sizeof(XmString), offset(labelString), XmRImmediate,
+     nullptr},
+    {const_cast<String>(DtNlist), const_cast<String>(DtCList), XmRWidget,
+     sizeof(Widget), offset(list), XmRImmediate, nullptr},
+    {const_cast<String>(DtNlistFontList), const_cast<String>(DtCListFontList),
+     XmRFontList, sizeof(XmFontList), offset(listFontList), XmRImmediate,
+     nullptr},
+    {const_cast<String>(DtNlistMarginHeight),
+     const_cast<String>(DtCListMarginHeight), XmRVerticalDimension,
+     sizeof(Dimension), offset(listMarginHeight), XmRImmediate,
+     reinterpret_cast<XtPointer>(2)},
+    {const_cast<String>(DtNlistMarginWidth),
+     const_cast<String>(DtCListMarginWidth), XmRHorizontalDimension,
+     sizeof(Dimension), offset(listMarginWidth), XmRImmediate,
+     reinterpret_cast<XtPointer>(2)},
+    {const_cast<String>(DtNlistSpacing), const_cast<String>(DtCListSpacing),
+     XmRDimension, sizeof(Dimension), offset(listSpacing), XmRImmediate,
+     reinterpret_cast<XtPointer>(0)},
+    {const_cast<String>(DtNlosingFocusCallback),
+     const_cast<String>(DtCCallback), XmRCallback, sizeof(XtCallbackList),
+     offset(losingFocusCallback), XmRCallback, nullptr},
+    {const_cast<String>(DtNmarginHeight), const_cast<String>(DtCMarginHeight),
+     XmRVerticalDimension, sizeof(Dimension), offset(marginHeight),
+     XmRImmediate, reinterpret_cast<XtPointer>(2)},
+    {const_cast<String>(DtNmarginWidth), const_cast<String>(DtCMarginWidth),
+     XmRHorizontalDimension, sizeof(Dimension), offset(marginWidth),
+     XmRImmediate, reinterpret_cast<XtPointer>(2)},
+    {const_cast<String>(DtNmaxLength), const_cast<String>(DtCMaxLength),
+     XmRInt, sizeof(int), offset(maxLength), XmRImmediate,
+     reinterpret_cast<XtPointer>(INT_MAX)},
+    {const_cast<String>(DtNmenuPostCallback), const_cast<String>(DtCCallback),
+     XmRCallback, sizeof(XtCallbackList), offset(menuPostCallback),
+     XmRCallback, nullptr},
+    {const_cast<String>(DtNorientation), const_cast<String>(DtCOrientation),
+     XmROrientation, sizeof(unsigned char), offset(orientation), XmRImmediate,
+     reinterpret_cast<XtPointer>(DtCOMBO_ARROW_RIGHT)},
+    {const_cast<String>(DtNpoppedUp), const_cast<String>(DtCPoppedUp),
+     XmRBoolean, sizeof(Boolean), offset(poppedUp), XmRImmediate,
+     reinterpret_cast<XtPointer>(False)},
+    {const_cast<String>(DtNrecomputeSize), const_cast<String>(DtCRecomputeSize),
+     XmRBoolean, sizeof(Boolean), offset(recomputeSize), XmRImmediate,
+     reinterpret_cast<XtPointer>(True)},
+    {const_cast<String>(DtNselectedItem), const_cast<String>(DtCXmString),
+     XmRXmString, sizeof(XmString), offset(selectedItem), XmRImmediate,
+     nullptr},
+    {const_cast<String>(DtNselectedPosition),
+     const_cast<String>(DtCSelectedPosition), XmRInt, sizeof(int),
+     offset(selectedPosition), XmRImmediate, reinterpret_cast<XtPointer>(0)},
+    {const_cast<String>(DtNselectionCallback), const_cast<String>(DtCCallback),
+     XmRCallback, sizeof(XtCallbackList), offset(selectionCallback),
+     XmRCallback, nullptr},
+    {const_cast<String>(DtNtextField), const_cast<String>(DtCTextField),
+     XmRWidget, sizeof(Widget), offset(textField), XmRImmediate, nullptr},
+    {const_cast<String>(DtNtopItemPosition),
+     const_cast<String>(DtCTopItemPosition), XmRInt, sizeof(int),
+     offset(topItemPosition), XmRImmediate, reinterpret_cast<XtPointer>(1)},
+    {const_cast<String>(DtNtype), const_cast<String>(DtCType),
+     const_cast<String>(DtRType), sizeof(unsigned char), offset(type),
+     XmRImmediate, reinterpret_cast<XtPointer>(DtCOMBO_READ_ONLY)},
+    {const_cast<String>(DtNupdateLabel), const_cast<String>(DtCUpdateLabel),
+     XmRBoolean, sizeof(Boolean), offset(updateLabel), XmRImmediate,
+     reinterpret_cast<XtPointer>(True)},
+    {const_cast<String>(DtNvisibleItemCount),
+     const_cast<String>(DtCVisibleItemCount), XmRInt, sizeof(int),
+     offset(visibleItemCount), XmRImmediate, reinterpret_cast<XtPointer>(10)},
+    {const_cast<String>(DtNverticalSpacing),
+     const_cast<String>(DtCVerticalSpacing), XmRVerticalDimension,
+     sizeof(Dimension), offset(verticalSpacing), XmRImmediate,
+     reinterpret_cast<XtPointer>(65535)},
+};
+
+// Values that live in the popup list are read from it at XtGetValues time.
+XmSyntheticResource syn_resources[] = {
+    {const_cast<String>(DtNarrowSize), sizeof(Dimension), offset(arrow_size),
+     _DtComboBoxGetArrowSize, SyntheticLoad},
+    {const_cast<String>(DtNlabelString), sizeof(XmString), offset(labelString),
+     _DtComboBoxGetLabelString, SyntheticLoad},
+    {const_cast<String>(DtNitemCount), sizeof(int), offset(itemCount),
+     _DtComboBoxGetListItemCount, SyntheticLoad},
+    {const_cast<String>(DtNitems), sizeof(XmStringTable), offset(items),
+     _DtComboBoxGetListItems, SyntheticLoad},
+    {const_cast<String>(DtNlistFontList), sizeof(XmFontList),
+     offset(listFontList), _DtComboBoxGetListFontList, SyntheticLoad},
+    {const_cast<String>(DtNlistMarginHeight), sizeof(Dimension),
+     offset(listMarginHeight), _DtComboBoxGetListMarginHeight, SyntheticLoad},
+    {const_cast<String>(DtNlistMarginWidth), sizeof(Dimension),
+     offset(listMarginWidth), _DtComboBoxGetListMarginWidth, SyntheticLoad},
+    {const_cast<String>(DtNlistSpacing), sizeof(Dimension),
+     offset(listSpacing), _DtComboBoxGetListSpacing, SyntheticLoad},
+    {const_cast<String>(DtNtopItemPosition), sizeof(int),
+     offset(topItemPosition), _DtComboBoxGetListTopItemPosition,
+     SyntheticLoad},
+    {const_cast<String>(DtNvisibleItemCount), sizeof(int),
+     offset(visibleItemCount), _DtComboBoxGetListVisibleItemCount,
+     SyntheticLoad},
+};
+
+#undef offset
+
+XtActionsRec actions[] = {
+    {const_cast<String>("ComboBoxFocusIn"), ActionFocusIn},
+    {const_cast<String>("ComboBoxFocusOut"), ActionFocusOut},
+    {const_cast<String>("ComboBoxActivate"), ActionActivate},
+    {const_cast<String>("ComboBoxKbdCancel"), ActionKbdCancel},
+};
+
+// Called by keyboard traversal to learn how the combo box takes focus: the
+// editable form passes it on to its text field, the read-only form keeps it.
+XmNavigability WidgetNavigable(Widget w)
+{
+    XmManagerPart& mp = Manager(w);
+    if (!w->core.sensitive || !w->core.ancestor_sensitive || !mp.traversal_on)
+        return XmNOT_NAVIGABLE;
+    XmNavigationType nav = mp.navigation_type;
+    if (nav == XmSTICKY_TAB_GROUP || nav == XmEXCLUSIVE_TAB_GROUP ||
+        (nav == XmTAB_GROUP && !_XmShellIsExclusive(w))) {
+        return Part(w).type == DtCOMBO_EDITABLE ? XmDESCENDANTS_TAB_NAVIGABLE
+                                                : XmTAB_NAVIGABLE;
+    }
+    return XmDESCENDANTS_NAVIGABLE;
+}
+
+XmBaseClassExtRec base_class_extension = {
+    nullptr,                   // next_extension
+    NULLQUARK,                 // record_type, set in ClassInitialize
+    XmBaseClassExtVersion,     // version
+    sizeof(XmBaseClassExtRec), // record_size
+    nullptr,                   // initializePrehook
+    nullptr,                   // setValuesPrehook
+    nullptr,                   // initializePosthook
+    nullptr,                   // setValuesPosthook
+    nullptr,                   // secondaryObjectClass
+    nullptr,                   // secondaryObjectCreate
+    nullptr,                   // getSecResData
+    {0},                       // flags
+    nullptr,                   // getValuesPrehook
+    nullptr,                   // getValuesPosthook
+    nullptr,                   // classPartInitPrehook
+    nullptr,                   // classPartInitPosthook
+    nullptr,                   // ext_resources
+    nullptr,                   // compiled_ext_resources
+    0,                         // num_ext_resources
+    False,                     // use_sub_resources
+    WidgetNavigable,           // widgetNavigable
+    nullptr,                   // focusChange
+    nullptr,                   // wrapperData
+};
+
+// Called once, before the first combo box is made: the Motif quark only
+// exists at run time.
+void ClassInitialize()
+{
+    base_class_extension.record_type = XmQmotif;
+}
+
+// Called when a combo box is destroyed: releases its copy of labelString.
+void Destroy(Widget w)
+{
+    XmStringFree(Part(w).labelString);
+    Part(w).labelString = nullptr;
+}
+
+} // namespace
+
+extern "C" {
+
+DtComboBoxClassRec dtComboBoxClassRec = {
+    {
+        // core
+        reinterpret_cast<WidgetClass>(&xmManagerClassRec), // superclass
+        const_cast<String>("DtComboBox"),                  // class_name
+        sizeof(DtComboBoxRec),                             // widget_size
+        ClassInitialize,                                   // class_initialize
+        nullptr,                       // class_part_initialize
+        False,                         // class_inited
+        Initialize,                    // initialize
+        nullptr,                       // initialize_hook
+        XtInheritRealize,              // realize
+        actions,                       // actions
+        XtNumber(actions),             // num_actions
+        resources,                     // resources
+        XtNumber(resources),           // num_resources
+        NULLQUARK,                     // xrm_class
+        True,                          // compress_motion
+        XtExposeCompressMaximal,       // compress_exposure
+        True,                          // compress_enterleave
+        False,                         // visible_interest
+        Destroy,                       // destroy
+        Resize,                        // resize
+        Redisplay,                     // expose
+        SetValues,                     // set_values
+        nullptr,                       // set_values_hook
+        XtInheritSetValuesAlmost,      // set_values_almost
+        nullptr,                       // get_values_hook
+        nullptr,                       // accept_focus
+        XtVersion,                     // version
+        nullptr,                       // callback_private
+        XtInheritTranslations,         // tm_table
+        XtInheritQueryGeometry,        // query_geometry
+        XtInheritDisplayAccelerator,   // display_accelerator
+        &base_class_extension,         // extension
+    },
+    {
+        // composite
+        GeometryManager,               // geometry_manager
+        XtInheritChangeManaged,        // change_managed
+        XtInheritInsertChild,          // insert_child
+        XtInheritDeleteChild,          // delete_child
+        nullptr,                       // extension
+    },
+    {
+        // constraint
+        nullptr,                       // resources
+        0,                             // num_resources
+        0,                             // constraint_size
+        nullptr,                       // initialize
+        nullptr,                       // destroy
+        nullptr,                       // set_values
+        nullptr,                       // extension
+    },
+    {
+        // manager
+        XtInheritTranslations,         // translations
+        syn_resources,                 // syn_resources
+        XtNumber(syn_resources),       // num_syn_resources
+        nullptr,                       // syn_constraint_resources
+        0,                             // num_syn_constraint_resources
+        XmInheritParentProcess,        // parent_process
+        nullptr,                       // extension
+    },
+    {
+        // combo box
+        nullptr,                       // extension
+    },
+};
+
+WidgetClass dtComboBoxWidgetClass =
+    reinterpret_cast<WidgetClass>(&dtComboBoxClassRec);
+
+} // extern "C"

@@ -1,0 +1,273 @@
+// DtComboBox popup list: posting it under the field with the grabs,
+// choosing from it, taking it down, and the class's actions.
+#include <Xm/List.h>
+#include <Xm/TextF.h>
+
+#include <cstring>
+
+#include "Internal.h"
+#include "XmPrivate.h"
+
+namespace dtcombo {
+namespace {
+
+// A newly allocated copy of the text of the first text component of
+// string, or nullptr when it has none. Free it with XtFree.
+char* FirstTextSegment(XmString string)
+{
+    XmStringContext context = nullptr;
+    if (!string || !XmStringInitContext(&context, string))
+        return nullptr;
+    char* result = nullptr;
+    for (;;) {
+        char* text = nullptr;
+        XmStringCharSet charset = nullptr;
+        XmStringDirection direction;
+        XmStringComponentType unknown_tag;
+        unsigned short unknown_length = 0;
+        unsigned char* unknown_value = nullptr;
+        XmStringComponentType type = XmStringGetNextComponent(
+            context, &text, &charset, &direction, &unknown_tag,
+            &unknown_length, &unknown_value);
+        XtFree(charset);
+        XtFree(reinterpret_cast<char*>(unknown_value));
+        if (type == XmSTRING_COMPONENT_END)
+            break;
+        if (type == XmSTRING_COMPONENT_TEXT ||
+            type == XmSTRING_COMPONENT_LOCALE_TEXT) {
+            result = text;
+            break;
+        }
+        XtFree(text);
+    }
+    XmStringFreeContext(context);
+    return result;
+}
+
+// Before the list shows: text typed into the field that differs from the
+// selected item is reported as an activation of the field.
+void CheckTextEdited(Widget w)
+{
+    DtComboBoxPart& cb = Part(w);
+    XmStringTable items = nullptr;
+    int count = 0;
+    XtVaGetValues(cb.list, XmNitems, &items, XmNitemCount, &count, nullptr);
+    char* value = nullptr;
+    XtVaGetValues(cb.textField, XmNvalue, &value, nullptr);
+    char* selected = nullptr;
+    if (items && cb.selectedPosition >= 0 && cb.selectedPosition < count)
+        selected = FirstTextSegment(items[cb.selectedPosition]);
+
+    bool unchanged = (selected && value && std::strcmp(selected, value) == 0) ||
+                     (!selected && !value);
+    if (!unchanged) {
+        XmAnyCallbackStruct data;
+        data.reason = XmCR_ACTIVATE;
+        data.event = nullptr;
+        XtCallCallbacks(cb.textField, XmNactivateCallback, &data);
+    }
+    XtFree(selected);
+    XtFree(value);
+}
+
+// Calls one of the combo box's callback lists with widget as the widget.
+void CallComboCallbacks(Widget widget, Widget combo, const char* name,
+                        XtPointer call_data)
+{
+    XtCallbackList callbacks = nullptr;
+    XtVaGetValues(combo, name, &callbacks, nullptr);
+    if (callbacks)
+        XtCallCallbackList(widget, callbacks, call_data);
+}
+
+Cursor MenuCursor(Widget w)
+{
+    return XmGetMenuCursor(XtDisplay(w));
+}
+
+// Takes the list down after a button release over it. The pointer grab
+// ends as the shell is unmapped.
+void PopdownOnRelease(Widget w)
+{
+    DtComboBoxPart& cb = Part(w);
+    cb.poppedUp = False;
+    XtPopdown(cb.shell);
+    XtUngrabKeyboard(cb.list, CurrentTime);
+    _XmRemoveGrab(cb.shell);
+    if (cb.type == DtCOMBO_EDITABLE)
+        XmProcessTraversal(cb.textField, XmTRAVERSE_CURRENT);
+    combo_list_button_down = False;
+}
+
+} // namespace
+
+// The arrow's activate callback and the ComboBoxActivate action: posts the
+// list under the field, narrowed and shortened to stay on the screen.
+void PostPopup(Widget, XtPointer client_data, XtPointer)
+{
+    Widget w = static_cast<Widget>(client_data);
+    DtComboBoxPart& cb = Part(w);
+    XmStringTable items = nullptr;
+    XtVaGetValues(cb.list, XmNitems, &items, nullptr);
+    if (cb.type == DtCOMBO_EDITABLE)
+        CheckTextEdited(w);
+    if (!items)
+        return;
+
+    Display* dpy = XtDisplay(w);
+    int screen_width = DisplayWidth(dpy, DefaultScreen(dpy));
+    int screen_height = DisplayHeight(dpy, DefaultScreen(dpy));
+    if (XtHasCallbacks(w, DtNmenuPostCallback) == XtCallbackHasSome) {
+        ComboBoxCallbackData data = {DtCR_MENU_POST, nullptr, nullptr, 0};
+        XtCallCallbacks(w, DtNmenuPostCallback, &data);
+    }
+
+    int width = cb.popup_width;
+    int height = cb.popup_height;
+    Position rx = 0, ry = 0;
+    XtTranslateCoords(w, 0, 0, &rx, &ry);
+    int y = ry + w->core.height - cb.marginHeight;
+    if (width < w->core.width)
+        width = w->core.width;
+    if (rx + width > screen_width)
+        width = screen_width - rx;
+    if (y + height > screen_height)
+        height = screen_height - y;
+    // A combo box lying off the screen still gets a list it can show.
+    if (width < 1)
+        width = 1;
+    if (height < 1)
+        height = 1;
+
+    XtVaSetValues(cb.shell, XtNx, rx, XtNy, static_cast<Position>(y),
+                  XtNwidth, static_cast<Dimension>(width), XtNheight,
+                  static_cast<Dimension>(height), nullptr);
+    cb.poppedUp = True;
+    XtPopup(cb.shell, XtGrabNone);
+    _XmGrabPointer(cb.shell, True, ButtonPressMask, GrabModeAsync,
+                   GrabModeAsync, None, MenuCursor(w), CurrentTime);
+    _XmGrabKeyboard(cb.list, False, GrabModeAsync, GrabModeAsync,
+                    CurrentTime);
+    _XmAddGrab(cb.shell, True, True);
+    XDefineCursor(dpy, XtWindow(cb.shell), MenuCursor(w));
+}
+
+// Takes the list down and gives the text field the focus back.
+void PopdownPopup(Widget w)
+{
+    DtComboBoxPart& cb = Part(w);
+    cb.poppedUp = False;
+    XtPopdown(cb.shell);
+    XtUngrabPointer(cb.shell, CurrentTime);
+    XtUngrabKeyboard(cb.list, CurrentTime);
+    _XmRemoveGrab(cb.shell);
+    if (cb.type == DtCOMBO_EDITABLE)
+        XmProcessTraversal(cb.textField, XmTRAVERSE_CURRENT);
+}
+
+// The list's browse and default-action callbacks: the field follows the
+// list; the application hears of the choice once the list is down.
+void ListSelectionHandler(Widget list, XtPointer client_data,
+                          XtPointer call_data)
+{
+    Widget w = static_cast<Widget>(client_data);
+    DtComboBoxPart& cb = Part(w);
+    auto* data = static_cast<XmListCallbackStruct*>(call_data);
+    cb.selectedPosition = data->item_position - 1;
+    if (cb.type == DtCOMBO_EDITABLE)
+        ShowSelectionInText(w, data->item);
+    else
+        ShowSelectionInLabel(w, data->item, false);
+    if (data->reason == XmCR_DEFAULT_ACTION)
+        PopdownPopup(w);
+    if (cb.poppedUp)
+        return;
+    ComboBoxCallbackData selection = {DtCR_SELECT, data->event, data->item,
+                                      cb.selectedPosition};
+    CallComboCallbacks(list, w, DtNselectionCallback, &selection);
+}
+
+// Runs before the list's own translations: takes the list down on a
+// button release and keeps the grabs on the list while it is up.
+void ListEventHandler(Widget list, XtPointer client_data, XEvent* event,
+                      Boolean*)
+{
+    Widget w = static_cast<Widget>(client_data);
+    DtComboBoxPart& cb = Part(w);
+    switch (event->type) {
+    case ButtonPress:
+        combo_list_button_down = True;
+        break;
+    case ButtonRelease:
+        PopdownOnRelease(w);
+        break;
+    case EnterNotify:
+        if (!combo_list_button_down)
+            XtUngrabPointer(cb.shell, CurrentTime);
+        break;
+    case LeaveNotify:
+        if (cb.poppedUp && !combo_list_button_down)
+            _XmGrabPointer(list, True, ButtonPressMask, GrabModeAsync,
+                           GrabModeAsync, None, MenuCursor(w), CurrentTime);
+        break;
+    case FocusOut:
+        if (cb.poppedUp) {
+            _XmGrabKeyboard(list, False, GrabModeAsync, GrabModeAsync,
+                            CurrentTime);
+            XtSetKeyboardFocus(list, None);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+// A button press in the popup shell outside the list and its scroll bars
+// takes the list down without a choice.
+void ShellButtonHandler(Widget, XtPointer client_data, XEvent* event,
+                        Boolean*)
+{
+    Widget w = static_cast<Widget>(client_data);
+    DtComboBoxPart& cb = Part(w);
+    Widget horizontal = nullptr;
+    Widget vertical = nullptr;
+    XtVaGetValues(XtParent(cb.list), XmNhorizontalScrollBar, &horizontal,
+                  XmNverticalScrollBar, &vertical, nullptr);
+    Window inside[3] = {XtWindow(cb.list), None, None};
+    if (horizontal && XtIsRealized(horizontal))
+        inside[1] = XtWindow(horizontal);
+    if (vertical && XtIsRealized(vertical))
+        inside[2] = XtWindow(vertical);
+    Window target = event->xany.window;
+    if (cb.poppedUp && target != inside[0] && target != inside[1] &&
+        target != inside[2])
+        PopdownPopup(w);
+}
+
+void ActionFocusIn(Widget w, XEvent*, String*, Cardinal*)
+{
+    DrawHighlight(w, false);
+}
+
+void ActionFocusOut(Widget w, XEvent*, String*, Cardinal*)
+{
+    DrawHighlight(w, true);
+}
+
+// Bound on the combo box and, with a parameter, on its label.
+void ActionActivate(Widget w, XEvent*, String*, Cardinal* num_params)
+{
+    Widget combo = *num_params > 0 ? XtParent(w) : w;
+    PostPopup(combo, combo, nullptr);
+}
+
+// Bound on the list after the list's own cancel action.
+void ActionKbdCancel(Widget list, XEvent*, String*, Cardinal*)
+{
+    XtPointer combo = nullptr;
+    XtVaGetValues(list, XmNuserData, &combo, nullptr);
+    if (combo)
+        PopdownPopup(static_cast<Widget>(combo));
+}
+
+} // namespace dtcombo
