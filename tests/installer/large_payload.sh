@@ -1,0 +1,35 @@
+#!/bin/bash
+# A payload of more than 2 GiB: every offset and count must be 64 bits wide.
+. "$(dirname "$0")/lib.sh"
+
+# A gzip comment of 2 GiB and a megabyte pads the sample's member to that
+# size while it still unpacks to the same archive.
+comment=$(((1 << 31) + (1 << 20)))
+needed=$((comment + (512 << 20)))
+available=$(df --output=avail -B1 "$scratch" | tail -n 1)
+if [ "$available" -lt "$needed" ]; then
+    echo "SKIPPED: $((needed >> 20)) MiB needed in $scratch, $((available >> 20)) MiB free" >&2
+    exit 77
+fi
+
+begin "installs a payload of more than 2 GiB"
+payload_of "$sample" >"$work/payload.gz"
+length=$(($(stat -c %s "$work/payload.gz") + comment + 1))
+{
+    cat "$INSTALLER_IMAGE"
+    head -c 3 "$work/payload.gz"
+    printf '\020'
+    tail -c +5 "$work/payload.gz" | head -c 6
+    head -c "$comment" /dev/zero | tr '\0' c
+    printf '\0'
+    tail -c +11 "$work/payload.gz"
+    printf '\n%s\n' "$length"
+} >"$work/big.run"
+chmod 0755 "$work/big.run"
+run "$work/big.run" -s "$work/dest"
+rm -f "$work/big.run"
+expect_status 0
+expect_err ""
+expect_same_tree "$SAMPLE_PRODUCT" "$work/dest"
+
+finish

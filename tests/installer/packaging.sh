@@ -1,0 +1,62 @@
+#!/bin/bash
+# mkinstaller: the layout of its output, reproducibility, and refusals that
+# write nothing.
+. "$(dirname "$0")/lib.sh"
+
+begin "writes the image, one gzip member and the trailer"
+length=$(payload_length "$sample")
+size=$(stat -c %s "$sample")
+cmp -s -n "$image_size" "$INSTALLER_IMAGE" "$sample" || fail "the image is not copied unchanged"
+[ "$(tail -c $((${#length} + 2)) "$sample" | od -An -c | tr -s ' ')" = " \n $(echo "$length" | sed 's/./& /g')\n" ] ||
+    fail "the trailer is not a newline, the length and a newline"
+[ $((image_size + length + ${#length} + 2)) -eq "$size" ] || fail "the trailer's length does not fit"
+[ "$(od -An -tx1 -j "$image_size" -N 4 "$sample" | tr -d ' ')" = 1f8b0800 ] ||
+    fail "no gzip member of method 8 without a stored name after the image"
+payload_of "$sample" | gzip -t 2>/dev/null || fail "the member does not decompress cleanly"
+[ -x "$sample" ] || fail "the output is not executable"
+
+begin "archives every member as ./ustar, top directory first and ovelo last"
+payload_of "$sample" | gzip -dc >"$work/archive.tar"
+[ "$(od -An -c -j 257 -N 8 "$work/archive.tar" | tr -d ' ')" = 'ustar\000' ] ||
+    fail "not a ustar archive"
+tar -tvf "$work/archive.tar" >"$work/listing"
+[ "$(head -n 1 "$work/listing" | awk '{print $1, $2, $6}')" = "drwxr-xr-x root/root ./" ] ||
+    fail "the first member is not the top directory: $(head -n 1 "$work/listing")"
+[ "$(tail -n 1 "$work/listing" | awk '{print $1, $2, $6}')" = "-rwxr-xr-x root/root ./ovelo" ] ||
+    fail "the last member is not ./ovelo with mode 0755: $(tail -n 1 "$work/listing")"
+awk '$6 !~ /^\.\// || $2 != "root/root" { exit 1 }' "$work/listing" ||
+    fail "a member's name lacks ./ or its owner is not root"
+[ "$(wc -l <"$work/listing")" -eq "$(find "$SAMPLE_PRODUCT" | wc -l)" ] ||
+    fail "not every file and folder of the tree is archived"
+
+begin "gives the same bytes for the same image and tree"
+cp -a "$SAMPLE_PRODUCT" "$work/copy"
+touch -d '2001-02-03 04:05' "$work/copy/README"
+package "$work/copy" "$work/again.run"
+cmp -s "$sample" "$work/again.run" || fail "two packagings differ"
+
+begin "refuses a tree without an executable regular file ovelo, writing nothing"
+for kind in missing not-executable symlink directory; do
+    rm -rf "$work/tree" "$work/out.run"
+    cp -a "$SAMPLE_PRODUCT" "$work/tree"
+    case $kind in
+        missing) rm "$work/tree/ovelo" ;;
+        not-executable) chmod 0644 "$work/tree/ovelo" ;;
+        symlink) mv "$work/tree/ovelo" "$work/tree/player" && ln -s player "$work/tree/ovelo" ;;
+        directory) rm "$work/tree/ovelo" && mkdir "$work/tree/ovelo" ;;
+    esac
+    if "$MKINSTALLER" "$INSTALLER_IMAGE" "$work/tree" "$work/out.run" 2>"$work/err"; then
+        fail "accepted a tree whose ovelo is $kind"
+    fi
+    grep -q 'ovelo' "$work/err" || fail "no clear message for an ovelo that is $kind"
+    [ -z "$(ls -A "$work" | grep -v '^tree$\|^err$\|^copy$')" ] || fail "wrote something for $kind"
+done
+
+begin "refuses a wrong command line with its usage"
+"$MKINSTALLER" "$INSTALLER_IMAGE" "$SAMPLE_PRODUCT" 2>"$work/err" && fail "accepted two arguments"
+grep -q '^usage: mkinstaller IMAGE PRODUCT_DIR OUTPUT' "$work/err" || fail "no usage shown"
+"$MKINSTALLER" "$work/no-image" "$SAMPLE_PRODUCT" "$work/out.run" 2>/dev/null &&
+    fail "accepted a missing image"
+expect_absent "$work/out.run"
+
+finish
