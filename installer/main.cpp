@@ -40,6 +40,11 @@ int main(int argc, char** argv)
     // progress graphics context, so it exists before any child.
     XtRealizeWidget(toplevel);
 
+    BuildWindow();
+    RegisterCallbacks();
+    CreateProgressGraphics();
+    XMapWindow(XtDisplay(toplevel), XtWindow(toplevel));
+
     XtAppMainLoop(appContext);
     return 0;
 }
