@@ -9,7 +9,7 @@ packages="
   libgtest-dev
   xvfb xauth xdotool x11-utils x11-apps
   xfonts-base xfonts-75dpi xfonts-100dpi
-  gzip tar util-linux
+  gzip tar util-linux openssl
 "
 
 missing=""
