@@ -126,6 +126,15 @@ Dimension ComboTest::Dim(Widget w, const char* resource)
     return value;
 }
 
+Geometry ComboTest::GeometryOf(Widget w)
+{
+    Position x = 0, y = 0;
+    Dimension width = 0, height = 0;
+    XtVaGetValues(w, XmNx, &x, XmNy, &y, XmNwidth, &width, XmNheight, &height,
+                  nullptr);
+    return {x, y, width, height};
+}
+
 unsigned long ComboTest::PixelAt(Widget w, int x, int y)
 {
     XImage* image = XGetImage(XtDisplay(w), XtWindow(w), x, y, 1, 1, AllPlanes,

@@ -14,6 +14,10 @@
 
 #include "ComboBox.h"
 
+struct Geometry {
+    int x, y, width, height;
+};
+
 class ComboTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite();
@@ -40,6 +44,7 @@ protected:
     static Widget Child(Widget combo, const char* name);
     static int Int(Widget w, const char* resource);
     static Dimension Dim(Widget w, const char* resource);
+    static Geometry GeometryOf(Widget w);
     static unsigned long PixelAt(Widget w, int x, int y);
 
     // Writes a screenshot under the build tree's screenshots/combobox.

@@ -1,0 +1,131 @@
+// Resource defaults, validation warnings and fallbacks, and the widget tree
+// of each form.
+#include "ComboFixture.h"
+
+#include <Xm/ArrowB.h>
+#include <Xm/DrawnB.h>
+#include <Xm/Label.h>
+#include <Xm/List.h>
+#include <Xm/XmP.h>
+
+#include <climits>
+
+namespace {
+
+const char kAlignmentWarning[] =
+    "DtComboButtonWidget: Invalid alignment resource (defaulting to "
+    "XmALIGNMENT_CENTER).";
+const char kOrientationWarning[] =
+    "DtComboButtonWidget: Invalid orientation resource (defaulting to "
+    "XmRIGHT).";
+const char kItemCountWarning[] =
+    "DtComboButtonWidget: Invalid itemCount resource (defaulting to 0).";
+const char kPositionWarning[] =
+    "DtComboButtonWidget: Invalid selectedPosition resource (defaulting to "
+    "0).";
+
+using Warnings = std::vector<std::string>;
+
+} // namespace
+
+TEST_F(ComboTest, EditableDefaultsAndChildren)
+{
+    Widget combo = MakeCombo({A(DtNtype, 1)});
+    EXPECT_TRUE(XmIsManager(combo));
+    EXPECT_STREQ(XtClass(combo)->core_class.class_name, "DtComboBox");
+    EXPECT_EQ(Dim(combo, XmNshadowThickness), 1);
+    EXPECT_EQ(Dim(combo, DtNmarginWidth), 2);
+    EXPECT_EQ(Dim(combo, DtNmarginHeight), 2);
+    EXPECT_EQ(Dim(combo, DtNhorizontalSpacing), 0);
+    EXPECT_EQ(Dim(combo, DtNverticalSpacing), 0);
+    EXPECT_EQ(Dim(combo, DtNarrowSpacing), 0);
+    EXPECT_EQ(Int(combo, DtNmaxLength), INT_MAX);
+    EXPECT_EQ(Int(combo, DtNvisibleItemCount), 10);
+    EXPECT_EQ(Int(combo, DtNtopItemPosition), 1);
+    EXPECT_EQ(Dim(combo, DtNlistMarginWidth), 2);
+
+    Widget text = nullptr;
+    Widget list = nullptr;
+    XtVaGetValues(combo, DtNtextField, &text, DtNlist, &list, nullptr);
+    EXPECT_EQ(text, Child(combo, "Text"));
+    EXPECT_EQ(Child(combo, "Label"), nullptr);
+    EXPECT_EQ(Child(combo, "ComboBoxSeparator"), nullptr);
+    EXPECT_TRUE(XmIsDrawnButton(Child(combo, "ComboBoxArrow")));
+    EXPECT_EQ(list, XtNameToWidget(combo, "ComboBoxMenuShell.ComboBoxRowColumn.ListSW.List"));
+    EXPECT_TRUE(warnings.empty());
+}
+
+TEST_F(ComboTest, ReadOnlyDefaultsAndDefaultLabel)
+{
+    Widget combo = MakeCombo({A(DtNarrowType, 0)});
+    EXPECT_EQ(Dim(combo, DtNhorizontalSpacing), 1);
+    EXPECT_EQ(Dim(combo, DtNverticalSpacing), 2);
+    Widget text = nullptr;
+    XtVaGetValues(combo, DtNtextField, &text, nullptr);
+    EXPECT_EQ(text, nullptr);
+    EXPECT_TRUE(XmIsArrowButton(Child(combo, "ComboBoxArrow")));
+    ASSERT_NE(Child(combo, "ComboBoxSeparator"), nullptr);
+    EXPECT_EQ(LabelText(combo), "ComboBox");
+}
+
+TEST_F(ComboTest, InvalidAlignmentAndOrientationWarnAndFallBack)
+{
+    Widget combo = MakeCombo({A(DtNalignment, 7), A(DtNorientation, 5)});
+    EXPECT_EQ(warnings, (Warnings{kAlignmentWarning, kOrientationWarning}));
+    unsigned char alignment = 0;
+    XtVaGetValues(Child(combo, "Label"), XmNalignment, &alignment, nullptr);
+    EXPECT_EQ(alignment, XmALIGNMENT_CENTER);
+    Position arrow_x = 0, label_x = 0;
+    XtVaGetValues(Child(combo, "ComboBoxArrow"), XmNx, &arrow_x, nullptr);
+    XtVaGetValues(Child(combo, "Label"), XmNx, &label_x, nullptr);
+    EXPECT_GT(arrow_x, label_x);
+
+    warnings.clear();
+    XtVaSetValues(combo, DtNalignment, 3, nullptr);
+    EXPECT_EQ(warnings, Warnings{kAlignmentWarning});
+}
+
+TEST_F(ComboTest, SelectedPositionOutsideTheItemsWarnsAndSelectsFirst)
+{
+    Str a("alpha"), b("beta"), c("gamma");
+    XmString items[] = {a, b, c};
+    for (int position : {3, -1}) {
+        warnings.clear();
+        Widget combo = MakeCombo({A(DtNtype, 1),
+                                  A(DtNitems, reinterpret_cast<XtArgVal>(items)),
+                                  A(DtNitemCount, 3),
+                                  A(DtNselectedPosition, position)});
+        EXPECT_EQ(warnings, Warnings{kPositionWarning});
+        EXPECT_EQ(Int(combo, DtNselectedPosition), 0);
+        EXPECT_EQ(FieldText(combo), "alpha");
+        XtDestroyWidget(combo);
+    }
+
+    warnings.clear();
+    Widget combo = MakeCombo({A(DtNtype, 1), A(DtNitems, reinterpret_cast<XtArgVal>(items)),
+                              A(DtNitemCount, 3), A(DtNselectedPosition, 2)});
+    EXPECT_TRUE(warnings.empty());
+    EXPECT_EQ(FieldText(combo), "gamma");
+}
+
+TEST_F(ComboTest, ItemCountIsValidatedButAnEmptyListTakesAnyPosition)
+{
+    MakeCombo({A(DtNtype, 1), A(DtNitemCount, -2)});
+    EXPECT_EQ(warnings, Warnings{kItemCountWarning});
+
+    warnings.clear();
+    Widget combo = MakeCombo({A(DtNtype, 1), A(DtNselectedPosition, 4)});
+    EXPECT_TRUE(warnings.empty());
+    EXPECT_EQ(FieldText(combo), "");
+}
+
+TEST_F(ComboTest, TextFieldResourceCannotBeReplaced)
+{
+    Widget combo = MakeCombo({A(DtNtype, 1)});
+    Widget text = Child(combo, "Text");
+    XtVaSetValues(combo, DtNtextField, shell, nullptr);
+    EXPECT_EQ(warnings, Warnings{"DtComboButtonWidget: Unable to set textField resource."});
+    Widget now = nullptr;
+    XtVaGetValues(combo, DtNtextField, &now, nullptr);
+    EXPECT_EQ(now, text);
+}
