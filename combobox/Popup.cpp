@@ -70,16 +70,6 @@ void CheckTextEdited(Widget w)
     XtFree(value);
 }
 
-// Calls one of the combo box's callback lists with widget as the widget.
-void CallComboCallbacks(Widget widget, Widget combo, const char* name,
-                        XtPointer call_data)
-{
-    XtCallbackList callbacks = nullptr;
-    XtVaGetValues(combo, name, &callbacks, nullptr);
-    if (callbacks)
-        XtCallCallbackList(widget, callbacks, call_data);
-}
-
 Cursor MenuCursor(Widget w)
 {
     return XmGetMenuCursor(XtDisplay(w));
@@ -184,7 +174,10 @@ void ListSelectionHandler(Widget list, XtPointer client_data,
         return;
     ComboBoxCallbackData selection = {DtCR_SELECT, data->event, data->item,
                                       cb.selectedPosition};
-    CallComboCallbacks(list, w, DtNselectionCallback, &selection);
+    // The field holds the toolkit's own form of the list, which is what
+    // XtCallCallbackList takes.
+    if (cb.selectionCallback)
+        XtCallCallbackList(list, cb.selectionCallback, &selection);
 }
 
 // Runs before the list's own translations: takes the list down on a

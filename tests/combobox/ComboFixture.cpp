@@ -78,7 +78,7 @@ void ComboTest::AddItems(Widget combo,
     }
 }
 
-std::string ComboTest::Text(XmString string)
+std::string TextOf(XmString string)
 {
     char* text = nullptr;
     if (!string || !XmStringGetLtoR(string, XmFONTLIST_DEFAULT_TAG, &text))
@@ -102,7 +102,7 @@ std::string ComboTest::LabelText(Widget combo)
 {
     XmString label = nullptr;
     XtVaGetValues(Child(combo, "Label"), XmNlabelString, &label, nullptr);
-    std::string result = Text(label);
+    std::string result = TextOf(label);
     XmStringFree(label);
     return result;
 }

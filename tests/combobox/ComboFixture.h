@@ -14,6 +14,9 @@
 
 #include "ComboBox.h"
 
+// The text of a compound string ("" for none).
+std::string TextOf(XmString string);
+
 struct Geometry {
     int x, y, width, height;
 };
@@ -40,7 +43,6 @@ protected:
 
     static std::string FieldText(Widget combo);
     static std::string LabelText(Widget combo);
-    static std::string Text(XmString string);
     static Widget Child(Widget combo, const char* name);
     static int Int(Widget w, const char* resource);
     static Dimension Dim(Widget w, const char* resource);
