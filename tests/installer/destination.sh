@@ -92,6 +92,15 @@ expect_failed_run
 expect_err $'You do not have write permission for the destination directory.\n'
 expect_empty_dir "$work/readonly"
 
+begin "stops when it cannot change into a writable destination"
+# Writable but not searchable: the checks pass, changing into it does not.
+mkdir -m 0722 "$work/nosearch"
+run as_nobody "$sample" -s "$work/nosearch"
+expect_failed_run
+expect_err "Can not change to directory $work/nosearch"$'\n'
+expect_empty_dir "$work/nosearch"
+[ "$(stat -c %a "$work/nosearch")" = 722 ] || fail "the destination was changed"
+
 begin "installs as an unprivileged user into a directory it owns"
 mkdir "$work/owned"
 chown 65534:65534 "$work/owned"

@@ -7,6 +7,14 @@ cannot_find() {
     printf 'unable to find location of executable %s to self-extract.  Please run \n%s with an absolute path (e.g. ./%s)\n\n' "$1" "$1" "$1"
 }
 
+# padded LENGTH PATH: the same file named by a path of exactly LENGTH bytes.
+padded() {
+    local path=$2
+    while [ ${#path} -lt $(($1 - 1)) ]; do path=/.$path; done
+    [ ${#path} -eq "$1" ] || path=/$path
+    printf '%s' "$path"
+}
+
 # run_named NAME COMMAND ARGS...: runs COMMAND with argument zero NAME.
 run_named() {
     local name=$1
@@ -30,18 +38,15 @@ expect_status 0
 expect_same_tree "$SAMPLE_PRODUCT" "$work/dest"
 
 begin "a start path of 4,000 bytes is read whole"
-name=$sample
-while [ ${#name} -lt 4000 ]; do name=/.$name; done
-name=${name:$((${#name} - 4000))}
-[ "${name:0:1}" = / ] || name=/${name:2}
+name=$(padded 4000 "$sample")
 run_named "$name" "$sample" -s "$work/dest"
 expect_status 0
 expect_err ""
 expect_same_tree "$SAMPLE_PRODUCT" "$work/dest"
 
 begin "a start path of 5,000 bytes is reported in full, three times"
-name=$sample
-while [ ${#name} -lt 5000 ]; do name=/.$name; done
+name=$(padded 5000 "$sample")
+[ ${#name} -eq 5000 ] || fail "test setup: a start path of ${#name} bytes"
 run_named "$name" "$sample" -s "$work/dest"
 expect_failed_run
 expect_err "$(cannot_find "$name")"$'\n\n'
