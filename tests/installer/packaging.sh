@@ -45,12 +45,23 @@ for kind in missing not-executable symlink directory; do
         symlink) mv "$work/tree/ovelo" "$work/tree/player" && ln -s player "$work/tree/ovelo" ;;
         directory) rm "$work/tree/ovelo" && mkdir "$work/tree/ovelo" ;;
     esac
-    if "$MKINSTALLER" "$INSTALLER_IMAGE" "$work/tree" "$work/out.run" 2>"$work/err"; then
+    mkdir -p "$work/tmp"
+    if TMPDIR=$work/tmp "$MKINSTALLER" "$INSTALLER_IMAGE" "$work/tree" "$work/out.run" 2>"$work/err"; then
         fail "accepted a tree whose ovelo is $kind"
     fi
     grep -q 'ovelo' "$work/err" || fail "no clear message for an ovelo that is $kind"
-    [ -z "$(ls -A "$work" | grep -v '^tree$\|^err$\|^copy$')" ] || fail "wrote something for $kind"
+    [ "$(ls -A "$work" "$work/tmp" | tr '\n' ' ')" = "$work: err tmp tree  $work/tmp: " ] ||
+        fail "wrote something for an ovelo that is $kind"
 done
+
+begin "fails, leaving nothing behind, when tar cannot archive the tree"
+cp -a "$SAMPLE_PRODUCT" "$work/tree"
+: >"$work/tree/$(printf 'n%.0s' {1..150})"  # longer than a ustar name can be
+mkdir "$work/tmp" "$work/out"
+TMPDIR=$work/tmp "$MKINSTALLER" "$INSTALLER_IMAGE" "$work/tree" "$work/out/x.run" 2>"$work/err" &&
+    fail "packaged a tree tar could not archive"
+grep -q '^mkinstaller: ' "$work/err" || fail "no message of its own"
+[ -z "$(ls -A "$work/tmp" "$work/out" | grep -v :)" ] || fail "left files behind"
 
 begin "refuses a wrong command line with its usage"
 "$MKINSTALLER" "$INSTALLER_IMAGE" "$SAMPLE_PRODUCT" 2>"$work/err" && fail "accepted two arguments"
