@@ -31,7 +31,10 @@ const char kUnpackFailed[] =
 
 // Run by sh in the destination.  A pipeline's status is its last command's,
 // and tar may well read a damaged stream to a clean end, so gunzip's status
-// is carried past tar on descriptor 3: tar's failure wins, else gunzip's.
+// must count too: gunzip writes it on descriptor 3, which the command
+// substitution captures, while tar writes to the shell's own output, kept
+// on descriptor 4.  A failing tar ends the script with its status
+// ("|| exit"); otherwise gunzip's status is the script's.
 const char kUnpackCommand[] =
     "exec 4>&1\n"
     "gunzip_status=$( { { gunzip 4>&-; echo $? >&3; } | tar xf - 3>&- >&4 4>&-; } 3>&1 )"
