@@ -16,6 +16,7 @@ case_count=0
 case_name=""
 image_size=$(stat -c %s "$INSTALLER_IMAGE")
 
+# shellcheck disable=SC2034  # used by the test files
 unpack_failed=$'Installation failed.  Perhaps the destination directory is unwriteable or you\nare out of disk space?\n\n'
 
 # Starts a case with a fresh empty directory $work.
@@ -128,11 +129,11 @@ expect_no_settings() {
 }
 
 expect_absent() {
-    [ ! -e "$1" ] && [ ! -L "$1" ] || fail "$1 exists"
+    if [ -e "$1" ] || [ -L "$1" ]; then fail "$1 exists"; fi
 }
 
 expect_empty_dir() {
-    [ -d "$1" ] && [ -z "$(ls -A "$1")" ] || fail "$1 is not an empty directory"
+    if [ ! -d "$1" ] || [ -n "$(ls -A "$1")" ]; then fail "$1 is not an empty directory"; fi
 }
 
 tree_listing() {

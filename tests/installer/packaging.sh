@@ -3,11 +3,17 @@
 # write nothing.
 . "$(dirname "$0")/lib.sh"
 
+# The names in a directory, sorted, on one line.
+entries() {
+    find "$1" -mindepth 1 -maxdepth 1 -printf '%f\n' | LC_ALL=C sort | paste -sd ' '
+}
+
 begin "writes the image, one gzip member and the trailer"
 length=$(payload_length "$sample")
 size=$(stat -c %s "$sample")
 cmp -s -n "$image_size" "$INSTALLER_IMAGE" "$sample" || fail "the image is not copied unchanged"
-[ "$(tail -c $((${#length} + 2)) "$sample" | od -An -c | tr -s ' ')" = " \n $(echo "$length" | sed 's/./& /g')\n" ] ||
+[[ $length =~ ^[1-9][0-9]*$ ]] || fail "the length is not plain decimal digits: $length"
+cmp -s <(tail -c $((${#length} + 2)) "$sample") <(printf '\n%s\n' "$length") ||
     fail "the trailer is not a newline, the length and a newline"
 [ $((image_size + length + ${#length} + 2)) -eq "$size" ] || fail "the trailer's length does not fit"
 [ "$(od -An -tx1 -j "$image_size" -N 4 "$sample" | tr -d ' ')" = 1f8b0800 ] ||
@@ -50,7 +56,7 @@ for kind in missing not-executable symlink directory; do
         fail "accepted a tree whose ovelo is $kind"
     fi
     grep -q 'ovelo' "$work/err" || fail "no clear message for an ovelo that is $kind"
-    [ "$(ls -A "$work" "$work/tmp" | tr '\n' ' ')" = "$work: err tmp tree  $work/tmp: " ] ||
+    [ "$(entries "$work")" = "err tmp tree" ] && [ -z "$(entries "$work/tmp")" ] ||
         fail "wrote something for an ovelo that is $kind"
 done
 
@@ -61,7 +67,7 @@ mkdir "$work/tmp" "$work/out"
 TMPDIR=$work/tmp "$MKINSTALLER" "$INSTALLER_IMAGE" "$work/tree" "$work/out/x.run" 2>"$work/err" &&
     fail "packaged a tree tar could not archive"
 grep -q '^mkinstaller: ' "$work/err" || fail "no message of its own"
-[ -z "$(ls -A "$work/tmp" "$work/out" | grep -v :)" ] || fail "left files behind"
+[ -z "$(entries "$work/tmp")$(entries "$work/out")" ] || fail "left files behind"
 
 begin "refuses a wrong command line with its usage"
 "$MKINSTALLER" "$INSTALLER_IMAGE" "$SAMPLE_PRODUCT" 2>"$work/err" && fail "accepted two arguments"
