@@ -119,8 +119,11 @@ void Install(Widget, XtPointer, XtPointer)
     }
     if (!Unpack(destination) || bIsSilent)
         return;
-    // Extract left us in the destination: the player starts there.
+    // Extract left us in the destination: the player starts there.  A
+    // relative destination no longer leads to it from here, so the file is
+    // then reached as ./ovelo, still under its full name.
     const std::string player = destination + "/ovelo";
-    execl(player.c_str(), player.c_str(), "inst", static_cast<char*>(nullptr));
+    const char* file = destination.front() == '/' ? player.c_str() : "./ovelo";
+    execl(file, player.c_str(), "inst", static_cast<char*>(nullptr));
     ReportError("Installation failed for unknown reason");
 }
