@@ -3,6 +3,7 @@
 #include "format.h"
 #include "state.h"
 
+#include <exception>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -10,7 +11,7 @@
 
 namespace {
 
-bool bInstalling = false;  // an unpacking is under way (its events may call us)
+bool bInstalling = false;  // under way: the copy loop's events may call us again
 
 // The text of the combo box's field, copied so that the toolkit's copy can
 // be freed at once.
@@ -95,12 +96,26 @@ bool CheckDestination(const std::string& destination)
     return true;
 }
 
-bool Unpack(std::string& destination)
+const char kUnknownFailure[] = "Installation failed for unknown reason";
+
+void RunSequence()
 {
-    bInstalling = true;
-    const bool unpacked = Extract(destination.data());
-    bInstalling = false;
-    return unpacked;
+    std::string destination = bIsSilent ? pLocation : ChosenDestination();
+    if (!CheckDestination(destination))
+        return;
+    if (!bIsSilent) {
+        XtUnmanageChild(page2form);
+        XtManageChild(page3form);
+    }
+    if (!Extract(destination.data()) || bIsSilent)
+        return;
+    // Extract left us in the destination: the player starts there.  A
+    // relative destination no longer leads to it from here, so the file is
+    // then reached as ./ovelo, still under its full name.
+    const std::string player = destination + "/ovelo";
+    const char* file = destination.front() == '/' ? player.c_str() : "./ovelo";
+    execl(file, player.c_str(), "inst", static_cast<char*>(nullptr));
+    ReportError(kUnknownFailure);
 }
 
 }  // namespace
@@ -110,20 +125,11 @@ void Install(Widget, XtPointer, XtPointer)
 {
     if (bInstalling)
         return;
-    std::string destination = bIsSilent ? pLocation : ChosenDestination();
-    if (!CheckDestination(destination))
-        return;
-    if (!bIsSilent) {
-        XtUnmanageChild(page2form);
-        XtManageChild(page3form);
+    bInstalling = true;
+    try {
+        RunSequence();
+    } catch (const std::exception&) {  // never into the toolkit
+        ReportError(kUnknownFailure);
     }
-    if (!Unpack(destination) || bIsSilent)
-        return;
-    // Extract left us in the destination: the player starts there.  A
-    // relative destination no longer leads to it from here, so the file is
-    // then reached as ./ovelo, still under its full name.
-    const std::string player = destination + "/ovelo";
-    const char* file = destination.front() == '/' ? player.c_str() : "./ovelo";
-    execl(file, player.c_str(), "inst", static_cast<char*>(nullptr));
-    ReportError("Installation failed for unknown reason");
+    bInstalling = false;
 }
