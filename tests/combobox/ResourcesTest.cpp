@@ -28,6 +28,16 @@ using Warnings = std::vector<std::string>;
 
 } // namespace
 
+extern "C" WidgetClass ComboBoxClassFromC(void);
+extern "C" Cardinal ComboBoxInstanceSizeFromC(void);
+
+TEST_F(ComboTest, HeadersDescribeTheSameClassToC)
+{
+    EXPECT_EQ(ComboBoxClassFromC(), dtComboBoxWidgetClass);
+    EXPECT_EQ(ComboBoxInstanceSizeFromC(),
+              dtComboBoxWidgetClass->core_class.widget_size);
+}
+
 TEST_F(ComboTest, EditableDefaultsAndChildren)
 {
     Widget combo = MakeCombo({A(DtNtype, 1)});

@@ -25,6 +25,18 @@ std::vector<Widget> ChildrenNamed(Widget combo, const char* name)
     return found;
 }
 
+// Callbacks still on the old arrow when the toolkit destroys it.
+int expose_callbacks_left = -1;
+int activate_callbacks_left = -1;
+
+void NoteCallbacksLeft(Widget w, XtPointer, XtPointer)
+{
+    expose_callbacks_left = XtHasCallbacks(w, XmNexposeCallback) ==
+                            XtCallbackHasSome;
+    activate_callbacks_left = XtHasCallbacks(w, XmNactivateCallback) ==
+                              XtCallbackHasSome;
+}
+
 } // namespace
 
 TEST_F(ComboTest, ArrowTypeChangeReplacesTheArrowWidget)
@@ -34,8 +46,11 @@ TEST_F(ComboTest, ArrowTypeChangeReplacesTheArrowWidget)
     Show();
     Widget drawn = Child(combo, "ComboBoxArrow");
     ASSERT_TRUE(XmIsDrawnButton(drawn));
+    XtAddCallback(drawn, XmNdestroyCallback, NoteCallbacksLeft, nullptr);
     XtVaSetValues(combo, DtNarrowType, 0, nullptr);
     Process();
+    EXPECT_EQ(expose_callbacks_left, 0);
+    EXPECT_EQ(activate_callbacks_left, 0);
     std::vector<Widget> arrows = ChildrenNamed(combo, "ComboBoxArrow");
     ASSERT_EQ(arrows.size(), 1u);
     EXPECT_TRUE(XmIsArrowButton(arrows[0]));
