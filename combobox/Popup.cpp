@@ -70,6 +70,12 @@ void CheckTextEdited(Widget w)
     XtFree(value);
 }
 
+bool OutsideOf(Widget w, const XButtonEvent& event)
+{
+    return event.x < 0 || event.y < 0 || event.x >= w->core.width ||
+           event.y >= w->core.height;
+}
+
 Cursor MenuCursor(Widget w)
 {
     return XmGetMenuCursor(XtDisplay(w));
@@ -183,23 +189,35 @@ void ListSelectionHandler(Widget list, XtPointer client_data,
 // Runs before the list's own translations: takes the list down on a
 // button release and keeps the grabs on the list while it is up.
 void ListEventHandler(Widget list, XtPointer client_data, XEvent* event,
-                      Boolean*)
+                      Boolean* continue_to_dispatch)
 {
     Widget w = static_cast<Widget>(client_data);
     DtComboBoxPart& cb = Part(w);
     switch (event->type) {
     case ButtonPress:
+        // Once the pointer has left the list, the pointer grab is the
+        // list's, so a click anywhere outside lands here. It closes the
+        // list like any other click outside; the list must not start a
+        // selection whose release it would never see.
+        if (cb.poppedUp && OutsideOf(list, event->xbutton)) {
+            PopdownPopup(w);
+            *continue_to_dispatch = False;
+            break;
+        }
         combo_list_button_down = True;
         break;
     case ButtonRelease:
         PopdownOnRelease(w);
         break;
+    // Only the pointer's own moves count: taking or dropping the grab here
+    // makes crossing events too, which would answer each other forever.
     case EnterNotify:
-        if (!combo_list_button_down)
+        if (event->xcrossing.mode == NotifyNormal && !combo_list_button_down)
             XtUngrabPointer(cb.shell, CurrentTime);
         break;
     case LeaveNotify:
-        if (cb.poppedUp && !combo_list_button_down)
+        if (event->xcrossing.mode == NotifyNormal && cb.poppedUp &&
+            !combo_list_button_down)
             _XmGrabPointer(list, True, ButtonPressMask, GrabModeAsync,
                            GrabModeAsync, None, MenuCursor(w), CurrentTime);
         break;

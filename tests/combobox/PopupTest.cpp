@@ -34,6 +34,13 @@ void Record(Widget w, XtPointer client_data, XtPointer call_data)
                      selection ? data->item_position : 0});
 }
 
+int crossings = 0;
+
+void CountCrossing(Widget, XtPointer, XEvent*, Boolean*)
+{
+    ++crossings;
+}
+
 } // namespace
 
 class PopupTest : public ComboTest {
@@ -291,6 +298,31 @@ TEST_F(PopupTest, CancelAndClicksOutsideCloseWithoutChoosing)
     EXPECT_FALSE(IsUp(combo));
     EXPECT_TRUE(calls.empty());
     EXPECT_EQ(XmGetFocusWidget(combo), text);
+}
+
+TEST_F(PopupTest, ClickOutsideAfterVisitingTheListChoosesNothing)
+{
+    Widget combo = MakeWatched({A(DtNtype, 1)});
+    AddItems(combo, {"alpha", "beta"});
+    ShowFocused();
+    ClickArrow(combo);
+    calls.clear();
+    int x = 0, y = 0;
+    WidgetCentre(List(combo), &x, &y);
+    MovePointer(dpy, x, y);
+    Process();
+    crossings = 0;
+    XtAddEventHandler(List(combo), EnterWindowMask | LeaveWindowMask, False,
+                      CountCrossing, nullptr);
+    MovePointer(dpy, 1000, 900);
+    Process();
+    // Leaving the list once is a handful of crossings, not a stream of them.
+    EXPECT_LT(crossings, 10);
+    ClickAt(dpy, 1000, 900);
+    Process();
+    EXPECT_FALSE(IsUp(combo));
+    EXPECT_TRUE(calls.empty());
+    EXPECT_EQ(FieldText(combo), "alpha");
 }
 
 TEST_F(PopupTest, ReadOnlyFieldPostsOnClickAndKeys)
