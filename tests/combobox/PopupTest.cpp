@@ -298,6 +298,13 @@ TEST_F(PopupTest, CancelAndClicksOutsideCloseWithoutChoosing)
     EXPECT_FALSE(IsUp(combo));
     EXPECT_TRUE(calls.empty());
     EXPECT_EQ(XmGetFocusWidget(combo), text);
+
+    // The arrow, clicked again, takes the list down too.
+    ClickArrow(combo);
+    ASSERT_TRUE(IsUp(combo));
+    ClickArrow(combo);
+    EXPECT_FALSE(IsUp(combo));
+    EXPECT_EQ(calls.size(), 1u);  // one menuPost: the second click posts nothing
 }
 
 TEST_F(PopupTest, ClickOutsideAfterVisitingTheListChoosesNothing)
