@@ -149,6 +149,18 @@ void ShowSelectionInText(Widget w, XmString item)
     XmStringFreeContext(context);
 }
 
+// A value given for a synthetic resource is stored in its field.
+XmImportOperator SyntheticLoad(Widget, int, XtArgVal*)
+{
+    return XmSYNTHETIC_LOAD;
+}
+
+} // namespace dtcombo
+
+namespace {
+
+using namespace dtcombo;
+
 // Shows the item at selectedPosition in whichever field the form has.
 void ShowSelection(Widget w)
 {
@@ -175,13 +187,7 @@ void RelayoutLabel(Widget w)
     DrawShadow(w);
 }
 
-// A value given for a synthetic resource is stored in its field.
-XmImportOperator SyntheticLoad(Widget, int, XtArgVal*)
-{
-    return XmSYNTHETIC_LOAD;
-}
-
-} // namespace dtcombo
+} // namespace
 
 using namespace dtcombo;
 

@@ -31,14 +31,14 @@ Position CentredY(short y0, short inner_height, Dimension height)
     return static_cast<Position>(room >= 0 ? y0 + room / 2 : y0);
 }
 
-} // namespace
-
 // The arrow is 0.45 times as wide as the field is high, 13 at least.
 Dimension ArrowWidth(Dimension field_height)
 {
     Dimension width = static_cast<Dimension>(0.45 * field_height);
     return std::max(width, kMinArrowSize);
 }
+
+} // namespace
 
 // Asks the parent for the size that fits the field, the arrow and the
 // bands around them. The answer is not examined.

@@ -17,11 +17,6 @@ inline XmManagerPart& Manager(Widget w)
     return reinterpret_cast<DtComboBoxWidget>(w)->manager;
 }
 
-inline CorePart& Core(Widget w)
-{
-    return w->core;
-}
-
 // The field child: the text field of the editable form, else the label.
 inline Widget Field(Widget w)
 {
@@ -47,7 +42,6 @@ Boolean SetValues(Widget current, Widget request, Widget w, ArgList args,
                   Cardinal* num_args);
 
 // Sizes, layout and drawing (Geometry.cpp).
-Dimension ArrowWidth(Dimension field_height);
 void RequestPreferredSize(Widget w);
 void SizeChildren(Widget w);
 void LayoutChildren(Widget w);
@@ -65,8 +59,6 @@ void SyncFromList(Widget w);
 void MeasureLabel(Widget w);
 void ShowSelectionInLabel(Widget w, XmString item, bool keep_label);
 void ShowSelectionInText(Widget w, XmString item);
-void ShowSelection(Widget w);
-void RelayoutLabel(Widget w);
 XmImportOperator SyntheticLoad(Widget w, int offset, XtArgVal* value);
 
 // The popup list (Popup.cpp).
