@@ -50,6 +50,12 @@ void CheckResources(Widget w)
                   "(defaulting to 0).");
         cb.itemCount = 0;
     }
+    // The list would read a count of items from a table that is not there.
+    if (cb.itemCount > 0 && !cb.items) {
+        XtWarning("DtComboButtonWidget: Invalid itemCount resource "
+                  "(defaulting to 0).");
+        cb.itemCount = 0;
+    }
     if (cb.itemCount > 0 &&
         (cb.selectedPosition < 0 || cb.selectedPosition >= cb.itemCount)) {
         XtWarning("DtComboButtonWidget: Invalid selectedPosition resource "

@@ -218,7 +218,6 @@ bool SwitchToLabel(Widget current, Widget w)
             cb.horizontalSpacing = 1;
         if (cb.verticalSpacing == old.verticalSpacing)
             cb.verticalSpacing = 2;
-        CreateSeparator(w, false);
         made = true;
     } else if (Manager(w).string_direction !=
                Manager(current).string_direction) {
@@ -228,8 +227,33 @@ bool SwitchToLabel(Widget current, Widget w)
     if (cb.textField)
         XtUnmanageChild(cb.textField);
     XtManageChild(cb.label);
-    XtManageChild(cb.separator);
+    // Other type values show the label alone, as at creation; a label
+    // made for one of them has no separator yet.
+    if (cb.type == DtCOMBO_READ_ONLY && !cb.separator)
+        CreateSeparator(w, false);
+    if (cb.type == DtCOMBO_READ_ONLY)
+        XtManageChild(cb.separator);
+    else if (cb.separator)
+        XtUnmanageChild(cb.separator);
     return made;
+}
+
+// A new itemCount without a new table applies to the list's own items: it
+// may shorten the list but not reach past its end. Reports a correction.
+bool CountBeyondList(Widget current, Widget w)
+{
+    DtComboBoxPart& cb = Part(w);
+    if (cb.items != Part(current).items ||
+        cb.itemCount == Part(current).itemCount)
+        return false;
+    int count = 0;
+    XtVaGetValues(cb.list, XmNitemCount, &count, nullptr);
+    if (cb.itemCount <= count)
+        return false;
+    XtWarning("DtComboButtonWidget: Invalid itemCount resource "
+              "(defaulting to the list's item count).");
+    cb.itemCount = count;
+    return true;
 }
 
 // Sends the list the resources that changed.
@@ -366,6 +390,12 @@ Boolean SetValues(Widget current, Widget, Widget w, ArgList, Cardinal*)
         XtWarning("DtComboButtonWidget: Unable to set textField resource.");
         cb.textField = old.textField;
     }
+    if (cb.list != old.list) {
+        XtWarning("DtComboButtonWidget: Unable to set list resource.");
+        cb.list = old.list;
+    }
+    if (CountBeyondList(current, w))
+        CheckResources(w);  // the selection against the corrected count
     UpdateList(current, w);
     if (cb.arrowType != old.arrowType)
         ReplaceArrow(current, w);
@@ -374,7 +404,7 @@ Boolean SetValues(Widget current, Widget, Widget w, ArgList, Cardinal*)
     bool label_made = false;
     if (type_changed && cb.type == DtCOMBO_EDITABLE)
         SwitchToText(current, w);
-    else if (type_changed && cb.type == DtCOMBO_READ_ONLY)
+    else if (type_changed)
         label_made = SwitchToLabel(current, w);
     if (type_changed &&
         Manager(w).shadow_thickness == Manager(current).shadow_thickness)

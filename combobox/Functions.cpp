@@ -73,7 +73,8 @@ void MeasureLabel(Widget w)
         XmStringExtent(fonts, text, &width, &height);
     }
     cb.label_max_width = static_cast<Dimension>(width + 4);
-    cb.label_max_height = height;
+    // An empty or missing item has no height, but a window must have one.
+    cb.label_max_height = std::max<Dimension>(height, 1);
     XtResizeWidget(cb.label, cb.label_max_width, cb.label_max_height,
                    cb.label->core.border_width);
 }

@@ -11,10 +11,17 @@
 XtAppContext ComboTest::app = nullptr;
 Display* ComboTest::dpy = nullptr;
 std::vector<std::string> ComboTest::warnings;
+std::vector<int> ComboTest::x_errors;
 
 void ComboTest::CollectWarning(String message)
 {
     warnings.emplace_back(message);
+}
+
+int ComboTest::CountXError(Display*, XErrorEvent* error)
+{
+    x_errors.push_back(error->request_code);
+    return 0;
 }
 
 void ComboTest::SetUpTestSuite()
@@ -24,6 +31,7 @@ void ComboTest::SetUpTestSuite()
     XtToolkitInitialize();
     app = XtCreateApplicationContext();
     XtAppSetWarningHandler(app, CollectWarning);
+    XSetErrorHandler(CountXError);
     int argc = 0;
     dpy = XtOpenDisplay(app, nullptr, "combotest", "ComboTest", nullptr, 0,
                         &argc, nullptr);
@@ -36,6 +44,7 @@ void ComboTest::SetUpTestSuite()
 void ComboTest::SetUp()
 {
     warnings.clear();
+    x_errors.clear();
     shell = XtVaAppCreateShell("combotest", "ComboTest",
                                applicationShellWidgetClass, dpy,
                                XmNallowShellResize, True, nullptr);
@@ -45,6 +54,8 @@ void ComboTest::TearDown()
 {
     XtDestroyWidget(shell);
     Process();
+    XSync(dpy, False);
+    EXPECT_TRUE(x_errors.empty()) << "request code " << x_errors.front();
 }
 
 Widget ComboTest::MakeCombo(std::initializer_list<Arg> args, const char* name)

@@ -1,6 +1,7 @@
 // Shared fixture of the combo box tests: one application context for the
-// process, a fresh top-level shell for each test, and the toolkit's
-// warnings collected instead of printed.
+// process, a fresh top-level shell for each test, the toolkit's warnings
+// collected instead of printed, and X protocol errors counted as failures
+// instead of ending the process.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -53,10 +54,13 @@ protected:
     static std::string ScreenshotPath(const std::string& name);
 
     static void CollectWarning(String message);
+    static int CountXError(Display*, XErrorEvent* error);
 
     static XtAppContext app;
     static Display* dpy;
     static std::vector<std::string> warnings;
+    // Protocol errors caused by the widget; every test expects none.
+    static std::vector<int> x_errors;
     Widget shell = nullptr;
 };
 

@@ -87,6 +87,25 @@ TEST_F(FunctionsTest, FieldShowsTheItemAtTheSelectedPositionAfterAdding)
     EXPECT_EQ(LabelText(read_only), "north");
 }
 
+TEST_F(FunctionsTest, EmptyAndMissingItemsLeaveAFieldThatCanBeDrawn)
+{
+    Str empty("");
+    Widget read_only = MakeCombo({A(DtNlabelString, empty.arg())});
+    Widget editable = MakeCombo({A(DtNtype, 1)});
+    Show();
+    for (Widget combo : {read_only, editable}) {
+        ZEBDtComboBoxAddItem(combo, empty, 0, False);
+        ZEBDtComboBoxAddItem(combo, nullptr, 1, False);
+    }
+    Process();
+    EXPECT_GE(Dim(Child(read_only, "Label"), XmNheight), 1);
+    EXPECT_EQ(Int(editable, DtNitemCount), 2);
+    EXPECT_EQ(FieldText(editable), "");
+    XtVaSetValues(read_only, DtNselectedPosition, 1, nullptr);
+    EXPECT_EQ(LabelText(read_only), "");
+    EXPECT_TRUE(warnings.empty());
+}
+
 TEST_F(FunctionsTest, DeletingKeepsTheSelectionOnTheSameItem)
 {
     Widget combo = Editable({"a", "b", "c", "d"});

@@ -20,6 +20,9 @@ const char kOrientationWarning[] =
     "XmRIGHT).";
 const char kItemCountWarning[] =
     "DtComboButtonWidget: Invalid itemCount resource (defaulting to 0).";
+const char kListCountWarning[] =
+    "DtComboButtonWidget: Invalid itemCount resource (defaulting to the "
+    "list's item count).";
 const char kPositionWarning[] =
     "DtComboButtonWidget: Invalid selectedPosition resource (defaulting to "
     "0).";
@@ -129,13 +132,68 @@ TEST_F(ComboTest, ItemCountIsValidatedButAnEmptyListTakesAnyPosition)
     EXPECT_EQ(FieldText(combo), "");
 }
 
-TEST_F(ComboTest, TextFieldResourceCannotBeReplaced)
+TEST_F(ComboTest, ItemCountBeyondTheItemsFallsBack)
+{
+    // No items at all: the count cannot be honoured.
+    Widget empty = MakeCombo({A(DtNtype, 1), A(DtNitemCount, 3),
+                              A(DtNselectedPosition, 1)});
+    EXPECT_EQ(warnings, Warnings{kItemCountWarning});
+    EXPECT_EQ(Int(empty, DtNitemCount), 0);
+
+    // A count alone may shorten the list but not run past its end.
+    warnings.clear();
+    Widget combo = MakeCombo({A(DtNtype, 1)});
+    AddItems(combo, {"alpha", "beta", "gamma"});
+    XtVaSetValues(combo, DtNitemCount, 50, DtNselectedPosition, 40, nullptr);
+    EXPECT_EQ(warnings, (Warnings{kListCountWarning, kPositionWarning}));
+    EXPECT_EQ(Int(combo, DtNitemCount), 3);
+    EXPECT_EQ(FieldText(combo), "alpha");
+
+    warnings.clear();
+    XtVaSetValues(combo, DtNitemCount, 2, nullptr);
+    EXPECT_TRUE(warnings.empty());
+    EXPECT_EQ(Int(combo, DtNitemCount), 2);
+}
+
+TEST_F(ComboTest, ChildResourcesCannotBeReplaced)
 {
     Widget combo = MakeCombo({A(DtNtype, 1)});
     Widget text = Child(combo, "Text");
-    XtVaSetValues(combo, DtNtextField, shell, nullptr);
-    EXPECT_EQ(warnings, Warnings{"DtComboButtonWidget: Unable to set textField resource."});
-    Widget now = nullptr;
-    XtVaGetValues(combo, DtNtextField, &now, nullptr);
-    EXPECT_EQ(now, text);
+    Widget list = nullptr;
+    XtVaGetValues(combo, DtNlist, &list, nullptr);
+    XtVaSetValues(combo, DtNtextField, shell, DtNlist, shell, nullptr);
+    EXPECT_EQ(warnings,
+              (Warnings{"DtComboButtonWidget: Unable to set textField resource.",
+                        "DtComboButtonWidget: Unable to set list resource."}));
+    Widget now_text = nullptr, now_list = nullptr;
+    XtVaGetValues(combo, DtNtextField, &now_text, DtNlist, &now_list, nullptr);
+    EXPECT_EQ(now_text, text);
+    EXPECT_EQ(now_list, list);
+    AddItems(combo, {"alpha"});
+    EXPECT_EQ(FieldText(combo), "alpha");
+}
+
+TEST_F(ComboTest, OtherTypeValuesGetTheLabelWithoutSeparator)
+{
+    Widget combo = MakeCombo({A(DtNtype, 5)});
+    AddItems(combo, {"alpha"});
+    Show();
+    EXPECT_NE(Child(combo, "Label"), nullptr);
+    EXPECT_EQ(Child(combo, "ComboBoxSeparator"), nullptr);
+
+    XtVaSetValues(combo, DtNtype, 0, nullptr);
+    Widget separator = Child(combo, "ComboBoxSeparator");
+    ASSERT_NE(separator, nullptr);
+    EXPECT_TRUE(XtIsManaged(separator));
+    EXPECT_EQ(LabelText(combo), "alpha");
+
+    Widget editable = MakeCombo({A(DtNtype, 1)});
+    XtVaSetValues(editable, DtNtype, 7, nullptr);
+    EXPECT_TRUE(XtIsManaged(Child(editable, "ComboBoxLabel")));
+    EXPECT_FALSE(XtIsManaged(Child(editable, "ComboBoxTextField") ?
+                             Child(editable, "ComboBoxTextField") :
+                             Child(editable, "Text")));
+    XtVaSetValues(editable, DtNtype, 0, nullptr);
+    EXPECT_TRUE(XtIsManaged(Child(editable, "ComboBoxSeparator")));
+    EXPECT_TRUE(warnings.empty());
 }
