@@ -1,6 +1,7 @@
 // Start-up: a silent installation when the command line is exactly
 // "-s DIRECTORY", the wizard otherwise.
 #include "state.h"
+#include "toolkit_home.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -33,9 +34,12 @@ int main(int argc, char** argv)
 
     // Unmapped while it is built; border, title, window menu and minimize
     // button only (no resize handles, no maximize button).
-    toplevel = XtVaAppInitialize(&appContext, "OveloXInstaller", nullptr, 0, &argc, argv,
-                                 resources, XtNmappedWhenManaged, False,
-                                 XmNmwmDecorations, 58, nullptr);
+    {
+        const LongHomeHidden hidden;
+        toplevel = XtVaAppInitialize(&appContext, "OveloXInstaller", nullptr, 0, &argc,
+                                     argv, resources, XtNmappedWhenManaged, False,
+                                     XmNmwmDecorations, 58, nullptr);
+    }
     // The shell's window is the drawable of the logo pixmap and of the
     // progress graphics context, so it exists before any child.
     XtRealizeWidget(toplevel);

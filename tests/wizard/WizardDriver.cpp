@@ -1,0 +1,436 @@
+#include "WizardDriver.h"
+
+#include "TestSupport.h"
+
+#include <X11/Xatom.h>
+#include <X11/keysym.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+constexpr char kTitle[] = "Ovelo 8 Installer";
+constexpr int kButtonWidth = 75;
+constexpr int kBarHeight = 30;
+
+using Clock = std::chrono::steady_clock;
+
+void Sleep(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// The environment of the child: ours, with HOME and PATH as asked.
+std::vector<std::string> ChildEnvironment(const LaunchOptions& options)
+{
+    std::vector<std::string> env;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string variable = *entry;
+        if (variable.rfind("HOME=", 0) == 0)
+            continue;
+        if (variable.rfind("PATH=", 0) == 0 && !options.pathPrefix.empty()) {
+            env.push_back("PATH=" + options.pathPrefix + ":" + variable.substr(5));
+            continue;
+        }
+        env.push_back(variable);
+    }
+    if (options.home)
+        env.push_back("HOME=" + *options.home);
+    return env;
+}
+
+std::vector<Window> Children(Display* display, Window window)
+{
+    Window root = None, parent = None;
+    Window* children = nullptr;
+    unsigned count = 0;
+    std::vector<Window> result;
+    if (XQueryTree(display, window, &root, &parent, &children, &count)) {
+        result.assign(children, children + count);
+        XFree(children);
+    }
+    return result;
+}
+
+bool IsShown(Display* display, Window window)
+{
+    XWindowAttributes attributes;
+    return XGetWindowAttributes(display, window, &attributes) &&
+           attributes.map_state == IsViewable;
+}
+
+// Windows come and go while we look at them; a vanished one is no error.
+int IgnoreXError(Display*, XErrorEvent*)
+{
+    return 0;
+}
+
+std::vector<Box> ViewableChildren(Display* display, Window window)
+{
+    std::vector<Box> boxes;
+    for (Window child : Children(display, window))
+        if (IsShown(display, child))
+            boxes.push_back(Geometry(display, child));
+    return boxes;
+}
+
+}  // namespace
+
+Box Geometry(Display* display, Window window)
+{
+    XWindowAttributes attributes;
+    XGetWindowAttributes(display, window, &attributes);
+    Box box;
+    box.window = window;
+    box.width = attributes.width;
+    box.height = attributes.height;
+    Window child = None;
+    XTranslateCoordinates(display, window, DefaultRootWindow(display), 0, 0, &box.x,
+                          &box.y, &child);
+    return box;
+}
+
+std::string WindowTitle(Display* display, Window window)
+{
+    char* name = nullptr;
+    std::string title;
+    if (XFetchName(display, window, &name) && name) {
+        title = name;
+        XFree(name);
+    }
+    return title;
+}
+
+std::optional<Box> FindTopLevel(Display* display, const std::string& title)
+{
+    for (Window child : Children(display, DefaultRootWindow(display)))
+        if (IsShown(display, child) && WindowTitle(display, child) == title)
+            return Geometry(display, child);
+    return std::nullopt;
+}
+
+bool Run(const std::string& command)
+{
+    return std::system(command.c_str()) == 0;
+}
+
+std::string Quote(const std::string& text)
+{
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    return quoted + "'";
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+Wizard::Wizard(const LaunchOptions& options)
+{
+    display_ = XOpenDisplay(nullptr);
+    if (!display_)
+        return;
+    XSetErrorHandler(IgnoreXError);
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0)
+        return;
+    std::vector<std::string> env = ChildEnvironment(options);
+    std::vector<char*> envp;
+    for (std::string& variable : env)
+        envp.push_back(variable.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> args;
+    if (options.unprivileged)
+        args = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    args.push_back(options.installer);
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    pid_ = fork();
+    if (pid_ == 0) {
+        dup2(pipeFds[1], STDOUT_FILENO);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    outputFd_ = pipeFds[0];
+
+    const auto deadline = Clock::now() + std::chrono::seconds(15);
+    while (Clock::now() < deadline && !WaitForExit(0)) {
+        if (const std::optional<Box> shell = FindTopLevel(display_, kTitle)) {
+            window_ = shell->window;
+            Settle(300);
+            return;
+        }
+        Sleep(20);
+    }
+}
+
+Wizard::~Wizard()
+{
+    if (pid_ > 0 && !status_) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    if (outputFd_ >= 0)
+        close(outputFd_);
+    if (display_)
+        XCloseDisplay(display_);
+}
+
+std::vector<Box> Wizard::Viewable(Window top)
+{
+    std::vector<Box> boxes;
+    std::vector<Window> pending{top};
+    while (!pending.empty()) {
+        const Window window = pending.back();
+        pending.pop_back();
+        for (Window child : Children(display_, window))
+            if (IsShown(display_, child)) {
+                boxes.push_back(Geometry(display_, child));
+                pending.push_back(child);
+            }
+    }
+    return boxes;
+}
+
+std::vector<Box> Wizard::Buttons()
+{
+    std::vector<Box> buttons;
+    for (const Box& box : Viewable(window_))
+        if (box.width == kButtonWidth)
+            buttons.push_back(box);
+    std::sort(buttons.begin(), buttons.end(),
+              [](const Box& a, const Box& b) { return a.x < b.x; });
+    return buttons;
+}
+
+// The etched frame of page 2 holds just the combo box.
+std::optional<Box> Wizard::DestinationFrame()
+{
+    for (const Box& box : Viewable(window_))
+        if (box.width > 300 && box.height >= 40 && box.height <= 60 &&
+            ViewableChildren(display_, box.window).size() == 1)
+            return box;
+    return std::nullopt;
+}
+
+bool Wizard::Page2Viewable()
+{
+    return DestinationFrame().has_value();
+}
+
+std::optional<Box> Wizard::ProgressBar()
+{
+    for (const Box& box : Viewable(window_))
+        if (box.height == kBarHeight && box.width > 300)
+            return box;
+    return std::nullopt;
+}
+
+int Wizard::ShowingPage()
+{
+    if (ProgressBar())
+        return 3;
+    if (Page2Viewable())
+        return 2;
+    return Buttons().size() == 4 ? 1 : 0;
+}
+
+bool Wizard::WaitForPage(int page, int timeoutMs)
+{
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (Clock::now() < deadline) {
+        if (ShowingPage() == page) {
+            Settle();
+            return true;
+        }
+        Sleep(20);
+    }
+    return false;
+}
+
+// The combo box in the frame holds the field and the arrow, the field
+// being the wider of the two.
+std::vector<Box> Wizard::ComboParts()
+{
+    const std::optional<Box> frame = DestinationFrame();
+    if (!frame)
+        return {};
+    const std::vector<Box> combo = ViewableChildren(display_, frame->window);
+    std::vector<Box> parts = ViewableChildren(display_, combo.front().window);
+    std::sort(parts.begin(), parts.end(),
+              [](const Box& a, const Box& b) { return a.width > b.width; });
+    return parts;
+}
+
+std::optional<Box> Wizard::DestinationField()
+{
+    const std::vector<Box> parts = ComboParts();
+    return parts.empty() ? std::nullopt : std::optional<Box>(parts.front());
+}
+
+std::optional<Box> Wizard::ComboArrow()
+{
+    const std::vector<Box> parts = ComboParts();
+    return parts.size() < 2 ? std::nullopt : std::optional<Box>(parts.back());
+}
+
+void Wizard::FocusWindow()
+{
+    const Box shell = Geometry(display_, window_);
+    MovePointer(display_, shell.x + 4, shell.y + 4);
+    XSetInputFocus(display_, window_, RevertToPointerRoot, CurrentTime);
+    XSync(display_, False);
+}
+
+void Wizard::Key(unsigned long keysym)
+{
+    FocusWindow();
+    PressKey(display_, keysym);
+    Settle();
+}
+
+// A key at a time, a few milliseconds apart, as a person types: keys
+// that share one server time stamp can count as one event to the toolkit.
+void Wizard::Type(const std::string& text)
+{
+    FocusWindow();
+    for (char c : text) {
+        TypeText(display_, std::string(1, c));
+        Sleep(15);
+    }
+    Settle();
+}
+
+void Wizard::Click(const Box& box)
+{
+    ClickAt(display_, box.CentreX(), box.CentreY());
+    Settle();
+}
+
+void Wizard::ClickButton(int index)
+{
+    const std::vector<Box> buttons = Buttons();
+    if (index < static_cast<int>(buttons.size()))
+        Click(buttons[index]);
+}
+
+// Three clicks, each within the multi-click time of the one before,
+// select the whole line.
+void Wizard::SelectLine(const Box& field)
+{
+    for (int i = 0; i < 3; ++i) {
+        ClickAt(display_, field.x + 5, field.CentreY());
+        Sleep(60);
+    }
+    Settle();
+}
+
+// What is typed over the selected line replaces it.
+void Wizard::SetDestination(const std::string& text)
+{
+    const std::optional<Box> field = DestinationField();
+    if (!field)
+        return;
+    SelectLine(*field);
+    if (text.empty())
+        PressKey(display_, XK_BackSpace);
+    for (char c : text) {
+        TypeText(display_, std::string(1, c));
+        Sleep(15);
+    }
+    Settle();
+}
+
+std::string Wizard::DestinationText()
+{
+    const std::optional<Box> field = DestinationField();
+    if (!field)
+        return "";
+    SelectLine(*field);
+    const Window requestor = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0,
+                                                 0, 1, 1, 0, 0, 0);
+    const Atom property = XInternAtom(display_, "WIZARD_TEST_SELECTION", False);
+    XConvertSelection(display_, XA_PRIMARY, XA_STRING, property, requestor, CurrentTime);
+    XFlush(display_);
+    std::string text;
+    const auto deadline = Clock::now() + std::chrono::seconds(3);
+    XEvent event;
+    while (Clock::now() < deadline) {
+        if (!XCheckTypedWindowEvent(display_, requestor, SelectionNotify, &event)) {
+            Sleep(10);
+            continue;
+        }
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        if (event.xselection.property != None &&
+            XGetWindowProperty(display_, requestor, property, 0, 1 << 20, True,
+                               AnyPropertyType, &type, &format, &count, &after,
+                               &data) == Success && data) {
+            text.assign(reinterpret_cast<char*>(data), count);
+            XFree(data);
+        }
+        break;
+    }
+    XDestroyWindow(display_, requestor);
+    return text;
+}
+
+void Wizard::Settle(int ms)
+{
+    XSync(display_, False);
+    Sleep(ms);
+}
+
+std::optional<int> Wizard::WaitForExit(int timeoutMs)
+{
+    if (status_)
+        return status_;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    do {
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            return status_;
+        }
+        if (timeoutMs > 0)
+            Sleep(10);
+    } while (Clock::now() < deadline);
+    return std::nullopt;
+}
+
+std::string Wizard::Output()
+{
+    std::string output;
+    char buffer[4096];
+    ssize_t count;
+    while ((count = read(outputFd_, buffer, sizeof buffer)) > 0)
+        output.append(buffer, count);
+    return output;
+}

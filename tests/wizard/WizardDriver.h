@@ -1,0 +1,87 @@
+// Drives a real packaged installer's wizard from outside, as a user would:
+// starts it with a chosen environment, finds its window on $DISPLAY, tells
+// which page shows from the window tree, presses keys and clicks through
+// XTEST, and reads the destination field back through the PRIMARY
+// selection.  No window manager runs, so the driver gives the wizard the
+// keyboard focus itself.
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct LaunchOptions {
+    std::string installer;                 // the packaged file to run
+    std::optional<std::string> home;       // nullopt: HOME unset
+    std::string pathPrefix;                // put before $PATH when not empty
+    bool unprivileged = false;             // run as nobody (uid/gid 65534)
+};
+
+// A window's place on the screen, in root coordinates.
+struct Box {
+    Window window = None;
+    int x = 0, y = 0, width = 0, height = 0;
+    int CentreX() const { return x + width / 2; }
+    int CentreY() const { return y + height / 2; }
+};
+
+class Wizard {
+public:
+    explicit Wizard(const LaunchOptions& options);
+    ~Wizard();  // kills the process if it still runs
+    Wizard(const Wizard&) = delete;
+    Wizard& operator=(const Wizard&) = delete;
+
+    Display* display() const { return display_; }
+    pid_t pid() const { return pid_; }
+    Window window() const { return window_; }   // the application shell
+    bool Found() const { return window_ != None; }
+
+    // 1, 2 or 3 from the mapped widgets; 0 when none is recognised.
+    int ShowingPage();
+    bool WaitForPage(int page, int timeoutMs = 5000);
+    // The 75-pixel push buttons that can be seen, from left to right:
+    // Cancel, Back, Accept or Next, Finish.
+    std::vector<Box> Buttons();
+    bool Page2Viewable();   // the destination frame can be seen
+    std::optional<Box> ProgressBar();
+    std::optional<Box> DestinationField();
+    std::optional<Box> ComboArrow();
+
+    void Key(unsigned long keysym);
+    void Type(const std::string& text);
+    void Click(const Box& box);
+    void ClickButton(int index);  // index into Buttons()
+    // Replaces the field's text with text (select all, type over it).
+    void SetDestination(const std::string& text);
+    std::string DestinationText();  // selects the field's text and reads it
+    void Settle(int ms = 150);      // lets the installer catch up
+
+    // Exit status once the process has ended, nullopt on timeout.
+    std::optional<int> WaitForExit(int timeoutMs = 10000);
+    std::string Output();  // everything the process wrote on standard output
+
+private:
+    std::vector<Box> Viewable(Window root);
+    std::optional<Box> DestinationFrame();
+    std::vector<Box> ComboParts();
+    void FocusWindow();
+    void SelectLine(const Box& field);
+    Display* display_ = nullptr;
+    pid_t pid_ = -1;
+    int outputFd_ = -1;
+    Window window_ = None;
+    std::optional<int> status_;
+};
+
+// Dialog shell of the error dialog while it is up.
+std::optional<Box> FindTopLevel(Display* display, const std::string& title);
+std::string WindowTitle(Display* display, Window window);
+Box Geometry(Display* display, Window window);
+
+// Runs a command line through /bin/sh; true when it exits with status 0.
+bool Run(const std::string& command);
+std::string Quote(const std::string& text);  // for the shell
+std::string ReadFile(const std::string& path);

@@ -1,0 +1,400 @@
+// The wizard end to end: the real packaged installer on $DISPLAY, driven by
+// keys and clicks through XTEST, with HOME and the destination in temporary
+// folders.  Screenshots of what a user sees land in SCREENSHOT_DIR.
+#include <gtest/gtest.h>  // before the X headers and their macros
+
+#include "TestSupport.h"
+#include "WizardDriver.h"
+
+#include <X11/Xatom.h>
+#include <X11/keysym.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kSampleInstaller = SAMPLE_INSTALLER;
+const std::string kSampleProduct = SAMPLE_PRODUCT;
+const std::string kScreenshots = SCREENSHOT_DIR;
+const char kSettingsName[] = ".Quorvex_ZembraSDK_60";
+const char kSettings[] = "Bandwidth=10485800\nMaxBandwidth=10485800\n";
+
+enum Button { kCancelButton = 0, kBackButton = 1, kAcceptButton = 2, kFinishButton = 3 };
+
+// A folder under /tmp that everybody may enter, removed with its content.
+class TempDir {
+public:
+    TempDir()
+    {
+        char name[] = "/tmp/wizard-test-XXXXXX";
+        path_ = mkdtemp(name);
+        chmod(path_.c_str(), 0755);
+    }
+    ~TempDir() { fs::remove_all(path_); }
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+void GiveToNobody(const std::string& path)
+{
+    ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+}
+
+// Relative path -> type, permission bits and content, for comparing trees.
+std::map<std::string, std::string> Describe(const fs::path& top)
+{
+    std::map<std::string, std::string> tree;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(top)) {
+        const fs::file_status status = entry.symlink_status();
+        std::string description =
+            std::to_string(static_cast<int>(status.type())) + " " +
+            std::to_string(static_cast<unsigned>(status.permissions()));
+        if (fs::is_regular_file(status))
+            description += " " + ReadFile(entry.path());
+        tree[fs::relative(entry.path(), top).string()] = description;
+    }
+    return tree;
+}
+
+// What the sample player reports about its start, one "key: value" a line.
+std::map<std::string, std::string> PlayerReport(const std::string& output)
+{
+    std::map<std::string, std::string> report;
+    std::istringstream lines(output);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const std::size_t colon = line.find(':');
+        if (colon != std::string::npos)
+            report[line.substr(0, colon)] =
+                line.substr(std::min(colon + 2, line.size()));
+    }
+    return report;
+}
+
+void Screenshot(Wizard& wizard, const std::string& name)
+{
+    EXPECT_TRUE(SaveWindowPng(wizard.display(), wizard.window(), kScreenshots + "/" + name));
+}
+
+class WizardTest : public testing::Test {
+protected:
+    std::unique_ptr<Wizard> Start(LaunchOptions options = {})
+    {
+        if (options.installer.empty())
+            options.installer = kSampleInstaller;
+        if (!options.home && !homeUnset_)
+            options.home = home_.path();
+        auto wizard = std::make_unique<Wizard>(options);
+        EXPECT_TRUE(wizard->Found()) << "no window titled \"Ovelo 8 Installer\"";
+        return wizard;
+    }
+
+    // Page 2 reached through the Accept button, with the focus on Finish.
+    std::unique_ptr<Wizard> StartOnPage2(LaunchOptions options = {})
+    {
+        auto wizard = Start(options);
+        if (wizard->Found()) {
+            wizard->ClickButton(kAcceptButton);
+            EXPECT_TRUE(wizard->WaitForPage(2));
+        }
+        return wizard;
+    }
+
+    void ExpectInstalledAndBecamePlayer(Wizard& wizard, const std::string& destination)
+    {
+        ASSERT_EQ(wizard.WaitForExit(20000), std::optional<int>(0));
+        EXPECT_EQ(Describe(destination), Describe(kSampleProduct));
+        const auto report = PlayerReport(wizard.Output());
+        EXPECT_EQ(report.at("argv0"), destination + "/ovelo");
+        EXPECT_EQ(report.at("args"), "inst");
+        EXPECT_EQ(report.at("cwd"), destination);
+        EXPECT_EQ(report.at("pid"), std::to_string(wizard.pid())) << "exec, not fork";
+        EXPECT_EQ(ReadFile(home_ / kSettingsName), kSettings);
+    }
+
+    TempDir home_;
+    TempDir work_;
+    bool homeUnset_ = false;
+};
+
+// ---------------------------------------------------------------- window
+
+TEST_F(WizardTest, WindowHasItsTitleSizeAndDecorations)
+{
+    auto wizard = Start();
+    ASSERT_TRUE(wizard->Found());
+    const Box shell = Geometry(wizard->display(), wizard->window());
+    EXPECT_EQ(shell.width, 489);
+    EXPECT_EQ(shell.height, 350);
+
+    Display* display = wizard->display();
+    const Atom hints = XInternAtom(display, "_MOTIF_WM_HINTS", False);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    ASSERT_EQ(XGetWindowProperty(display, wizard->window(), hints, 0, 5, False,
+                                 AnyPropertyType, &type, &format, &count, &after, &data),
+              Success);
+    ASSERT_NE(data, nullptr);
+    ASSERT_GE(count, 3u);
+    const long* values = reinterpret_cast<long*>(data);
+    EXPECT_TRUE(values[0] & 2) << "decorations flagged";
+    EXPECT_EQ(values[2], 58) << "border, title, window menu and minimize only";
+    XFree(data);
+
+    EXPECT_EQ(wizard->ShowingPage(), 1);
+    EXPECT_EQ(wizard->Buttons().size(), 4u);
+    Screenshot(*wizard, "page1-licence.png");
+}
+
+// --------------------------------------------------------------- navigation
+
+TEST_F(WizardTest, FocusStartsOnAcceptSoSpaceAcceptsTheLicence)
+{
+    auto wizard = Start();
+    ASSERT_TRUE(wizard->Found());
+    wizard->Key(XK_space);
+    EXPECT_TRUE(wizard->WaitForPage(2));
+    EXPECT_FALSE(wizard->WaitForExit(0));
+}
+
+TEST_F(WizardTest, ReturnAndTheAKeyAndTheAcceptButtonEachShowPage2)
+{
+    auto wizard = Start();
+    ASSERT_TRUE(wizard->Found());
+    wizard->Key(XK_Return);
+    EXPECT_TRUE(wizard->WaitForPage(2)) << "Return";
+    Screenshot(*wizard, "page2-destination.png");
+    wizard->ClickButton(kBackButton);
+    ASSERT_TRUE(wizard->WaitForPage(1)) << "Back button";
+
+    wizard->Key(XK_a);
+    EXPECT_TRUE(wizard->WaitForPage(2)) << "A";
+    wizard->Key(XK_b);
+    ASSERT_TRUE(wizard->WaitForPage(1)) << "B";
+
+    wizard->ClickButton(kAcceptButton);
+    EXPECT_TRUE(wizard->WaitForPage(2)) << "Accept button";
+    EXPECT_FALSE(wizard->WaitForExit(0));
+}
+
+TEST_F(WizardTest, BOnPage1AndAOnPage2ChangeNothing)
+{
+    auto wizard = Start();
+    ASSERT_TRUE(wizard->Found());
+    wizard->Key(XK_b);
+    EXPECT_EQ(wizard->ShowingPage(), 1);
+    wizard->Key(XK_space);  // the focus is still on Accept
+    ASSERT_TRUE(wizard->WaitForPage(2));
+    wizard->Key(XK_a);
+    EXPECT_EQ(wizard->ShowingPage(), 2);
+}
+
+struct CancelCase {
+    const char* name;
+    bool onPage2;
+    bool byKey;
+};
+
+class CancelTest : public WizardTest, public testing::WithParamInterface<CancelCase> {};
+
+TEST_P(CancelTest, EndsTheInstallerWithStatus0)
+{
+    auto wizard = Start();
+    ASSERT_TRUE(wizard->Found());
+    if (GetParam().onPage2) {
+        wizard->Key(XK_Return);
+        ASSERT_TRUE(wizard->WaitForPage(2));
+    }
+    if (GetParam().byKey)
+        wizard->Key(XK_c);
+    else
+        wizard->ClickButton(kCancelButton);
+    EXPECT_EQ(wizard->WaitForExit(5000), std::optional<int>(0));
+    EXPECT_EQ(wizard->Output(), "") << "no player";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , CancelTest,
+    testing::Values(CancelCase{"CKeyOnPage1", false, true},
+                    CancelCase{"ButtonOnPage1", false, false},
+                    CancelCase{"CKeyOnPage2", true, true},
+                    CancelCase{"ButtonOnPage2", true, false}),
+    [](const testing::TestParamInfo<CancelCase>& info) { return info.param.name; });
+
+TEST_F(WizardTest, TheDestinationFieldTakesTheLettersAndReturnDoesNotInstall)
+{
+    auto wizard = StartOnPage2();
+    ASSERT_TRUE(wizard->Found());
+    const std::string destination = work_ / "dest";
+    wizard->SetDestination(destination + "/");
+    wizard->Type("fabc");
+    wizard->Key(XK_Return);
+    EXPECT_EQ(wizard->ShowingPage(), 2);
+    EXPECT_FALSE(wizard->WaitForExit(300)) << "C typed into the field must not cancel";
+    EXPECT_FALSE(fs::exists(destination)) << "Return in the field must not install";
+    EXPECT_EQ(wizard->DestinationText(), destination + "/fabc");
+}
+
+// ------------------------------------------------------------- installation
+
+TEST_F(WizardTest, ByMouseBackAndForthKeepsTheTextAndFinishInstalls)
+{
+    auto wizard = StartOnPage2();
+    ASSERT_TRUE(wizard->Found());
+    const std::string destination = work_ / "by mouse";
+    std::filesystem::create_directories(home_.path());
+    {
+        std::ofstream old(home_ / kSettingsName);
+        old << "Bandwidth=1\nMaxBandwidth=2\nSomethingElse=a much longer older line\n";
+    }
+    wizard->SetDestination(destination);
+    wizard->ClickButton(kBackButton);
+    ASSERT_TRUE(wizard->WaitForPage(1));
+    wizard->ClickButton(kAcceptButton);
+    ASSERT_TRUE(wizard->WaitForPage(2));
+    EXPECT_EQ(wizard->DestinationText(), destination);
+    wizard->ClickButton(kFinishButton);
+    ExpectInstalledAndBecamePlayer(*wizard, destination);
+}
+
+TEST_F(WizardTest, ByKeysBackAndForthKeepsFocusOnFinishAndReturnInstalls)
+{
+    auto wizard = Start();
+    ASSERT_TRUE(wizard->Found());
+    wizard->Key(XK_Return);
+    ASSERT_TRUE(wizard->WaitForPage(2));
+    const std::string destination = work_ / "by keys";
+    wizard->SetDestination(destination);
+    wizard->ClickButton(kBackButton);
+    ASSERT_TRUE(wizard->WaitForPage(1));
+    wizard->Key(XK_a);
+    ASSERT_TRUE(wizard->WaitForPage(2));
+    wizard->Key(XK_space);  // Finish has the focus
+    ExpectInstalledAndBecamePlayer(*wizard, destination);
+}
+
+TEST_F(WizardTest, FOnPage2InstallsIntoTheTypedDestination)
+{
+    auto wizard = StartOnPage2();
+    ASSERT_TRUE(wizard->Found());
+    const std::string destination = work_ / "by f";
+    wizard->SetDestination(destination);
+    wizard->ClickButton(kBackButton);
+    wizard->ClickButton(kAcceptButton);  // the focus leaves the field
+    ASSERT_TRUE(wizard->WaitForPage(2));
+    wizard->Key(XK_f);
+    ExpectInstalledAndBecamePlayer(*wizard, destination);
+}
+
+// Run as nobody, who may not write into /usr/local, the first choice is the
+// home folder, and F installs there straight from the licence page.
+TEST_F(WizardTest, FOnPage1InstallsIntoTheFirstChoice)
+{
+    GiveToNobody(home_.path());
+    LaunchOptions options;
+    options.unprivileged = true;
+    auto wizard = Start(options);
+    ASSERT_TRUE(wizard->Found());
+    wizard->Key(XK_f);
+    ExpectInstalledAndBecamePlayer(*wizard, home_ / "Ovelo8");
+}
+
+// ---------------------------------------------------------- the choices
+
+struct ChoicesCase {
+    const char* name;
+    bool unprivileged;
+    enum { kTemp, kUnset, kLong, kTooLong, kOpt } home;
+};
+
+class ChoicesTest : public WizardTest, public testing::WithParamInterface<ChoicesCase> {
+protected:
+    // Reads the field, then picks each next item of the open list with the
+    // keyboard, until the choice stops changing.
+    std::vector<std::string> Choices(Wizard& wizard, const std::string& screenshot)
+    {
+        std::vector<std::string> choices{wizard.DestinationText()};
+        for (int i = 0; i < 4; ++i) {
+            const std::optional<Box> arrow = wizard.ComboArrow();
+            if (!arrow)
+                break;
+            wizard.Click(*arrow);
+            if (i == 0 && !screenshot.empty()) {
+                const Box shell = Geometry(wizard.display(), wizard.window());
+                EXPECT_TRUE(SaveRootRegionPng(wizard.display(), shell.x, shell.y,
+                                              shell.width, shell.height,
+                                              kScreenshots + "/" + screenshot));
+            }
+            PressKey(wizard.display(), XK_Down);
+            PressKey(wizard.display(), XK_Return);
+            wizard.Settle();
+            const std::string next = wizard.DestinationText();
+            if (next == choices.back())
+                break;
+            choices.push_back(next);
+        }
+        return choices;
+    }
+};
+
+TEST_P(ChoicesTest, OfferTheDestinationsInOrder)
+{
+    const ChoicesCase& c = GetParam();
+    LaunchOptions options;
+    std::string homeEntry = home_ / "Ovelo8";
+    if (c.unprivileged) {
+        GiveToNobody(home_.path());
+        options.unprivileged = true;
+    }
+    if (c.home == ChoicesCase::kUnset)
+        homeUnset_ = true;
+    if (c.home == ChoicesCase::kLong) {  // longer than the toolkit's own buffers
+        homeEntry = "/" + std::string(2000, 'h') + "/Ovelo8";
+        options.home = "/" + std::string(2000, 'h');
+    }
+    if (c.home == ChoicesCase::kTooLong)
+        options.home = "/" + std::string(5000, 'h');
+    if (c.home == ChoicesCase::kOpt)
+        options.home = "/opt";
+
+    auto wizard = StartOnPage2(options);
+    ASSERT_TRUE(wizard->Found());
+    const std::vector<std::string> choices =
+        Choices(*wizard, !c.unprivileged && c.home == ChoicesCase::kTemp
+                             ? "page2-combo-list-open.png" : "");
+
+    std::vector<std::string> expected;
+    if (c.unprivileged)
+        expected = {homeEntry, "/usr/local/Ovelo8", "/opt/Ovelo8"};
+    else if (c.home == ChoicesCase::kTemp || c.home == ChoicesCase::kLong)
+        expected = {"/usr/local/Ovelo8", homeEntry, "/opt/Ovelo8"};
+    else
+        expected = {"/usr/local/Ovelo8", "/opt/Ovelo8"};
+    EXPECT_EQ(choices, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , ChoicesTest,
+    testing::Values(ChoicesCase{"WritableUsrLocal", false, ChoicesCase::kTemp},
+                    ChoicesCase{"UnwritableUsrLocal", true, ChoicesCase::kTemp},
+                    ChoicesCase{"HomeUnset", false, ChoicesCase::kUnset},
+                    ChoicesCase{"HomeLongerThanTheToolkitExpects", false, ChoicesCase::kLong},
+                    ChoicesCase{"HomeTooLongForAPath", false, ChoicesCase::kTooLong},
+                    ChoicesCase{"HomeIsOpt", false, ChoicesCase::kOpt}),
+    [](const testing::TestParamInfo<ChoicesCase>& info) { return info.param.name; });
+
+}  // namespace
