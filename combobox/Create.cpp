@@ -14,6 +14,9 @@
 namespace dtcombo {
 namespace {
 
+// The spacing resources' default: the form gives the value.
+constexpr Dimension kUnsetSpacing = 65535;
+
 // Passes the text field's activate, focus and losing-focus callbacks on to
 // the combo box's lists of the same name, with the combo box as widget.
 void ForwardCallback(Widget, XtPointer client_data, XtPointer call_data)
@@ -311,6 +314,161 @@ void ReplaceArrow(Widget current, Widget w)
     CreateArrow(w);
 }
 
+// The children the combo box made stay its own.
+void KeepChildren(Widget current, Widget w)
+{
+    DtComboBoxPart& cb = Part(w);
+    const DtComboBoxPart& old = Part(current);
+    if (cb.textField != old.textField) {
+        XtWarning("DtComboButtonWidget: Unable to set textField resource.");
+        cb.textField = old.textField;
+    }
+    if (cb.list != old.list) {
+        XtWarning("DtComboButtonWidget: Unable to set list resource.");
+        cb.list = old.list;
+    }
+}
+
+// Manages the field of the new type and gives the form its shadow unless
+// the caller set one. Reports whether the label was made.
+bool SwitchForm(Widget current, Widget w)
+{
+    DtComboBoxPart& cb = Part(w);
+    if (cb.type == Part(current).type)
+        return false;
+    bool label_made = false;
+    if (cb.type == DtCOMBO_EDITABLE)
+        SwitchToText(current, w);
+    else
+        label_made = SwitchToLabel(current, w);
+    if (Manager(w).shadow_thickness == Manager(current).shadow_thickness)
+        Manager(w).shadow_thickness = cb.type == DtCOMBO_EDITABLE ? 1 : 2;
+    return label_made;
+}
+
+void UpdateTextField(Widget current, Widget w)
+{
+    DtComboBoxPart& cb = Part(w);
+    const DtComboBoxPart& old = Part(current);
+    if (!cb.textField || cb.textField != old.textField)
+        return;
+    Arg args[2];
+    Cardinal n = 0;
+    if (cb.columns != old.columns) {
+        XtSetArg(args[n], XmNcolumns, cb.columns); ++n;
+    }
+    if (cb.maxLength != old.maxLength) {
+        XtSetArg(args[n], XmNmaxLength, cb.maxLength); ++n;
+    }
+    if (n > 0)
+        XtSetValues(cb.textField, args, n);
+}
+
+// Passes a new alignment on and measures the label again when the items
+// changed. Reports whether it measured.
+bool UpdateLabel(Widget current, Widget w, bool label_made)
+{
+    DtComboBoxPart& cb = Part(w);
+    const DtComboBoxPart& old = Part(current);
+    if (!cb.label)
+        return false;
+    if (cb.alignment != old.alignment)
+        XtVaSetValues(cb.label, XmNalignment, cb.alignment, nullptr);
+    if (cb.items == old.items && cb.itemCount == old.itemCount && !label_made)
+        return false;
+    MeasureLabel(w);
+    return true;
+}
+
+// Takes a copy of a new labelString. A new label with the same items is
+// shown instead of the selection.
+bool TakeLabelString(Widget current, Widget w)
+{
+    DtComboBoxPart& cb = Part(w);
+    const DtComboBoxPart& old = Part(current);
+    if (cb.labelString == old.labelString)
+        return false;
+    cb.labelString = cb.labelString ? XmStringCopy(cb.labelString) : nullptr;
+    XmStringFree(old.labelString);
+    return cb.items == old.items;
+}
+
+bool SelectionMayHaveChanged(Widget current, Widget w)
+{
+    const DtComboBoxPart& cb = Part(w);
+    const DtComboBoxPart& old = Part(current);
+    return cb.items != old.items || cb.alignment != old.alignment ||
+           cb.type != old.type || cb.itemCount != old.itemCount ||
+           cb.selectedPosition != old.selectedPosition ||
+           cb.selectedItem != old.selectedItem || cb.label != old.label ||
+           cb.updateLabel != old.updateLabel ||
+           cb.labelString != old.labelString;
+}
+
+// Selects a newly given item (or the position) in the list and shows it.
+void ShowNewSelection(Widget current, Widget w, bool keep_label)
+{
+    DtComboBoxPart& cb = Part(w);
+    if (cb.selectedItem && cb.selectedItem != Part(current).selectedItem)
+        ZEBDtComboBoxSelectItem(w, cb.selectedItem);
+    else
+        XmListSelectPos(cb.list, cb.selectedPosition + 1, False);
+    if (cb.type == DtCOMBO_EDITABLE)
+        ShowSelectionInText(w, nullptr);
+    else
+        ShowSelectionInLabel(w, nullptr, keep_label);
+}
+
+bool RowChanged(Widget current, Widget w, bool remeasured)
+{
+    const DtComboBoxPart& cb = Part(w);
+    const DtComboBoxPart& old = Part(current);
+    return cb.type != old.type || cb.arrowType != old.arrowType ||
+           cb.marginHeight != old.marginHeight ||
+           cb.marginWidth != old.marginWidth ||
+           cb.horizontalSpacing != old.horizontalSpacing ||
+           cb.verticalSpacing != old.verticalSpacing ||
+           Manager(w).shadow_thickness != Manager(current).shadow_thickness ||
+           cb.orientation != old.orientation ||
+           cb.arrowSpacing != old.arrowSpacing ||
+           (cb.type == DtCOMBO_READ_ONLY && remeasured);
+}
+
+// The widget owns its labelString from creation on: showing the selection
+// may free and replace it. Reports whether the label keeps showing it (a
+// label given without items).
+bool TakeInitialLabel(Widget w)
+{
+    DtComboBoxPart& cb = Part(w);
+    bool keep_label = false;
+    if (!cb.labelString)
+        cb.labelString = default_label_string;
+    else if (!cb.items)
+        keep_label = true;
+    cb.labelString = XmStringCopy(cb.labelString);
+    return keep_label;
+}
+
+// The field of the form at creation, with the spacing of the form where
+// none was given. Other type values get the label alone.
+void CreateField(Widget w)
+{
+    DtComboBoxPart& cb = Part(w);
+    bool editable = cb.type == DtCOMBO_EDITABLE;
+    if (editable) {
+        CreateTextField(w, true);
+    } else {
+        Manager(w).shadow_thickness = 2;
+        CreateLabel(w, true);
+        if (cb.type == DtCOMBO_READ_ONLY)
+            CreateSeparator(w, true);
+    }
+    if (cb.horizontalSpacing == kUnsetSpacing)
+        cb.horizontalSpacing = editable ? 0 : 1;
+    if (cb.verticalSpacing == kUnsetSpacing)
+        cb.verticalSpacing = editable ? 0 : 2;
+}
+
 } // namespace
 
 // Called by the toolkit when a combo box is created: builds the field, the
@@ -323,38 +481,14 @@ void Initialize(Widget, Widget w, ArgList, Cardinal*)
         default_label_string =
             XmStringCreateSimple(const_cast<char*>("ComboBox"));
 
-    bool keep_label = false;
-    if (!cb.labelString)
-        cb.labelString = default_label_string;
-    else if (!cb.items)
-        keep_label = true;
-    // The widget owns its labelString from here on: showing the selection
-    // below may free and replace it.
-    cb.labelString = XmStringCopy(cb.labelString);
-
+    bool keep_label = TakeInitialLabel(w);
     cb.textField = nullptr;
     cb.label = nullptr;
     cb.separator = nullptr;
     cb.old_width = 0;
     cb.old_height = 0;
     CheckResources(w);
-
-    if (cb.type == DtCOMBO_EDITABLE) {
-        CreateTextField(w, true);
-        if (cb.horizontalSpacing == 65535)
-            cb.horizontalSpacing = 0;
-        if (cb.verticalSpacing == 65535)
-            cb.verticalSpacing = 0;
-    } else {
-        Manager(w).shadow_thickness = 2;
-        CreateLabel(w, true);
-        if (cb.horizontalSpacing == 65535)
-            cb.horizontalSpacing = 1;
-        if (cb.verticalSpacing == 65535)
-            cb.verticalSpacing = 2;
-        if (cb.type == DtCOMBO_READ_ONLY)
-            CreateSeparator(w, true);
-    }
+    CreateField(w);
     CreateArrow(w);
     CreatePopup(w);
 
@@ -383,93 +517,22 @@ void Initialize(Widget, Widget w, ArgList, Cardinal*)
 // geometry changed. Draws what it needs itself.
 Boolean SetValues(Widget current, Widget, Widget w, ArgList, Cardinal*)
 {
-    DtComboBoxPart& cb = Part(w);
-    const DtComboBoxPart& old = Part(current);
     CheckResources(w);
-    if (cb.textField != old.textField) {
-        XtWarning("DtComboButtonWidget: Unable to set textField resource.");
-        cb.textField = old.textField;
-    }
-    if (cb.list != old.list) {
-        XtWarning("DtComboButtonWidget: Unable to set list resource.");
-        cb.list = old.list;
-    }
+    KeepChildren(current, w);
     if (CountBeyondList(current, w))
         CheckResources(w);  // the selection against the corrected count
     UpdateList(current, w);
-    if (cb.arrowType != old.arrowType)
+    if (Part(w).arrowType != Part(current).arrowType)
         ReplaceArrow(current, w);
-
-    bool type_changed = cb.type != old.type;
-    bool label_made = false;
-    if (type_changed && cb.type == DtCOMBO_EDITABLE)
-        SwitchToText(current, w);
-    else if (type_changed)
-        label_made = SwitchToLabel(current, w);
-    if (type_changed &&
-        Manager(w).shadow_thickness == Manager(current).shadow_thickness)
-        Manager(w).shadow_thickness = cb.type == DtCOMBO_EDITABLE ? 1 : 2;
-
-    if (cb.textField && cb.textField == old.textField &&
-        (cb.columns != old.columns || cb.maxLength != old.maxLength)) {
-        Arg args[2];
-        Cardinal n = 0;
-        if (cb.columns != old.columns) {
-            XtSetArg(args[n], XmNcolumns, cb.columns); ++n;
-        }
-        if (cb.maxLength != old.maxLength) {
-            XtSetArg(args[n], XmNmaxLength, cb.maxLength); ++n;
-        }
-        XtSetValues(cb.textField, args, n);
-    }
-
-    bool items_changed = cb.items != old.items;
-    bool remeasured = false;
-    if (cb.label) {
-        if (cb.alignment != old.alignment)
-            XtVaSetValues(cb.label, XmNalignment, cb.alignment, nullptr);
-        if (items_changed || cb.itemCount != old.itemCount || label_made) {
-            MeasureLabel(w);
-            remeasured = true;
-        }
-    }
-
-    bool keep_label = false;
-    if (cb.labelString != old.labelString) {
-        cb.labelString = cb.labelString ? XmStringCopy(cb.labelString)
-                                        : nullptr;
-        XmStringFree(old.labelString);
-        if (!items_changed)
-            keep_label = true;
-    }
-
-    if (items_changed || cb.alignment != old.alignment || type_changed ||
-        cb.itemCount != old.itemCount ||
-        cb.selectedPosition != old.selectedPosition ||
-        cb.selectedItem != old.selectedItem || cb.label != old.label ||
-        cb.updateLabel != old.updateLabel ||
-        cb.labelString != old.labelString) {
-        if (cb.selectedItem && cb.selectedItem != old.selectedItem)
-            ZEBDtComboBoxSelectItem(w, cb.selectedItem);
-        else
-            XmListSelectPos(cb.list, cb.selectedPosition + 1, False);
-        if (cb.type == DtCOMBO_EDITABLE)
-            ShowSelectionInText(w, nullptr);
-        else
-            ShowSelectionInLabel(w, nullptr, keep_label);
-    }
-
-    if (type_changed || cb.arrowType != old.arrowType ||
-        cb.marginHeight != old.marginHeight ||
-        cb.marginWidth != old.marginWidth ||
-        cb.horizontalSpacing != old.horizontalSpacing ||
-        cb.verticalSpacing != old.verticalSpacing ||
-        Manager(w).shadow_thickness != Manager(current).shadow_thickness ||
-        cb.orientation != old.orientation ||
-        cb.arrowSpacing != old.arrowSpacing ||
-        (cb.type == DtCOMBO_READ_ONLY && remeasured)) {
+    bool label_made = SwitchForm(current, w);
+    UpdateTextField(current, w);
+    bool remeasured = UpdateLabel(current, w, label_made);
+    bool keep_label = TakeLabelString(current, w);
+    if (SelectionMayHaveChanged(current, w))
+        ShowNewSelection(current, w, keep_label);
+    if (RowChanged(current, w, remeasured)) {
         ClearShadow(current);
-        if (cb.recomputeSize)
+        if (Part(w).recomputeSize)
             RequestPreferredSize(w);
         LayoutChildren(w);
         DrawShadow(w);

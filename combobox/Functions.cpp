@@ -122,32 +122,11 @@ void ShowSelectionInText(Widget w, XmString item)
         return;
     }
     cb.selectedItem = item;
-    XmStringContext context = nullptr;
-    if (!XmStringInitContext(&context, item))
-        return;
-    for (;;) {
-        char* text = nullptr;
-        XmStringCharSet charset = nullptr;
-        XmStringDirection direction;
-        XmStringComponentType unknown_tag;
-        unsigned short unknown_length = 0;
-        unsigned char* unknown_value = nullptr;
-        XmStringComponentType type = XmStringGetNextComponent(
-            context, &text, &charset, &direction, &unknown_tag,
-            &unknown_length, &unknown_value);
-        XtFree(charset);
-        XtFree(reinterpret_cast<char*>(unknown_value));
-        if (type == XmSTRING_COMPONENT_END)
-            break;
-        if (type == XmSTRING_COMPONENT_TEXT ||
-            type == XmSTRING_COMPONENT_LOCALE_TEXT) {
-            XtVaSetValues(cb.textField, XmNvalue, text, nullptr);
-            XtFree(text);
-            break;
-        }
+    // A string without text leaves the field as it is.
+    if (char* text = FirstTextSegment(item)) {
+        XtVaSetValues(cb.textField, XmNvalue, text, nullptr);
         XtFree(text);
     }
-    XmStringFreeContext(context);
 }
 
 // A value given for a synthetic resource is stored in its field.

@@ -62,6 +62,7 @@ void ShowSelectionInText(Widget w, XmString item);
 XmImportOperator SyntheticLoad(Widget w, int offset, XtArgVal* value);
 
 // The popup list (Popup.cpp).
+char* FirstTextSegment(XmString string);
 void PostPopup(Widget arrow, XtPointer client_data, XtPointer call_data);
 void PopdownPopup(Widget w);
 void ListSelectionHandler(Widget list, XtPointer client_data,

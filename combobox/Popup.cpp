@@ -9,7 +9,6 @@
 #include "XmPrivate.h"
 
 namespace dtcombo {
-namespace {
 
 // A newly allocated copy of the text of the first text component of
 // string, or nullptr when it has none. Free it with XtFree.
@@ -43,6 +42,8 @@ char* FirstTextSegment(XmString string)
     XmStringFreeContext(context);
     return result;
 }
+
+namespace {
 
 // Before the list shows: text typed into the field that differs from the
 // selected item is reported as an activation of the field.
