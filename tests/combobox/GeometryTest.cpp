@@ -90,6 +90,53 @@ TEST_F(ComboTest, OrientationAndArrowSpacingPlaceTheRow)
     EXPECT_EQ(GeometryOf(Child(left, "Text")).x, 3);
 }
 
+TEST_F(ComboTest, BandResourceChangesLayTheRowOutAgain)
+{
+    Widget combo = MakeCombo({A(DtNtype, 1)});
+    Show();
+    Dimension field_width = GeometryOf(Child(combo, "Text")).width;
+    // Each change alone grows the combo box around a field of the same size.
+    const char* resources[] = {DtNmarginWidth, DtNmarginHeight,
+                               DtNhorizontalSpacing, DtNverticalSpacing,
+                               XmNshadowThickness, DtNarrowSpacing};
+    for (const char* resource : resources) {
+        SCOPED_TRACE(resource);
+        XtVaSetValues(combo, resource, 6, nullptr);
+        Process();
+        Geometry box = GeometryOf(combo);
+        Geometry text = GeometryOf(Child(combo, "Text"));
+        Geometry arrow = GeometryOf(Child(combo, "ComboBoxArrow"));
+        int across = Dim(combo, DtNmarginWidth) +
+                     Dim(combo, XmNshadowThickness) +
+                     Dim(combo, DtNhorizontalSpacing);
+        int down = Dim(combo, DtNmarginHeight) +
+                   Dim(combo, XmNshadowThickness) +
+                   Dim(combo, DtNverticalSpacing);
+        EXPECT_EQ(text.width, field_width);
+        EXPECT_EQ(box.width, text.width + arrow.width + 2 * across +
+                                 Dim(combo, DtNarrowSpacing));
+        EXPECT_EQ(box.height, text.height + 2 * down);
+        EXPECT_EQ(text.x, across);
+        EXPECT_EQ(text.y, down);
+        EXPECT_EQ(arrow.x, box.width - across - arrow.width);
+    }
+}
+
+TEST_F(ComboTest, ReadOnlyLabelFitsItsWidestAndTallestItem)
+{
+    Widget combo = MakeCombo({});
+    AddItems(combo, {"a", "a much longer item", "b"});
+    Widget label = Child(combo, "Label");
+    XmFontList fonts = nullptr;
+    XtVaGetValues(label, XmNfontList, &fonts, nullptr);
+    Str longest("a much longer item");
+    Dimension width = 0, height = 0;
+    XmStringExtent(fonts, longest, &width, &height);
+    EXPECT_EQ(GeometryOf(label).width, width + 4);
+    EXPECT_EQ(GeometryOf(label).height, height);
+    EXPECT_EQ(LabelText(combo), "a");
+}
+
 TEST_F(ComboTest, ComboShorterThanItsBordersKeepsAUsableArrow)
 {
     Widget combo = MakeCombo({});

@@ -22,7 +22,7 @@ std::vector<Call> calls;
 void Record(Widget w, XtPointer client_data, XtPointer call_data)
 {
     std::string name = static_cast<const char*>(client_data);
-    if (name == "activate") {
+    if (name == "activate" || name == "focus" || name == "losingFocus") {
         auto* data = static_cast<XmAnyCallbackStruct*>(call_data);
         calls.push_back({name, w, data->reason, data->event != nullptr, "", 0});
         return;
@@ -183,6 +183,30 @@ TEST_F(PopupTest, EditedTextIsReportedOnceBeforeTheListShows)
     EXPECT_FALSE(calls[0].has_event);
     EXPECT_EQ(calls[1].name, "menuPost");
     Key(XK_Escape);
+}
+
+TEST_F(PopupTest, TextFieldCallbacksArriveFromTheComboBox)
+{
+    Widget combo = MakeWatched({A(DtNtype, 1)});
+    XtAddCallback(combo, DtNfocusCallback, Record, const_cast<char*>("focus"));
+    XtAddCallback(combo, DtNlosingFocusCallback, Record,
+                  const_cast<char*>("losingFocus"));
+    Widget other = MakeCombo({A(DtNtype, 1)}, "other");
+    XtVaSetValues(other, XmNy, 60, nullptr);
+    ShowFocused();
+    Widget text = Child(combo, "Text");
+    XmProcessTraversal(text, XmTRAVERSE_CURRENT);
+    Process();
+    Key(XK_Return);
+    XmProcessTraversal(Child(other, "Text"), XmTRAVERSE_CURRENT);
+    Process();
+    std::vector<std::string> names;
+    for (const Call& call : calls) {
+        names.push_back(call.name);
+        EXPECT_EQ(call.widget, combo) << call.name;
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"focus", "activate",
+                                               "losingFocus"}));
 }
 
 TEST_F(PopupTest, ListOverlapsTheBottomMarginAndIsAtLeastAsWideAsTheCombo)

@@ -135,4 +135,11 @@ TEST_F(ComboTest, ColumnsAndListResourcesReachTheChildren)
     Widget list = nullptr;
     XtVaGetValues(combo, DtNlist, &list, nullptr);
     EXPECT_EQ(Int(list, XmNvisibleItemCount), 4);
+
+    Widget read_only = MakeCombo({});
+    XtVaSetValues(read_only, DtNalignment, XmALIGNMENT_END, nullptr);
+    unsigned char alignment = 0;
+    XtVaGetValues(Child(read_only, "Label"), XmNalignment, &alignment,
+                  nullptr);
+    EXPECT_EQ(alignment, XmALIGNMENT_END);
 }
