@@ -96,33 +96,20 @@ void PopdownOnRelease(Widget w)
     combo_list_button_down = False;
 }
 
-} // namespace
-
-// The arrow's activate callback and the ComboBoxActivate action: posts the
-// list under the field, narrowed and shortened to stay on the screen.
-void PostPopup(Widget, XtPointer client_data, XtPointer)
+// Puts the popup shell under the field, as wide as the combo box at least,
+// narrowed and shortened where the screen ends. It is never moved up or
+// to the left.
+void PlacePopup(Widget w)
 {
-    Widget w = static_cast<Widget>(client_data);
     DtComboBoxPart& cb = Part(w);
-    XmStringTable items = nullptr;
-    XtVaGetValues(cb.list, XmNitems, &items, nullptr);
-    if (cb.type == DtCOMBO_EDITABLE)
-        CheckTextEdited(w);
-    if (!items)
-        return;
-
     Display* dpy = XtDisplay(w);
     int screen_width = DisplayWidth(dpy, DefaultScreen(dpy));
     int screen_height = DisplayHeight(dpy, DefaultScreen(dpy));
-    if (XtHasCallbacks(w, DtNmenuPostCallback) == XtCallbackHasSome) {
-        ComboBoxCallbackData data = {DtCR_MENU_POST, nullptr, nullptr, 0};
-        XtCallCallbacks(w, DtNmenuPostCallback, &data);
-    }
-
     int width = cb.popup_width;
     int height = cb.popup_height;
     Position rx = 0, ry = 0;
     XtTranslateCoords(w, 0, 0, &rx, &ry);
+    // The list covers the combo box's bottom margin band.
     int y = ry + w->core.height - cb.marginHeight;
     if (width < w->core.width)
         width = w->core.width;
@@ -135,10 +122,31 @@ void PostPopup(Widget, XtPointer client_data, XtPointer)
         width = 1;
     if (height < 1)
         height = 1;
-
     XtVaSetValues(cb.shell, XtNx, rx, XtNy, static_cast<Position>(y),
                   XtNwidth, static_cast<Dimension>(width), XtNheight,
                   static_cast<Dimension>(height), nullptr);
+}
+
+} // namespace
+
+// The arrow's activate callback and the ComboBoxActivate action: posts the
+// list with the pointer and keyboard grabbed, after telling the
+// application. A combo box without items posts nothing.
+void PostPopup(Widget, XtPointer client_data, XtPointer)
+{
+    Widget w = static_cast<Widget>(client_data);
+    DtComboBoxPart& cb = Part(w);
+    XmStringTable items = nullptr;
+    XtVaGetValues(cb.list, XmNitems, &items, nullptr);
+    if (cb.type == DtCOMBO_EDITABLE)
+        CheckTextEdited(w);
+    if (!items)
+        return;
+    if (XtHasCallbacks(w, DtNmenuPostCallback) == XtCallbackHasSome) {
+        ComboBoxCallbackData data = {DtCR_MENU_POST, nullptr, nullptr, 0};
+        XtCallCallbacks(w, DtNmenuPostCallback, &data);
+    }
+    PlacePopup(w);
     cb.poppedUp = True;
     XtPopup(cb.shell, XtGrabNone);
     _XmGrabPointer(cb.shell, True, ButtonPressMask, GrabModeAsync,
@@ -146,7 +154,7 @@ void PostPopup(Widget, XtPointer client_data, XtPointer)
     _XmGrabKeyboard(cb.list, False, GrabModeAsync, GrabModeAsync,
                     CurrentTime);
     _XmAddGrab(cb.shell, True, True);
-    XDefineCursor(dpy, XtWindow(cb.shell), MenuCursor(w));
+    XDefineCursor(XtDisplay(w), XtWindow(cb.shell), MenuCursor(w));
 }
 
 // Takes the list down and gives the text field the focus back.
