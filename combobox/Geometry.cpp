@@ -38,6 +38,20 @@ Dimension ArrowWidth(Dimension field_height)
     return std::max(width, kMinArrowSize);
 }
 
+// The label takes the room it is given up to its widest item; the
+// separator spans the inner height.
+void SizeLabel(Widget w, Dimension room, Dimension height,
+               Dimension separator_height)
+{
+    DtComboBoxPart& cb = Part(w);
+    Dimension width = std::min(room, cb.label_max_width);
+    if (cb.label->core.width != width || cb.label->core.height != height)
+        ResizeKeepingBorder(cb.label, width, height);
+    if (cb.separator->core.height != separator_height)
+        ResizeKeepingBorder(cb.separator, cb.separator->core.width,
+                            separator_height);
+}
+
 } // namespace
 
 // Asks the parent for the size that fits the field, the arrow and the
@@ -89,19 +103,12 @@ void SizeChildren(Widget w)
     if (room <= 0)
         room = 1;
 
-    if (cb.type == DtCOMBO_READ_ONLY) {
-        Dimension width = std::min(static_cast<Dimension>(room),
-                                   cb.label_max_width);
-        if (cb.label->core.width != width || cb.label->core.height != fh)
-            ResizeKeepingBorder(cb.label, width, fh);
-        if (cb.separator->core.height != separator_height)
-            ResizeKeepingBorder(cb.separator, cb.separator->core.width,
-                                separator_height);
-    } else if (cb.type == DtCOMBO_EDITABLE) {
-        if (cb.textField->core.width != static_cast<Dimension>(room))
-            ResizeKeepingBorder(cb.textField, static_cast<Dimension>(room),
-                                cb.textField->core.height);
-    }
+    if (cb.type == DtCOMBO_READ_ONLY)
+        SizeLabel(w, static_cast<Dimension>(room), fh, separator_height);
+    else if (cb.type == DtCOMBO_EDITABLE &&
+             cb.textField->core.width != static_cast<Dimension>(room))
+        ResizeKeepingBorder(cb.textField, static_cast<Dimension>(room),
+                            cb.textField->core.height);
     if (cb.arrow->core.width != aw || cb.arrow->core.height != fh)
         ResizeKeepingBorder(cb.arrow, aw, std::max(fh, kMinArrowSize));
 }
