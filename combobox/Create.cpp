@@ -308,7 +308,7 @@ void ReplaceArrow(Widget current, Widget w)
     DtComboBoxPart& cb = Part(w);
     Widget old_arrow = cb.arrow;
     XtRemoveCallback(old_arrow, XmNactivateCallback, PostPopup, w);
-    if (Part(current).arrowType == DtCOMBO_DRAWN_ARROW)
+    if (Part(current).arrowType != DtCOMBO_ARROW_BUTTON)
         XtRemoveCallback(old_arrow, XmNexposeCallback, DrawArrow, w);
     XtDestroyWidget(old_arrow);
     CreateArrow(w);

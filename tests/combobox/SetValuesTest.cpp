@@ -71,6 +71,15 @@ TEST_F(ComboTest, ArrowTypeChangeReplacesTheArrowWidget)
     ASSERT_EQ(arrows.size(), 1u);
     EXPECT_TRUE(XmIsDrawnButton(arrows[0]));
     EXPECT_TRUE(warnings.empty());
+
+    // Any other value also makes a drawn arrow, and loses it the same way.
+    Widget other = MakeCombo({A(DtNtype, 1), A(DtNarrowType, 2)});
+    Widget drawn_other = Child(other, "ComboBoxArrow");
+    ASSERT_TRUE(XmIsDrawnButton(drawn_other));
+    XtAddCallback(drawn_other, XmNdestroyCallback, NoteCallbacksLeft, nullptr);
+    XtVaSetValues(other, DtNarrowType, 0, nullptr);
+    Process();
+    EXPECT_EQ(expose_callbacks_left, 0);
 }
 
 TEST_F(ComboTest, TypeChangesSwitchTheFieldAndTheBands)
