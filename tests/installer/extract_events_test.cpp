@@ -1,0 +1,109 @@
+// Unpacking in the wizard keeps serving the toolkit while it copies: a timer
+// that falls due when no X event is coming must not stall the copy loop.
+#include <gtest/gtest.h>  // before the X headers and their macros
+
+#include "state.h"
+
+#include <Xm/DrawingA.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+int nTimerCalls = 0;
+
+void CountTimer(XtPointer, XtIntervalId*)
+{
+    ++nTimerCalls;
+}
+
+void DispatchQueuedEvents()
+{
+    XSync(XtDisplay(toplevel), False);
+    while (XtAppPending(appContext) & XtIMXEvent) {
+        XEvent event;
+        XtAppNextEvent(appContext, &event);
+        XtDispatchEvent(&event);
+    }
+}
+
+// Run in a child: a progress bar on the screen, every X event handled, a
+// timer due at once, then the copy loop.  0 when the tree was unpacked and
+// the timer served.
+int UnpackWithTimerDue(std::string installer, std::string destination)
+{
+    static char name[] = "extract-events-test";
+    int argc = 1;
+    char* argv[] = {name, nullptr};
+    toplevel = XtVaAppInitialize(&appContext, "OveloXInstaller", nullptr, 0, &argc, argv,
+                                 nullptr, nullptr);
+    page3progressbar = XtVaCreateManagedWidget("page3progressbar", xmDrawingAreaWidgetClass,
+                                               toplevel, XmNwidth, 200, XmNheight, 30, nullptr);
+    XtRealizeWidget(toplevel);
+    progressGC = XCreateGC(XtDisplay(toplevel), XtWindow(toplevel), 0, nullptr);
+    DispatchQueuedEvents();
+
+    XtAppAddTimeOut(appContext, 0, CountTimer, nullptr);
+    char* start[] = {installer.data(), nullptr};
+    pArgv = start;
+    const bool unpacked = Extract(destination.data());
+    return unpacked && nTimerCalls == 1 ? 0 : 1;
+}
+
+class ScratchDir {
+public:
+    ScratchDir()
+    {
+        char pattern[] = "/tmp/ovelo8-events.XXXXXX";
+        path_ = mkdtemp(pattern) ? pattern : "";
+    }
+    ~ScratchDir()
+    {
+        if (!path_.empty())
+            fs::remove_all(path_);
+    }
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+}  // namespace
+
+TEST(ExtractInTheWizard, ServesATimerDueWhileNoXEventComes)
+{
+    const ScratchDir scratch;
+    ASSERT_FALSE(scratch.path().empty());
+    const fs::path destination = scratch.path() / "dest";
+    fs::create_directory(destination);
+
+    const pid_t pid = fork();
+    ASSERT_NE(pid, -1);
+    if (pid == 0) {
+        setenv("HOME", scratch.path().c_str(), 1);
+        _exit(UnpackWithTimerDue(SAMPLE_INSTALLER, destination.string()));
+    }
+    int status = 0;
+    bool ended = false;
+    for (int tries = 0; tries < 200 && !ended; ++tries) {
+        ended = waitpid(pid, &status, WNOHANG) == pid;
+        if (!ended)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (!ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    ASSERT_TRUE(ended) << "the copy loop waits for an X event that never comes";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(fs::is_regular_file(destination / "ovelo"));
+}
