@@ -131,11 +131,15 @@ void PlacePopup(Widget w)
 
 // The arrow's activate callback and the ComboBoxActivate action: posts the
 // list with the pointer and keyboard grabbed, after telling the
-// application. A combo box without items posts nothing.
+// application. A combo box without items, or whose list is up already,
+// posts nothing.
 void PostPopup(Widget, XtPointer client_data, XtPointer)
 {
     Widget w = static_cast<Widget>(client_data);
     DtComboBoxPart& cb = Part(w);
+    // A second grab would outlive the list's one pop-down.
+    if (cb.poppedUp)
+        return;
     XmStringTable items = nullptr;
     XtVaGetValues(cb.list, XmNitems, &items, nullptr);
     if (cb.type == DtCOMBO_EDITABLE)

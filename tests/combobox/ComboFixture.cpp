@@ -1,6 +1,7 @@
 #include "ComboFixture.h"
 
 #include <Xm/Label.h>
+#include <Xm/RowColumn.h>
 #include <Xm/TextF.h>
 #include <X11/Shell.h>
 
@@ -45,6 +46,7 @@ void ComboTest::SetUp()
 {
     warnings.clear();
     x_errors.clear();
+    column = nullptr;
     shell = XtVaAppCreateShell("combotest", "ComboTest",
                                applicationShellWidgetClass, dpy,
                                XmNallowShellResize, True, nullptr);
@@ -61,9 +63,15 @@ void ComboTest::TearDown()
 Widget ComboTest::MakeCombo(std::initializer_list<Arg> args, const char* name)
 {
     std::vector<Arg> list(args);
-    Widget combo = XtCreateManagedWidget(name, dtComboBoxWidgetClass, shell,
-                                         list.data(), list.size());
-    return combo;
+    return XtCreateManagedWidget(name, dtComboBoxWidgetClass,
+                                 column ? column : shell, list.data(),
+                                 list.size());
+}
+
+void ComboTest::UseColumn()
+{
+    column = XtVaCreateManagedWidget("column", xmRowColumnWidgetClass, shell,
+                                     nullptr);
 }
 
 void ComboTest::Show(int x, int y)

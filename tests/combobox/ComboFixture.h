@@ -29,9 +29,14 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // A combo box in the test's shell, made with the given arguments.
+    // A combo box in the test's shell (or in its column, once made), made
+    // with the given arguments.
     Widget MakeCombo(std::initializer_list<Arg> args,
                      const char* name = "combo");
+
+    // A vertical RowColumn in the shell that holds the combo boxes made
+    // after it, for tests that show more than one.
+    void UseColumn();
 
     // Realizes and maps the shell at (x, y) and waits until it is shown.
     void Show(int x = 100, int y = 100);
@@ -62,6 +67,7 @@ protected:
     // Protocol errors caused by the widget; every test expects none.
     static std::vector<int> x_errors;
     Widget shell = nullptr;
+    Widget column = nullptr;
 };
 
 // An Arg for an initializer list.

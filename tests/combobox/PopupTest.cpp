@@ -187,12 +187,12 @@ TEST_F(PopupTest, EditedTextIsReportedOnceBeforeTheListShows)
 
 TEST_F(PopupTest, TextFieldCallbacksArriveFromTheComboBox)
 {
+    UseColumn();
     Widget combo = MakeWatched({A(DtNtype, 1)});
     XtAddCallback(combo, DtNfocusCallback, Record, const_cast<char*>("focus"));
     XtAddCallback(combo, DtNlosingFocusCallback, Record,
                   const_cast<char*>("losingFocus"));
     Widget other = MakeCombo({A(DtNtype, 1)}, "other");
-    XtVaSetValues(other, XmNy, 60, nullptr);
     ShowFocused();
     Widget text = Child(combo, "Text");
     XmProcessTraversal(text, XmTRAVERSE_CURRENT);
@@ -376,4 +376,25 @@ TEST_F(PopupTest, ReadOnlyFieldPostsOnClickAndKeys)
     EXPECT_TRUE(IsUp(combo));
     Key(XK_Escape);
     EXPECT_FALSE(IsUp(combo));
+}
+
+TEST_F(PopupTest, PostingAnOpenListAgainLeavesNoGrabBehind)
+{
+    UseColumn();
+    Widget combo = MakeWatched({A(DtNtype, 1)});
+    Widget other = MakeCombo({A(DtNtype, 1)}, "other");
+    AddItems(combo, {"alpha", "beta"});
+    AddItems(other, {"one", "two"});
+    ShowFocused();
+    Widget arrow = Child(combo, "ComboBoxArrow");
+    XtCallCallbacks(arrow, XmNactivateCallback, nullptr);
+    XtCallCallbacks(arrow, XmNactivateCallback, nullptr);
+    Process();
+    EXPECT_EQ(calls.size(), 1u);  // one menuPost
+    Key(XK_Escape);
+    EXPECT_FALSE(IsUp(combo));
+    // The rest of the application takes input again.
+    ClickArrow(other);
+    EXPECT_TRUE(IsUp(other));
+    Key(XK_Escape);
 }
