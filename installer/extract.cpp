@@ -24,6 +24,7 @@ namespace {
 constexpr std::size_t kBlockSize = 1024;    // progress is counted per block
 constexpr std::size_t kStreamBuffer = 256 * 1024;  // bytes per read or write call
 constexpr int kPipeCapacity = 1024 * 1024;
+static_assert(sizeof(off_t) >= 8, "payloads of 2 GiB and more need 64-bit file offsets");
 
 const char kUnpackFailed[] =
     "Installation failed.  Perhaps the destination directory is unwriteable or you\n"
@@ -31,13 +32,14 @@ const char kUnpackFailed[] =
 
 // Run by sh in the destination.  A pipeline's status is its last command's,
 // and tar may well read a damaged stream to a clean end, so gunzip's status
-// must count too: gunzip writes it on descriptor 3, which the command
+// must count too: it is written on descriptor 3, which the command
 // substitution captures, while tar writes to the shell's own output, kept
-// on descriptor 4.  A failing tar ends the script with its status
-// ("|| exit"); otherwise gunzip's status is the script's.
+// on descriptor 4.  Neither command gets 3 or 4 itself.  A failing tar ends
+// the script with its status ("|| exit"); otherwise gunzip's status is the
+// script's.
 const char kUnpackCommand[] =
     "exec 4>&1\n"
-    "gunzip_status=$( { { gunzip 4>&-; echo $? >&3; } | tar xf - 3>&- >&4 4>&-; } 3>&1 )"
+    "gunzip_status=$( { { gunzip 3>&- 4>&-; echo $? >&3; } | tar xf - 3>&- >&4 4>&-; } 3>&1 )"
     " || exit\n"
     "exit \"$gunzip_status\"\n";
 
@@ -103,24 +105,23 @@ std::optional<Payload> FindPayload(FILE* file)
 
 void IgnoreSignal(int) {}
 
-// While we feed the pipe, an unpacker that ends early must turn our writes
-// into EPIPE rather than kill us.  A handler, not SIG_IGN: exec resets a
-// handler, so gunzip, tar and the player still start with the default.
-class BrokenPipeGuard {
+// One signal's action, changed for as long as the guard lives.
+class SignalGuard {
 public:
-    BrokenPipeGuard()
+    SignalGuard(int signal, void (*handler)(int)) : signal_(signal)
     {
         struct sigaction action {};
-        action.sa_handler = IgnoreSignal;
+        action.sa_handler = handler;
         action.sa_flags = SA_RESTART;
         sigemptyset(&action.sa_mask);
-        sigaction(SIGPIPE, &action, &saved_);
+        sigaction(signal_, &action, &saved_);
     }
-    ~BrokenPipeGuard() { sigaction(SIGPIPE, &saved_, nullptr); }
-    BrokenPipeGuard(const BrokenPipeGuard&) = delete;
-    BrokenPipeGuard& operator=(const BrokenPipeGuard&) = delete;
+    ~SignalGuard() { sigaction(signal_, &saved_, nullptr); }
+    SignalGuard(const SignalGuard&) = delete;
+    SignalGuard& operator=(const SignalGuard&) = delete;
 
 private:
+    int signal_;
     struct sigaction saved_ {};
 };
 
@@ -163,7 +164,14 @@ bool CopyPayload(FILE* file, FILE* pipe, off_t length)
 // Runs the unpacker in the current directory and feeds it the payload.
 bool Unpack(FILE* file, off_t length)
 {
-    BrokenPipeGuard guard;
+    // An unpacker that ends early must turn our writes into EPIPE rather
+    // than kill us.  A handler, not SIG_IGN: exec resets a handler, so
+    // gunzip, tar and the player still start with the default.
+    const SignalGuard brokenPipe(SIGPIPE, IgnoreSignal);
+    // pclose must find its child to wait for: with SIGCHLD ignored, as
+    // whoever started us may have left it, the child is reaped unseen and
+    // a sound unpacking would count as failed.
+    const SignalGuard childEnds(SIGCHLD, SIG_DFL);
     FILE* pipe = popen(kUnpackCommand, "we");
     if (!pipe)
         return false;
