@@ -64,10 +64,38 @@ begin "fails, leaving nothing behind, when tar cannot archive the tree"
 cp -a "$SAMPLE_PRODUCT" "$work/tree"
 : >"$work/tree/$(printf 'n%.0s' {1..150})"  # longer than a ustar name can be
 mkdir "$work/tmp" "$work/out"
-TMPDIR=$work/tmp "$MKINSTALLER" "$INSTALLER_IMAGE" "$work/tree" "$work/out/x.run" 2>"$work/err" &&
-    fail "packaged a tree tar could not archive"
+# Its scratch directory is reached from inside the tree as well: a relative
+# one must serve as an absolute one does.
+for tmp in "$work/tmp" tmp; do
+    (cd "$work" && TMPDIR=$tmp "$MKINSTALLER" "$INSTALLER_IMAGE" tree out/x.run) 2>"$work/err" &&
+        fail "packaged a tree tar could not archive (TMPDIR=$tmp)"
+    grep -q '^mkinstaller: ' "$work/err" || fail "no message of its own (TMPDIR=$tmp)"
+    [ -z "$(entries "$work/tmp")$(entries "$work/out")" ] || fail "left files behind (TMPDIR=$tmp)"
+done
+
+begin "fails, leaving nothing behind, when it cannot list the whole tree"
+cp -a "$SAMPLE_PRODUCT" "$work/tree"
+chmod 0311 "$work/tree/plugins"  # entered, not listed, by anyone but root
+mkdir "$work/tmp" "$work/out"
+chown 65534:65534 "$work/tmp" "$work/out"
+TMPDIR=$work/tmp as_nobody "$MKINSTALLER" "$INSTALLER_IMAGE" "$work/tree" "$work/out/x.run" \
+    2>"$work/err" && fail "packaged a tree it could not list"
 grep -q '^mkinstaller: ' "$work/err" || fail "no message of its own"
 [ -z "$(entries "$work/tmp")$(entries "$work/out")" ] || fail "left files behind"
+
+begin "archives ./ovelo with mode 0755 whatever executable mode it has in the tree"
+for mode in 0700 0775 0511; do
+    rm -rf "$work/tree" "$work/dest"
+    cp -a "$SAMPLE_PRODUCT" "$work/tree"
+    chmod "$mode" "$work/tree/ovelo"
+    package "$work/tree" "$work/out.run"
+    last=$(payload_of "$work/out.run" | gzip -dc | tar -tvf - | tail -n 1 | awk '{print $1, $6}')
+    [ "$last" = "-rwxr-xr-x ./ovelo" ] || fail "tree mode $mode: the last member is $last"
+    (umask 022 && run "$work/out.run" -s "$work/dest" && expect_status 0)
+    [ "$(stat -c %a "$work/dest/ovelo")" = 755 ] ||
+        fail "tree mode $mode: installed with mode $(stat -c %a "$work/dest/ovelo")"
+    [ "$(stat -c %a "$work/tree/ovelo")" = "${mode#0}" ] || fail "the tree's own ovelo was changed"
+done
 
 begin "refuses a wrong command line with its usage"
 "$MKINSTALLER" "$INSTALLER_IMAGE" "$SAMPLE_PRODUCT" 2>"$work/err" && fail "accepted two arguments"
