@@ -42,4 +42,15 @@ begin "fails when tar is killed part way through the payload"
     expect_err_ends "$unpack_failed")
 expect_absent "$work/dest/ovelo"
 
+begin "fails when the unpacker ends well without reading the whole payload"
+# A stand-in gunzip that reads nothing and hands tar an empty archive: both
+# end with status 0, yet the installer's writes met a closed pipe.
+mkdir "$work/bin"
+printf '#!/bin/sh\nhead -c 10240 /dev/zero\n' >"$work/bin/gunzip"
+chmod 0755 "$work/bin/gunzip"
+PATH=$work/bin:$PATH run "$big" -s "$work/dest"
+expect_failed_run
+expect_err "$unpack_failed"
+expect_absent "$work/dest/ovelo"
+
 finish
