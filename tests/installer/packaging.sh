@@ -97,11 +97,15 @@ for mode in 0700 0775 0511; do
     [ "$(stat -c %a "$work/tree/ovelo")" = "${mode#0}" ] || fail "the tree's own ovelo was changed"
 done
 
-begin "refuses a wrong command line with its usage"
+begin "refuses a wrong command line, a missing image or a directory as output"
 "$MKINSTALLER" "$INSTALLER_IMAGE" "$SAMPLE_PRODUCT" 2>"$work/err" && fail "accepted two arguments"
 grep -q '^usage: mkinstaller IMAGE PRODUCT_DIR OUTPUT' "$work/err" || fail "no usage shown"
 "$MKINSTALLER" "$work/no-image" "$SAMPLE_PRODUCT" "$work/out.run" 2>/dev/null &&
     fail "accepted a missing image"
 expect_absent "$work/out.run"
+mkdir "$work/out"
+"$MKINSTALLER" "$INSTALLER_IMAGE" "$SAMPLE_PRODUCT" "$work/out" 2>/dev/null &&
+    fail "accepted a directory as the output"
+expect_empty_dir "$work/out"
 
 finish
