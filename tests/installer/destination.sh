@@ -78,6 +78,14 @@ printf '\n4096\n' >>"$work/junk.run"
 [ "$(stat -c %a "$work/dest")" = 750 ] || fail "mode $(stat -c %a "$work/dest"), expected 750"
 expect_absent "$work/dest/test"
 
+begin "refuses a new directory that the umask leaves unwritable, keeping it"
+mkdir "$work/owned"
+chown 65534:65534 "$work/owned"
+(umask 0277 && run as_nobody "$sample" -s "$work/owned/dest" && expect_failed_run &&
+    expect_err "Can not write to directory $work/owned/dest"$'\n')
+expect_empty_dir "$work/owned/dest"
+[ "$(stat -c %a "$work/owned/dest")" = 500 ] || fail "mode $(stat -c %a "$work/owned/dest"), expected 500"
+
 begin "refuses a dangling link as destination and creates nothing through it"
 ln -s "$work/target" "$work/link"
 run "$sample" -s "$work/link"
