@@ -5,8 +5,20 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 
 namespace {
+
+// A standard descriptor left closed by whoever started us would be taken
+// by the next file we open, and the unpacking command passes them on to
+// gunzip and tar: each closed one gets /dev/null.
+void OpenStandardDescriptors()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1)
+            open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);  // the lowest free: fd
+    }
+}
 
 bool IsSilentCommandLine(int argc, char** argv)
 {
@@ -27,6 +39,7 @@ bool IsSilentCommandLine(int argc, char** argv)
 int main(int argc, char** argv)
 {
     pArgv = argv;
+    OpenStandardDescriptors();
     // Decided on the command line as we received it, before the toolkit
     // takes its own options out of it.
     if (IsSilentCommandLine(argc, argv))

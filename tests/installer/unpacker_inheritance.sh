@@ -1,7 +1,8 @@
 #!/bin/bash
-# What gunzip and tar are handed: no descriptor besides the standard ones,
-# and the default action on a broken pipe.  And a SIGCHLD ignored by whoever started the installer must not
-# hide the unpacker's status from it.
+# What the installer is started with and what it hands on: gunzip and tar
+# get no descriptor besides the standard ones, and the default action on a
+# broken pipe; an ignored SIGCHLD or a closed standard descriptor left by
+# whoever started the installer does not spoil a sound installation.
 . "$(dirname "$0")/lib.sh"
 
 # spy COMMAND: a stand-in, first in the search path, that notes in
@@ -42,5 +43,14 @@ run perl -e '$SIG{CHLD} = "IGNORE"; exec @ARGV or exit 127' "$sample" -s "$work/
 expect_status 0
 expect_err ""
 expect_same_tree "$SAMPLE_PRODUCT" "$work/dest"
+
+begin "installs with a standard descriptor closed"
+for fd in 0 1 2; do
+    rm -rf "$work/dest"
+    run bash -c 'exec "$@" '"$fd"'>&-' bash "$sample" -s "$work/dest"
+    expect_status 0
+    expect_err ""
+    expect_same_tree "$SAMPLE_PRODUCT" "$work/dest"
+done
 
 finish
