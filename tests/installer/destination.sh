@@ -118,4 +118,23 @@ expect_err ""
 [ "$(stat -c %u "$work/owned/dest/ovelo")" = 65534 ] || fail "the tree is not the user's"
 diff -r "$SAMPLE_PRODUCT" "$work/owned/dest" >/dev/null || fail "contents differ"
 
+begin "unpacks nothing outside the destination, whatever the archive names"
+# Members that climb out with "..", and one written through a link that
+# points outside: tar refuses them, and the run fails.
+mkdir -p "$work/src" "$work/outside" "$work/a/b"
+printf 'out\n' >"$work/src/climber"
+printf 'out\n' >"$work/src/file"
+ln -s "$work/outside" "$work/src/link"
+tar -C "$work/src" -cPf - --format=ustar \
+    --transform 's,^\./climber$,../../climber,;s,^\./file$,./link/file,' \
+    ./link ./climber ./file | gzip -n >"$work/hostile.gz"
+assemble "$work/hostile.run" "$work/hostile.gz"
+printf '\n%s\n' "$(stat -c %s "$work/hostile.gz")" >>"$work/hostile.run"
+run "$work/hostile.run" -s "$work/a/b/dest"
+expect_failed_run
+expect_err_ends "$unpack_failed"
+expect_empty_dir "$work/outside"
+expect_absent "$work/a/climber"
+expect_absent "$work/climber"
+
 finish
