@@ -36,11 +36,13 @@ const char kUnpackFailed[] =
 // substitution captures, while tar writes to the shell's own output, kept
 // on descriptor 4.  Neither command gets 3 or 4 itself.  A failing tar ends
 // the script with its status ("|| exit"); otherwise gunzip's status is the
-// script's.
+// script's.  The archive's first member is "." itself: tar must leave the
+// mode and owner of a directory that exists already (the destination
+// above all, which may be someone's private or a shared directory) alone.
 const char kUnpackCommand[] =
     "exec 4>&1\n"
-    "gunzip_status=$( { { gunzip 3>&- 4>&-; echo $? >&3; } | tar xf - 3>&- >&4 4>&-; } 3>&1 )"
-    " || exit\n"
+    "gunzip_status=$( { { gunzip 3>&- 4>&-; echo $? >&3; } |"
+    " tar xf - --no-overwrite-dir 3>&- >&4 4>&-; } 3>&1 ) || exit\n"
     "exit \"$gunzip_status\"\n";
 
 struct FileCloser {
