@@ -3,6 +3,7 @@
 # (packaged by the build): the wizard when an X display answers, otherwise a
 # silent installation into BUILD/demo-install, then shows what was installed.
 set -eu
+unset CDPATH  # cd would print the directory it found
 
 usage() {
     echo "usage: demo.sh [BUILD_DIR]" >&2
