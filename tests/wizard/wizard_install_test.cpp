@@ -1,0 +1,373 @@
+// The wizard when an installation is under way or fails: the error dialog,
+// the progress page and what the keys do there, and Cancel in the middle of
+// an unpacking.  Real packaged installers on $DISPLAY, driven through XTEST.
+#include <gtest/gtest.h>  // before the X headers and their macros
+
+#include "TestSupport.h"
+#include "WizardDriver.h"
+
+#include <X11/keysym.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kSampleInstaller = SAMPLE_INSTALLER;
+const std::string kImage = INSTALLER_IMAGE;
+const std::string kMkinstaller = MKINSTALLER;
+const std::string kScreenshots = SCREENSHOT_DIR;
+const char kSettingsName[] = ".Quorvex_ZembraSDK_60";
+constexpr unsigned long kBarBlue = 0x3131ce;
+constexpr unsigned long kBlack = 0x000000;
+constexpr unsigned long kWhite = 0xffffff;
+
+enum Button { kBackButton = 1, kAcceptButton = 2, kFinishButton = 3 };
+
+class TempDir {
+public:
+    TempDir()
+    {
+        char name[] = "/tmp/wizard-test-XXXXXX";
+        path_ = mkdtemp(name);
+    }
+    ~TempDir() { fs::remove_all(path_); }
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+void WriteExecutable(const std::string& path, const std::string& content)
+{
+    std::ofstream(path) << content;
+    chmod(path.c_str(), 0755);
+}
+
+struct ImageDeleter {
+    void operator()(XImage* image) const { XDestroyImage(image); }
+};
+using Image = std::unique_ptr<XImage, ImageDeleter>;
+
+Image Capture(Display* display, const Box& box)
+{
+    return Image(XGetImage(display, box.window, 0, 0, box.width, box.height, AllPlanes,
+                           ZPixmap));
+}
+
+// The error dialog read from its pixels: the etched separator divides the
+// message from the button row; the buttons show as runs of white top
+// shadow, the message as bands of black rows right of the symbol.
+struct DialogLook {
+    int buttons = 0;
+    int textLines = 0;
+};
+
+int SeparatorRow(XImage* image, int width, int height)
+{
+    for (int y = height - 1; y > 0; --y) {
+        int white = 0;
+        for (int x = 0; x < width; ++x)
+            white += XGetPixel(image, x, y) == kWhite;
+        if (white > width * 8 / 10)
+            return y;
+    }
+    return -1;
+}
+
+DialogLook ReadDialog(Display* display, const Box& dialog)
+{
+    const Image image = Capture(display, dialog);
+    DialogLook look;
+    const int separator = SeparatorRow(image.get(), dialog.width, dialog.height);
+    if (!image || separator < 0)
+        return look;
+
+    std::vector<std::pair<int, int>> runs;
+    for (int y = separator + 2; y < dialog.height; ++y)
+        for (int x = 0, start = -1; x <= dialog.width; ++x) {
+            const bool white = x < dialog.width && XGetPixel(image.get(), x, y) == kWhite;
+            if (white && start < 0)
+                start = x;
+            if (!white && start >= 0) {
+                if (x - start >= 20 && x - start < dialog.width * 8 / 10)
+                    runs.emplace_back(start, x);
+                start = -1;
+            }
+        }
+    std::sort(runs.begin(), runs.end());
+    for (std::size_t i = 0; i < runs.size(); ++look.buttons) {
+        int end = runs[i].second;
+        while (i < runs.size() && runs[i].first <= end)
+            end = std::max(end, runs[i++].second);
+    }
+
+    bool inLine = false;
+    for (int y = 0; y < separator - 1; ++y) {
+        bool ink = false;
+        for (int x = 40; x < dialog.width - 4 && !ink; ++x)
+            ink = XGetPixel(image.get(), x, y) == kBlack;
+        look.textLines += ink && !inLine;
+        inLine = ink;
+    }
+    return look;
+}
+
+// Share of the bar painted blue, from its left edge.
+int BarPercent(Wizard& wizard)
+{
+    const std::optional<Box> bar = wizard.ProgressBar();
+    if (!bar)
+        return -1;
+    const Image image = Capture(wizard.display(), *bar);
+    int blue = 0;
+    while (blue < bar->width && XGetPixel(image.get(), blue, 1) == kBarBlue)
+        ++blue;
+    return blue * 100 / bar->width;
+}
+
+class InstallTest : public testing::Test {
+protected:
+    std::unique_ptr<Wizard> StartOnPage2(const std::string& installer,
+                                         const std::string& pathPrefix = "")
+    {
+        LaunchOptions options;
+        options.installer = installer;
+        options.home = home_.path();
+        options.pathPrefix = pathPrefix;
+        auto wizard = std::make_unique<Wizard>(options);
+        EXPECT_TRUE(wizard->Found());
+        if (wizard->Found()) {
+            wizard->ClickButton(kAcceptButton);
+            EXPECT_TRUE(wizard->WaitForPage(2));
+        }
+        return wizard;
+    }
+
+    std::optional<Box> WaitForDialog(Wizard& wizard)
+    {
+        for (int i = 0; i < 100; ++i) {
+            if (std::optional<Box> dialog = FindTopLevel(wizard.display(), "Error")) {
+                wizard.Settle();
+                return dialog;
+            }
+            wizard.Settle(50);
+        }
+        return std::nullopt;
+    }
+
+    void PressOk(Wizard& wizard, const Box& dialog)
+    {
+        MovePointer(wizard.display(), dialog.CentreX(), dialog.y + 4);
+        XSetInputFocus(wizard.display(), dialog.window, RevertToPointerRoot, CurrentTime);
+        PressKey(wizard.display(), XK_Return);
+        wizard.Settle();
+    }
+
+    // A wrapper named gunzip, found first through PATH by the unpacker.
+    std::string GunzipWrapper(const std::string& body)
+    {
+        fs::create_directories(tools_.path());
+        WriteExecutable(tools_ / "gunzip", "#!/bin/sh\n" + body);
+        return tools_.path();
+    }
+
+    TempDir home_;
+    TempDir work_;
+    TempDir tools_;
+};
+
+// --------------------------------------------------------------- the dialog
+
+TEST_F(InstallTest, AFailedCheckShowsTheDialogOverPage2UntilOkThenFinishWorksAgain)
+{
+    auto wizard = StartOnPage2(kSampleInstaller);
+    ASSERT_TRUE(wizard->Found());
+    wizard->SetDestination("");
+    wizard->ClickButton(kFinishButton);
+    const std::optional<Box> dialog = WaitForDialog(*wizard);
+    ASSERT_TRUE(dialog) << "no window titled \"Error\"";
+    EXPECT_TRUE(SaveWindowPng(wizard->display(), dialog->window,
+                              kScreenshots + "/error-dialog.png"));
+    const DialogLook look = ReadDialog(wizard->display(), *dialog);
+    EXPECT_EQ(look.buttons, 1) << "OK only";
+    EXPECT_EQ(look.textLines, 1);
+
+    wizard->Key(XK_c);  // the dialog is modal: the wizard takes no keys
+    EXPECT_FALSE(wizard->WaitForExit(300));
+    EXPECT_TRUE(FindTopLevel(wizard->display(), "Error"));
+
+    PressOk(*wizard, *dialog);
+    EXPECT_FALSE(FindTopLevel(wizard->display(), "Error"));
+    EXPECT_EQ(wizard->ShowingPage(), 2);
+
+    const std::string destination = work_ / "second try";
+    wizard->SetDestination(destination);
+    wizard->ClickButton(kFinishButton);
+    EXPECT_EQ(wizard->WaitForExit(20000), std::optional<int>(0));
+    EXPECT_TRUE(fs::is_regular_file(destination + "/ovelo"));
+}
+
+TEST_F(InstallTest, AMessageWithANewlineShowsOnTwoLines)
+{
+    // Started from a copy that is gone by the time Finish checks for it.
+    const std::string copy = work_ / "installer.run";
+    fs::copy_file(kSampleInstaller, copy);
+    auto wizard = StartOnPage2(copy);
+    ASSERT_TRUE(wizard->Found());
+    fs::remove(copy);
+    wizard->SetDestination(work_ / "dest");
+    wizard->ClickButton(kFinishButton);
+    const std::optional<Box> dialog = WaitForDialog(*wizard);
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(ReadDialog(wizard->display(), *dialog).textLines, 2)
+        << "\"unable to find location...\" breaks after \"Please run \"";
+    EXPECT_EQ(wizard->ShowingPage(), 2);
+    EXPECT_FALSE(fs::exists(work_ / "dest"));
+}
+
+// The unpacker fails: the message stays over the progress page, nothing
+// follows it, and on that page only C still acts.
+TEST_F(InstallTest, AFailedUnpackingLeavesItsMessageOverPage3AndOnlyCActs)
+{
+    const std::string tools = GunzipWrapper("cat >/dev/null\nexit 1\n");
+    auto wizard = StartOnPage2(kSampleInstaller, tools);
+    ASSERT_TRUE(wizard->Found());
+    const std::string destination = work_ / "dest";
+    wizard->SetDestination(destination);
+    wizard->ClickButton(kFinishButton);
+    const std::optional<Box> dialog = WaitForDialog(*wizard);
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(ReadDialog(wizard->display(), *dialog).textLines, 2)
+        << "\"Installation failed...\" breaks after \"you\"";
+    EXPECT_EQ(wizard->ShowingPage(), 3);
+    PressOk(*wizard, *dialog);
+
+    for (unsigned long key : {XK_a, XK_b, XK_Return, XK_f}) {
+        wizard->Key(key);
+        EXPECT_EQ(wizard->ShowingPage(), 3) << XKeysymToString(key);
+        EXPECT_FALSE(wizard->Page2Viewable()) << XKeysymToString(key);
+        EXPECT_TRUE(wizard->Buttons().empty()) << XKeysymToString(key);
+        EXPECT_FALSE(FindTopLevel(wizard->display(), "Error")) << XKeysymToString(key);
+    }
+    EXPECT_FALSE(fs::exists(home_ / kSettingsName));
+    EXPECT_FALSE(fs::exists(destination + "/ovelo"));
+
+    wizard->Key(XK_c);
+    EXPECT_EQ(wizard->WaitForExit(2000), std::optional<int>(0));
+    EXPECT_EQ(wizard->Output(), "") << "no player";
+}
+
+// ------------------------------------------------------- a long unpacking
+
+// A product with a few megabytes of incompressible data between a small
+// first member and the player, unpacked through a gunzip that is fed at
+// about 1.6 MB/s.
+class SlowInstallTest : public InstallTest {
+protected:
+    static void SetUpTestSuite()
+    {
+        product_ = std::make_unique<TempDir>();
+        const std::string tree = *product_ / "tree";
+        fs::create_directories(tree + "/data");
+        std::ofstream(tree + "/aaa-first.txt") << "unpacked before anything else\n";
+        std::mt19937 random(8);
+        std::ofstream blob(tree + "/data/blob", std::ios::binary);
+        for (int i = 0; i < 6 * 1024 * 1024 / 4; ++i) {
+            const std::uint32_t word = random();
+            blob.write(reinterpret_cast<const char*>(&word), sizeof word);
+        }
+        blob.close();
+        WriteExecutable(tree + "/ovelo", "#!/bin/sh\necho started\n");
+        installer_ = *product_ / "slow.run";
+        ASSERT_TRUE(::Run(Quote(kMkinstaller) + " " + Quote(kImage) + " " + Quote(tree) + " " +
+                        Quote(installer_)));
+    }
+    static void TearDownTestSuite() { product_.reset(); }
+
+    std::string SlowGunzip()
+    {
+        return GunzipWrapper(
+            "perl -e 'binmode STDIN; binmode STDOUT; $| = 1;\n"
+            "  while (read(STDIN, my $block, 16384)) { print $block;"
+            " select(undef, undef, undef, 0.01) }' |\n"
+            "PATH=/usr/bin:/bin gunzip\n");
+    }
+
+    static std::unique_ptr<TempDir> product_;
+    static std::string installer_;
+};
+
+std::unique_ptr<TempDir> SlowInstallTest::product_;
+std::string SlowInstallTest::installer_;
+
+TEST_F(SlowInstallTest, CancelInTheMiddleEndsAtOnceAndKeepsWhatWasUnpacked)
+{
+    auto wizard = StartOnPage2(installer_, SlowGunzip());
+    ASSERT_TRUE(wizard->Found());
+    const std::string destination = work_ / "dest";
+    wizard->SetDestination(destination);
+    wizard->Key(XK_Tab);  // out of the field: F belongs to the wizard again
+    wizard->Key(XK_f);
+    ASSERT_TRUE(wizard->WaitForPage(3));
+
+    int percent = -1;
+    for (int i = 0; i < 400 && percent < 45; ++i) {
+        wizard->Settle(20);
+        percent = BarPercent(*wizard);
+    }
+    EXPECT_GE(percent, 45);
+    EXPECT_LT(percent, 100) << "the unpacking should still be running";
+    EXPECT_TRUE(SaveWindowPng(wizard->display(), wizard->window(),
+                              kScreenshots + "/page3-progress-half.png"));
+
+    // No second installation and no other page while this one runs.
+    for (unsigned long key : {XK_a, XK_b, XK_Return, XK_f}) {
+        wizard->Key(key);
+        EXPECT_EQ(wizard->ShowingPage(), 3) << XKeysymToString(key);
+        EXPECT_FALSE(wizard->Page2Viewable()) << XKeysymToString(key);
+        EXPECT_TRUE(wizard->Buttons().empty()) << XKeysymToString(key);
+    }
+    EXPECT_FALSE(FindTopLevel(wizard->display(), "Error"));
+    EXPECT_LT(BarPercent(*wizard), 100);
+
+    wizard->Key(XK_c);
+    EXPECT_EQ(wizard->WaitForExit(1000), std::optional<int>(0)) << "at once";
+    EXPECT_EQ(wizard->Output(), "") << "no player";
+    EXPECT_TRUE(fs::exists(destination + "/aaa-first.txt"));
+    EXPECT_FALSE(fs::exists(destination + "/ovelo"));
+    EXPECT_FALSE(fs::exists(home_ / kSettingsName));
+}
+
+TEST_F(SlowInstallTest, TheBarFillsUpAndThePlayerStarts)
+{
+    auto wizard = StartOnPage2(installer_, SlowGunzip());
+    ASSERT_TRUE(wizard->Found());
+    const std::string destination = work_ / "dest";
+    wizard->SetDestination(destination);
+    wizard->ClickButton(kFinishButton);
+    ASSERT_TRUE(wizard->WaitForPage(3));
+    int last = 0;
+    bool grew = false;
+    while (!wizard->WaitForExit(0)) {
+        const int percent = BarPercent(*wizard);
+        EXPECT_GE(percent, percent < 0 ? percent : last) << "the bar never shrinks";
+        grew = grew || (percent > last && last > 0);
+        last = std::max(last, percent);
+        wizard->Settle(100);
+    }
+    EXPECT_TRUE(grew) << "the bar was seen growing";
+    EXPECT_EQ(wizard->WaitForExit(), std::optional<int>(0));
+    EXPECT_EQ(wizard->Output(), "started\n");
+    EXPECT_EQ(fs::file_size(destination + "/data/blob"), 6u * 1024 * 1024);
+}
+
+}  // namespace
