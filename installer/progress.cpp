@@ -81,7 +81,8 @@ void DrawProgressBar(Widget bar, XtPointer, XtPointer call_data)
     PaintLabel(bar, look);
 #ifdef OVELO8_COUNT_PAINTS
     // Benchmark builds report every painting, so that a run can be held
-    // against the bar's width.
-    std::fprintf(stderr, "bar painted: %d of %d pixels\n", x, look.width);
+    // against the bar's width; repaints for an expose are told apart.
+    std::fprintf(stderr, "bar painted: %d of %d pixels%s\n", x, look.width,
+                 exposed ? " (expose)" : "");
 #endif
 }
