@@ -194,6 +194,8 @@ void BuildLicencePage()
     page1default = page1accept;
 }
 
+// Appended in turn, which gives the list positions 1, 2 and 3 in order, and
+// no gap when the home entry is left out or refused as a duplicate.
 void AddChoice(const std::string& text)
 {
     XmString item = XmStringCreateLtoR(const_cast<char*>(text.c_str()),
