@@ -2,6 +2,7 @@
 // that falls due when no X event is coming must not stall the copy loop.
 #include <gtest/gtest.h>  // before the X headers and their macros
 
+#include "TestSupport.h"
 #include "state.h"
 
 #include <Xm/DrawingA.h>
@@ -59,31 +60,13 @@ int UnpackWithTimerDue(std::string installer, std::string destination)
     return unpacked && nTimerCalls == 1 ? 0 : 1;
 }
 
-class ScratchDir {
-public:
-    ScratchDir()
-    {
-        char pattern[] = "/tmp/ovelo8-events.XXXXXX";
-        path_ = mkdtemp(pattern) ? pattern : "";
-    }
-    ~ScratchDir()
-    {
-        if (!path_.empty())
-            fs::remove_all(path_);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
 }  // namespace
 
 TEST(ExtractInTheWizard, ServesATimerDueWhileNoXEventComes)
 {
-    const ScratchDir scratch;
+    const ScratchDir scratch("ovelo8-events");
     ASSERT_FALSE(scratch.path().empty());
-    const fs::path destination = scratch.path() / "dest";
+    const fs::path destination = scratch / "dest";
     fs::create_directory(destination);
 
     const pid_t pid = fork();

@@ -3,6 +3,7 @@
 // there, although unpacking has changed into that directory meanwhile.
 #include <gtest/gtest.h>  // before the X headers and their macros
 
+#include "TestSupport.h"
 #include "WizardDriver.h"
 
 #include <cstdlib>
@@ -14,24 +15,6 @@ namespace fs = std::filesystem;
 namespace {
 
 enum Button { kAcceptButton = 2, kFinishButton = 3 };
-
-class ScratchDir {
-public:
-    ScratchDir()
-    {
-        char pattern[] = "/tmp/ovelo8-relative.XXXXXX";
-        path_ = mkdtemp(pattern) ? pattern : "";
-    }
-    ~ScratchDir()
-    {
-        if (!path_.empty())
-            fs::remove_all(path_);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
 
 // Starts the wizard with dir as its working directory.
 std::unique_ptr<Wizard> StartIn(const fs::path& dir, const fs::path& home)
@@ -50,10 +33,10 @@ std::unique_ptr<Wizard> StartIn(const fs::path& dir, const fs::path& home)
 
 TEST(WizardRelativeDestination, InstallsBelowTheWorkingDirectoryAndBecomesThePlayer)
 {
-    const ScratchDir scratch;
+    const ScratchDir scratch("ovelo8-relative");
     ASSERT_FALSE(scratch.path().empty());
-    fs::create_directory(scratch.path() / "home");
-    auto wizard = StartIn(scratch.path(), scratch.path() / "home");
+    fs::create_directory(scratch / "home");
+    auto wizard = StartIn(scratch.path(), scratch / "home");
     ASSERT_TRUE(wizard->Found());
     wizard->ClickButton(kAcceptButton);
     ASSERT_TRUE(wizard->WaitForPage(2));
@@ -61,7 +44,7 @@ TEST(WizardRelativeDestination, InstallsBelowTheWorkingDirectoryAndBecomesThePla
     wizard->ClickButton(kFinishButton);
 
     ASSERT_EQ(wizard->WaitForExit(20000), std::optional<int>(0));
-    const fs::path destination = scratch.path() / "installed";
+    const fs::path destination = scratch / "installed";
     EXPECT_TRUE(fs::is_regular_file(destination / "ovelo"));
     const std::string output = wizard->Output();
     EXPECT_NE(output.find("args: inst\n"), std::string::npos) << output;

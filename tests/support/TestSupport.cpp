@@ -6,9 +6,11 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <png.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -193,4 +195,18 @@ void ProcessUntilIdle(XtAppContext app, int quiet_ms)
             return;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+}
+
+ScratchDir::ScratchDir(const std::string& name)
+{
+    std::string pattern = "/tmp/" + name + "-XXXXXX";
+    if (mkdtemp(pattern.data()) && chmod(pattern.c_str(), 0755) == 0)
+        path_ = pattern;
+}
+
+ScratchDir::~ScratchDir()
+{
+    std::error_code ignored;
+    if (!path_.empty())
+        std::filesystem::remove_all(path_, ignored);
 }

@@ -21,11 +21,19 @@
 // Event processing for in-process Xt tests:
 //   ProcessUntilIdle(app)               dispatches events until the server
 //                                       has had nothing new for quiet_ms
+//
+// Scratch space:
+//   ScratchDir dir("name")              a new folder /tmp/name-XXXXXX that
+//                                       every user may enter (for tests run as
+//                                       an unprivileged user), removed with its
+//                                       content; path() is empty if it could
+//                                       not be made
 #pragma once
 
 #include <X11/Intrinsic.h>
 #include <X11/Xlib.h>
 
+#include <filesystem>
 #include <string>
 
 bool SaveWindowPng(Display* dpy, Window window, const std::string& path);
@@ -40,3 +48,17 @@ void PressKey(Display* dpy, KeySym keysym, bool shift = false);
 void TypeText(Display* dpy, const std::string& text);
 
 void ProcessUntilIdle(XtAppContext app, int quiet_ms = 60);
+
+class ScratchDir {
+public:
+    explicit ScratchDir(const std::string& name);
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
