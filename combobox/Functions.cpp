@@ -167,6 +167,15 @@ void RelayoutLabel(Widget w)
     DrawShadow(w);
 }
 
+// A value the popup list keeps for the combo box, widened for XtGetValues.
+template <typename T>
+XtArgVal ListValue(Widget w, String resource)
+{
+    T value{};
+    XtVaGetValues(Part(w).list, resource, &value, nullptr);
+    return (XtArgVal)value;
+}
+
 } // namespace
 
 using namespace dtcombo;
@@ -256,58 +265,42 @@ void _DtComboBoxGetLabelString(Widget w, int, XtArgVal* value)
 
 void _DtComboBoxGetListItemCount(Widget w, int, XtArgVal* value)
 {
-    int count = 0;
-    XtVaGetValues(Part(w).list, XmNitemCount, &count, nullptr);
-    *value = static_cast<XtArgVal>(count);
+    *value = ListValue<int>(w, XmNitemCount);
 }
 
 void _DtComboBoxGetListItems(Widget w, int, XtArgVal* value)
 {
-    XmStringTable items = nullptr;
-    XtVaGetValues(Part(w).list, XmNitems, &items, nullptr);
-    *value = reinterpret_cast<XtArgVal>(items);
+    *value = ListValue<XmStringTable>(w, XmNitems);
 }
 
 void _DtComboBoxGetListFontList(Widget w, int, XtArgVal* value)
 {
-    XmFontList fonts = nullptr;
-    XtVaGetValues(Part(w).list, XmNfontList, &fonts, nullptr);
-    *value = reinterpret_cast<XtArgVal>(fonts);
+    *value = ListValue<XmFontList>(w, XmNfontList);
 }
 
 void _DtComboBoxGetListMarginHeight(Widget w, int, XtArgVal* value)
 {
-    Dimension margin = 0;
-    XtVaGetValues(Part(w).list, XmNlistMarginHeight, &margin, nullptr);
-    *value = static_cast<XtArgVal>(margin);
+    *value = ListValue<Dimension>(w, XmNlistMarginHeight);
 }
 
 void _DtComboBoxGetListMarginWidth(Widget w, int, XtArgVal* value)
 {
-    Dimension margin = 0;
-    XtVaGetValues(Part(w).list, XmNlistMarginWidth, &margin, nullptr);
-    *value = static_cast<XtArgVal>(margin);
+    *value = ListValue<Dimension>(w, XmNlistMarginWidth);
 }
 
 void _DtComboBoxGetListSpacing(Widget w, int, XtArgVal* value)
 {
-    Dimension spacing = 0;
-    XtVaGetValues(Part(w).list, XmNlistSpacing, &spacing, nullptr);
-    *value = static_cast<XtArgVal>(spacing);
+    *value = ListValue<Dimension>(w, XmNlistSpacing);
 }
 
 void _DtComboBoxGetListTopItemPosition(Widget w, int, XtArgVal* value)
 {
-    int top = 0;
-    XtVaGetValues(Part(w).list, XmNtopItemPosition, &top, nullptr);
-    *value = static_cast<XtArgVal>(top);
+    *value = ListValue<int>(w, XmNtopItemPosition);
 }
 
 void _DtComboBoxGetListVisibleItemCount(Widget w, int, XtArgVal* value)
 {
-    int visible = 0;
-    XtVaGetValues(Part(w).list, XmNvisibleItemCount, &visible, nullptr);
-    *value = static_cast<XtArgVal>(visible);
+    *value = ListValue<int>(w, XmNvisibleItemCount);
 }
 
 } // extern "C"
