@@ -82,6 +82,21 @@ void PassKeyToDestinationField()
     XtDispatchEventToWidget(field, XtLastEventProcessed(XtDisplay(toplevel)));
 }
 
+// While the destination field has the focus, the keys are the field's:
+// the accelerators are switched off, so that letters and Return reach it
+// straight.  Going through the menu would lose some: the menu drops a key
+// whose time stamp and serial number equal those of the key before it, as
+// happens to keys typed faster than the server's clock ticks.
+void AcceleratorsOff(Widget, XtPointer, XtPointer)
+{
+    XtVaSetValues(dummypopup, XmNpopupEnabled, XmPOPUP_DISABLED, nullptr);
+}
+
+void AcceleratorsOn(Widget, XtPointer, XtPointer)
+{
+    XtVaSetValues(dummypopup, XmNpopupEnabled, XmPOPUP_KEYBOARD, nullptr);
+}
+
 }  // namespace
 
 // The callback of the dummypopup items; the client data is the item index.
@@ -115,4 +130,6 @@ void RegisterCallbacks()
     XtAddCallback(page2cancel, XmNactivateCallback, ExitInstaller, nullptr);
     XtAddCallback(page2finish, XmNactivateCallback, Install, nullptr);
     XtAddCallback(page3progressbar, XmNexposeCallback, DrawProgressBar, nullptr);
+    XtAddCallback(page2dircombobox, DtNfocusCallback, AcceleratorsOff, nullptr);
+    XtAddCallback(page2dircombobox, DtNlosingFocusCallback, AcceleratorsOn, nullptr);
 }

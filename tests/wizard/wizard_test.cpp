@@ -249,6 +249,23 @@ TEST_F(WizardTest, TheDestinationFieldTakesTheLettersAndReturnDoesNotInstall)
     EXPECT_EQ(wizard->DestinationText(), destination + "/fabc");
 }
 
+// Typed with no gap, as a typing tool or a fast typist's rolled keys send
+// them: the letters that are accelerators elsewhere are not lost.
+TEST_F(WizardTest, TheDestinationFieldTakesEveryKeyTypedWithoutAGap)
+{
+    auto wizard = StartOnPage2();
+    ASSERT_TRUE(wizard->Found());
+    const std::string destination = work_ / "dest";
+    wizard->SetDestination(destination + "/");
+    wizard->TypeAtOnce("abcfabcfxyzccbbaaff");
+    EXPECT_FALSE(wizard->WaitForExit(300)) << "C typed into the field must not cancel";
+    EXPECT_EQ(wizard->DestinationText(), destination + "/abcfabcfxyzccbbaaff");
+    wizard->ClickButton(kBackButton);
+    ASSERT_TRUE(wizard->WaitForPage(1)) << "the keys act again outside the field";
+    wizard->Key(XK_a);
+    EXPECT_TRUE(wizard->WaitForPage(2));
+}
+
 // ------------------------------------------------------------- installation
 
 TEST_F(WizardTest, ByMouseBackAndForthKeepsTheTextAndFinishInstalls)
