@@ -194,20 +194,20 @@ void BuildLicencePage()
     page1default = page1accept;
 }
 
-// Appended in turn, which gives the list positions 1, 2 and 3 in order, and
-// no gap when the home entry is left out or refused as a duplicate.
-void AddChoice(const std::string& text)
+void AddChoice(const std::string& text, int position)
 {
     XmString item = XmStringCreateLtoR(const_cast<char*>(text.c_str()),
                                        const_cast<char*>(XmSTRING_DEFAULT_CHARSET));
-    ZEBDtComboBoxAddItem(page2dircombobox, item, 0, True);
+    ZEBDtComboBoxAddItem(page2dircombobox, item, position, True);
     XmStringFree(item);
 }
 
-// The three destinations offered, in order.  Whoever may write into
-// /usr/local gets it first; everybody else gets the home folder first.
-// Without a HOME, or with one too long to make a path of, the home entry
-// is left out.  Equal entries are refused by the combo box without a word.
+// The three destinations offered, at list positions 1, 2 and 3.  Whoever
+// may write into /usr/local gets it first; everybody else gets the home
+// folder first.  Without a HOME, or with one too long to make a path of,
+// the home entry is left out; equal entries are refused by the combo box
+// without a word.  Either way the list puts an item whose position lies
+// past its end last, so the entries that remain keep their order.
 void AddDestinationChoices()
 {
     const char* home = std::getenv("HOME");
@@ -215,15 +215,18 @@ void AddDestinationChoices()
     if (home)
         homeEntry = std::string(home) + "/Ovelo8";
     const bool haveHome = home && homeEntry.size() < PATH_MAX;
-    const bool usrLocalWritable = access("/usr/local", W_OK) == 0;
+    const std::string usrLocal = "/usr/local/Ovelo8";
 
-    if (usrLocalWritable)
-        AddChoice("/usr/local/Ovelo8");
-    if (haveHome)
-        AddChoice(homeEntry);
-    if (!usrLocalWritable)
-        AddChoice("/usr/local/Ovelo8");
-    AddChoice("/opt/Ovelo8");
+    if (access("/usr/local", W_OK) == 0) {
+        AddChoice(usrLocal, 1);
+        if (haveHome)
+            AddChoice(homeEntry, 2);
+    } else {
+        if (haveHome)
+            AddChoice(homeEntry, 1);
+        AddChoice(usrLocal, 2);
+    }
+    AddChoice("/opt/Ovelo8", 3);
 }
 
 void BuildDestinationPage()

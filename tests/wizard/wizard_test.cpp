@@ -394,13 +394,9 @@ TEST_P(ChoicesTest, OfferTheDestinationsInOrder)
         Choices(*wizard, !c.unprivileged && c.home == ChoicesCase::kTemp
                              ? "page2-combo-list-open.png" : "");
 
-    std::vector<std::string> expected;
-    if (c.unprivileged)
-        expected = {homeEntry, "/usr/local/Ovelo8", "/opt/Ovelo8"};
-    else if (c.home == ChoicesCase::kTemp || c.home == ChoicesCase::kLong)
-        expected = {"/usr/local/Ovelo8", homeEntry, "/opt/Ovelo8"};
-    else
-        expected = {"/usr/local/Ovelo8", "/opt/Ovelo8"};
+    std::vector<std::string> expected{"/usr/local/Ovelo8", "/opt/Ovelo8"};
+    if (c.home == ChoicesCase::kTemp || c.home == ChoicesCase::kLong)
+        expected.insert(expected.begin() + (c.unprivileged ? 0 : 1), homeEntry);
     EXPECT_EQ(choices, expected);
 }
 
@@ -409,6 +405,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(ChoicesCase{"WritableUsrLocal", false, ChoicesCase::kTemp},
                     ChoicesCase{"UnwritableUsrLocal", true, ChoicesCase::kTemp},
                     ChoicesCase{"HomeUnset", false, ChoicesCase::kUnset},
+                    ChoicesCase{"UnwritableUsrLocalAndHomeUnset", true, ChoicesCase::kUnset},
                     ChoicesCase{"HomeLongerThanTheToolkitExpects", false, ChoicesCase::kLong},
                     ChoicesCase{"HomeTooLongForAPath", false, ChoicesCase::kTooLong},
                     ChoicesCase{"HomeIsOpt", false, ChoicesCase::kOpt}),
