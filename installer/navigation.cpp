@@ -75,6 +75,8 @@ bool FocusIsInDestinationField()
 }
 
 // Keys typed into the destination field belong to the field, Return too.
+// The accelerators are off while the field has the focus (below); a key
+// that reaches them all the same is handed on here.
 void PassKeyToDestinationField()
 {
     Widget field = nullptr;
@@ -86,7 +88,8 @@ void PassKeyToDestinationField()
 // the accelerators are switched off, so that letters and Return reach it
 // straight.  Going through the menu would lose some: the menu drops a key
 // whose time stamp and serial number equal those of the key before it, as
-// happens to keys typed faster than the server's clock ticks.
+// happens to keys pressed within one millisecond: sent by a typing tool,
+// or rolled so fast that the keyboard reports them together.
 void AcceleratorsOff(Widget, XtPointer, XtPointer)
 {
     XtVaSetValues(dummypopup, XmNpopupEnabled, XmPOPUP_DISABLED, nullptr);
