@@ -31,21 +31,6 @@ constexpr unsigned long kWhite = 0xffffff;
 
 enum Button { kBackButton = 1, kAcceptButton = 2, kFinishButton = 3 };
 
-class TempDir {
-public:
-    TempDir()
-    {
-        char name[] = "/tmp/wizard-test-XXXXXX";
-        path_ = mkdtemp(name);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
 void WriteExecutable(const std::string& path, const std::string& content)
 {
     std::ofstream(path) << content;
@@ -180,9 +165,9 @@ protected:
         return tools_.path();
     }
 
-    TempDir home_;
-    TempDir work_;
-    TempDir tools_;
+    ScratchDir home_{"wizard-test"};
+    ScratchDir work_{"wizard-test"};
+    ScratchDir tools_{"wizard-test"};
 };
 
 // --------------------------------------------------------------- the dialog
@@ -275,7 +260,7 @@ class SlowInstallTest : public InstallTest {
 protected:
     static void SetUpTestSuite()
     {
-        product_ = std::make_unique<TempDir>();
+        product_ = std::make_unique<ScratchDir>("wizard-test");
         const std::string tree = *product_ / "tree";
         fs::create_directories(tree + "/data");
         std::ofstream(tree + "/aaa-first.txt") << "unpacked before anything else\n";
@@ -302,11 +287,11 @@ protected:
             "PATH=/usr/bin:/bin gunzip\n");
     }
 
-    static std::unique_ptr<TempDir> product_;
+    static std::unique_ptr<ScratchDir> product_;
     static std::string installer_;
 };
 
-std::unique_ptr<TempDir> SlowInstallTest::product_;
+std::unique_ptr<ScratchDir> SlowInstallTest::product_;
 std::string SlowInstallTest::installer_;
 
 TEST_F(SlowInstallTest, CancelInTheMiddleEndsAtOnceAndKeepsWhatWasUnpacked)

@@ -30,23 +30,6 @@ const char kSettings[] = "Bandwidth=10485800\nMaxBandwidth=10485800\n";
 
 enum Button { kCancelButton = 0, kBackButton = 1, kAcceptButton = 2, kFinishButton = 3 };
 
-// A folder under /tmp that everybody may enter, removed with its content.
-class TempDir {
-public:
-    TempDir()
-    {
-        char name[] = "/tmp/wizard-test-XXXXXX";
-        path_ = mkdtemp(name);
-        chmod(path_.c_str(), 0755);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
 void GiveToNobody(const std::string& path)
 {
     ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
@@ -124,8 +107,8 @@ protected:
         EXPECT_EQ(ReadFile(home_ / kSettingsName), kSettings);
     }
 
-    TempDir home_;
-    TempDir work_;
+    ScratchDir home_{"wizard-test"};
+    ScratchDir work_{"wizard-test"};
     bool homeUnset_ = false;
 };
 
