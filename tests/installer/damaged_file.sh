@@ -74,14 +74,7 @@ done
 begin "installs a payload whose length is a multiple of 1,024"
 # A stored file name in the gzip header pads the member to the length wanted.
 name_length=$(((1024 - (good_length + 1) % 1024) % 1024))
-{
-    head -c 3 "$scratch/payload.gz"
-    printf '\010'
-    tail -c +5 "$scratch/payload.gz" | head -c 6
-    head -c "$name_length" /dev/zero | tr '\0' n
-    printf '\0'
-    tail -c +11 "$scratch/payload.gz"
-} >"$work/named.gz"
+padded_member 8 "$name_length" n "$scratch/payload.gz" >"$work/named.gz"
 [ $(($(stat -c %s "$work/named.gz") % 1024)) -eq 0 ] || fail "test setup: not a multiple of 1,024"
 assemble "$work/f.run" "$work/named.gz"
 printf '\n%s\n' "$(stat -c %s "$work/named.gz")" >>"$work/f.run"

@@ -17,12 +17,7 @@ payload_of "$sample" >"$work/payload.gz"
 length=$(($(stat -c %s "$work/payload.gz") + comment + 1))
 {
     cat "$INSTALLER_IMAGE"
-    head -c 3 "$work/payload.gz"
-    printf '\020'
-    tail -c +5 "$work/payload.gz" | head -c 6
-    head -c "$comment" /dev/zero | tr '\0' c
-    printf '\0'
-    tail -c +11 "$work/payload.gz"
+    padded_member 16 "$comment" c "$work/payload.gz"
     printf '\n%s\n' "$length"
 } >"$work/big.run"
 chmod 0755 "$work/big.run"

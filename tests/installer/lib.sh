@@ -76,6 +76,19 @@ payload_of() {
     tail -c "+$((image_size + 1))" "$1" | head -c "$(payload_length "$1")"
 }
 
+# padded_member FLAG LENGTH CHAR MEMBER: the gzip member (written without
+# optional fields) with a NUL-terminated field of LENGTH times CHAR added
+# behind its fixed header: FLAG is 8 for a stored name, 16 for a comment.
+# It still unpacks to the same archive, LENGTH + 1 bytes longer.
+padded_member() {
+    head -c 3 "$4"
+    printf "\\$(printf '%03o' "$1")"
+    tail -c +5 "$4" | head -c 6
+    head -c "$2" /dev/zero | tr '\0' "$3"
+    printf '\0'
+    tail -c +11 "$4"
+}
+
 # assemble OUTPUT PAYLOAD: the image and the payload, without a trailer.
 assemble() {
     cat "$INSTALLER_IMAGE" "$2" >"$1"
