@@ -530,13 +530,8 @@ Boolean SetValues(Widget current, Widget, Widget w, ArgList, Cardinal*)
     bool keep_label = TakeLabelString(current, w);
     if (SelectionMayHaveChanged(current, w))
         ShowNewSelection(current, w, keep_label);
-    if (RowChanged(current, w, remeasured)) {
-        ClearShadow(current);
-        if (Part(w).recomputeSize)
-            RequestPreferredSize(w);
-        LayoutChildren(w);
-        DrawShadow(w);
-    }
+    if (RowChanged(current, w, remeasured))
+        Relayout(current, w, true);
     SyncFromList(w);
     return False;
 }

@@ -158,13 +158,22 @@ void RelayoutLabel(Widget w)
     if (!cb.label)
         return;
     MeasureLabel(w);
-    if (cb.type != DtCOMBO_READ_ONLY)
-        return;
-    ClearShadow(w);
-    if (cb.recomputeSize)
-        RequestPreferredSize(w);
-    LayoutChildren(w);
-    DrawShadow(w);
+    if (cb.type == DtCOMBO_READ_ONLY)
+        Relayout(w, w, true);
+}
+
+// Makes the first list item equal to item the selection and shows it;
+// warns with warning and reports false when there is none.
+bool ShowListItem(Widget w, XmString item, const char* warning)
+{
+    int index = FindItem(w, item);
+    if (index < 0) {
+        XtWarning(warning);
+        return false;
+    }
+    Part(w).selectedPosition = index;
+    ShowSelection(w);
+    return true;
 }
 
 // A value the popup list keeps for the combo box, widened for XtGetValues.
@@ -223,32 +232,22 @@ void ZEBDtComboBoxDeletePos(Widget combo, int position)
 
 void ZEBDtComboBoxSetItem(Widget combo, XmString item)
 {
-    DtComboBoxPart& cb = Part(combo);
-    int index = FindItem(combo, item);
-    if (index < 0) {
-        XtWarning("DtComboBoxWidget: Unable to find item to set "
-                  "(DtComboBoxSetItem).");
+    if (!ShowListItem(combo, item,
+                      "DtComboBoxWidget: Unable to find item to set "
+                      "(DtComboBoxSetItem)."))
         return;
-    }
-    cb.selectedPosition = index;
-    ShowSelection(combo);
-    XmListSetItem(cb.list, item);
+    XmListSetItem(Part(combo).list, item);
     SyncFromList(combo);
 }
 
 void ZEBDtComboBoxSelectItem(Widget combo, XmString item)
 {
-    DtComboBoxPart& cb = Part(combo);
-    int index = FindItem(combo, item);
-    if (index < 0) {
-        XtWarning("DtComboBoxWidget: Unable to find item to select "
-                  "(XmComboBoxSelectItem).");
+    if (!ShowListItem(combo, item,
+                      "DtComboBoxWidget: Unable to find item to select "
+                      "(XmComboBoxSelectItem)."))
         return;
-    }
-    cb.selectedPosition = index;
-    ShowSelection(combo);
-    XmListDeselectAllItems(cb.list);
-    XmListSelectItem(cb.list, item, False);
+    XmListDeselectAllItems(Part(combo).list);
+    XmListSelectItem(Part(combo).list, item, False);
     SyncFromList(combo);
 }
 

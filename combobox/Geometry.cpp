@@ -181,22 +181,38 @@ void DrawHighlight(Widget w, bool erase)
     XFillRectangles(XtDisplay(w), XtWindow(w), gc, bands, 4);
 }
 
+namespace {
+
+// The rectangle inside the margins of a box of the given size; margins
+// wider than half the box leave it empty.
+XRectangle InsideMargins(Widget w, Dimension width, Dimension height)
+{
+    const DtComboBoxPart& cb = Part(w);
+    Dimension mw = std::min<Dimension>(cb.marginWidth, width / 2);
+    Dimension mh = std::min<Dimension>(cb.marginHeight, height / 2);
+    return {static_cast<short>(mw), static_cast<short>(mh),
+            static_cast<Dimension>(width - 2 * mw),
+            static_cast<Dimension>(height - 2 * mh)};
+}
+
 // Clears the shadow drawn at the old size, then the highlight.
 void ClearShadow(Widget w)
 {
-    DtComboBoxPart& cb = Part(w);
-    Dimension st = Manager(w).shadow_thickness;
+    const DtComboBoxPart& cb = Part(w);
+    XRectangle box = InsideMargins(w, cb.old_width, cb.old_height);
+    Dimension st = std::min({Manager(w).shadow_thickness, box.width,
+                             box.height});
+    // st is 0 when nothing lies inside the margins: a zero width or
+    // height would clear up to the window's edge.
     if (st > 0 && XtIsRealized(w)) {
         Display* dpy = XtDisplay(w);
         Window win = XtWindow(w);
-        Dimension ow = cb.old_width;
-        Dimension oh = cb.old_height;
-        Dimension mw = cb.marginWidth;
-        Dimension mh = cb.marginHeight;
-        XClearArea(dpy, win, mw, mh, ow - 2 * mw, st, False);
-        XClearArea(dpy, win, mw, mh, st, oh - 2 * mh, False);
-        XClearArea(dpy, win, mw, oh - mh - st, ow - 2 * mw, st, False);
-        XClearArea(dpy, win, ow - mw - st, mh, st, oh - 2 * mh, False);
+        int right = box.x + box.width - st;
+        int bottom = box.y + box.height - st;
+        XClearArea(dpy, win, box.x, box.y, box.width, st, False);
+        XClearArea(dpy, win, box.x, box.y, st, box.height, False);
+        XClearArea(dpy, win, box.x, bottom, box.width, st, False);
+        XClearArea(dpy, win, right, box.y, st, box.height, False);
     }
     DrawHighlight(w, true);
 }
@@ -204,16 +220,31 @@ void ClearShadow(Widget w)
 // Draws the raised shadow inside the margins, then the highlight.
 void DrawShadow(Widget w)
 {
-    DtComboBoxPart& cb = Part(w);
     XmManagerPart& mp = Manager(w);
-    if (mp.shadow_thickness > 0 && XtIsRealized(w)) {
+    XRectangle box = InsideMargins(w, w->core.width, w->core.height);
+    if (mp.shadow_thickness > 0 && box.width > 0 && box.height > 0 &&
+        XtIsRealized(w)) {
         _XmDrawShadows(XtDisplay(w), XtWindow(w), mp.top_shadow_GC,
-                       mp.bottom_shadow_GC, cb.marginWidth, cb.marginHeight,
-                       w->core.width - 2 * cb.marginWidth,
-                       w->core.height - 2 * cb.marginHeight,
-                       mp.shadow_thickness, XmSHADOW_OUT);
+                       mp.bottom_shadow_GC, box.x, box.y, box.width,
+                       box.height, mp.shadow_thickness, XmSHADOW_OUT);
     }
     DrawHighlight(w, false);
+}
+
+} // namespace
+
+// Lays the row out again after its content or its bands changed, asking
+// the parent for the preferred size first where allowed. old is the
+// widget as its shadow was last drawn (the SetValues copy, or the widget).
+void Relayout(Widget old, Widget w, bool may_ask_size)
+{
+    ClearShadow(old);
+    if (may_ask_size && Part(w).recomputeSize)
+        RequestPreferredSize(w);
+    LayoutChildren(w);
+    DrawShadow(w);
+    Part(w).old_width = w->core.width;
+    Part(w).old_height = w->core.height;
 }
 
 // The drawn button's expose callback: a downward arrow with a shaft above
@@ -262,11 +293,7 @@ void DrawArrow(Widget button, XtPointer, XtPointer)
 // Called by the toolkit when the combo box's size changed.
 void Resize(Widget w)
 {
-    ClearShadow(w);
-    LayoutChildren(w);
-    DrawShadow(w);
-    Part(w).old_width = w->core.width;
-    Part(w).old_height = w->core.height;
+    Relayout(w, w, false);
 }
 
 // Called by the toolkit on exposure: the children draw themselves.
@@ -291,11 +318,7 @@ XtGeometryResult GeometryManager(Widget child, XtWidgetGeometry* request,
         child->core.width = request->width;
     if (request->request_mode & CWHeight)
         child->core.height = request->height;
-    ClearShadow(w);
-    if (cb.recomputeSize)
-        RequestPreferredSize(w);
-    LayoutChildren(w);
-    DrawShadow(w);
+    Relayout(w, w, true);
     return XtGeometryYes;
 }
 

@@ -45,8 +45,7 @@ Boolean SetValues(Widget current, Widget request, Widget w, ArgList args,
 void RequestPreferredSize(Widget w);
 void SizeChildren(Widget w);
 void LayoutChildren(Widget w);
-void ClearShadow(Widget w);
-void DrawShadow(Widget w);
+void Relayout(Widget old, Widget w, bool may_ask_size);
 void DrawHighlight(Widget w, bool erase);
 void DrawArrow(Widget button, XtPointer client_data, XtPointer call_data);
 void Resize(Widget w);

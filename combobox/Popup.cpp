@@ -82,29 +82,14 @@ Cursor MenuCursor(Widget w)
     return XmGetMenuCursor(XtDisplay(w));
 }
 
-// Takes the list down after a button release over it. The pointer grab
-// ends as the shell is unmapped.
-void PopdownOnRelease(Widget w)
-{
-    DtComboBoxPart& cb = Part(w);
-    cb.poppedUp = False;
-    XtPopdown(cb.shell);
-    XtUngrabKeyboard(cb.list, CurrentTime);
-    _XmRemoveGrab(cb.shell);
-    if (cb.type == DtCOMBO_EDITABLE)
-        XmProcessTraversal(cb.textField, XmTRAVERSE_CURRENT);
-    combo_list_button_down = False;
-}
-
 // Puts the popup shell under the field, as wide as the combo box at least,
 // narrowed and shortened where the screen ends. It is never moved up or
 // to the left.
 void PlacePopup(Widget w)
 {
     DtComboBoxPart& cb = Part(w);
-    Display* dpy = XtDisplay(w);
-    int screen_width = DisplayWidth(dpy, DefaultScreen(dpy));
-    int screen_height = DisplayHeight(dpy, DefaultScreen(dpy));
+    int screen_width = WidthOfScreen(XtScreen(w));
+    int screen_height = HeightOfScreen(XtScreen(w));
     int width = cb.popup_width;
     int height = cb.popup_height;
     Position rx = 0, ry = 0;
@@ -219,8 +204,11 @@ void ListEventHandler(Widget list, XtPointer client_data, XEvent* event,
         }
         combo_list_button_down = True;
         break;
+    // The list reports its browse selection after this, with the list
+    // down, so the choice reaches the application.
     case ButtonRelease:
-        PopdownOnRelease(w);
+        PopdownPopup(w);
+        combo_list_button_down = False;
         break;
     // Only the pointer's own moves count: taking or dropping the grab here
     // makes crossing events too, which would answer each other forever.

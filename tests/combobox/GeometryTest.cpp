@@ -223,3 +223,27 @@ TEST_F(ComboTest, ShadowAndFocusHighlightAreDrawnInTheirBands)
     EXPECT_EQ(PixelAt(combo, 0, 0), background);
     EXPECT_EQ(PixelAt(combo, g.width - 1, g.height / 2), background);
 }
+
+TEST_F(ComboTest, BoxSmallerThanItsMarginsDrawsNoShadowInThem)
+{
+    Widget combo = MakeCombo({A(DtNtype, 1), A(DtNmarginWidth, 20),
+                              A(DtNmarginHeight, 20),
+                              A(XmNshadowThickness, 2),
+                              A(DtNrecomputeSize, False)});
+    Show();
+    XtResizeWidget(combo, 30, 30, 0);
+    XtVaSetValues(combo, XmNshadowThickness, 3, nullptr);
+    Process();
+    Pixel background = 0;
+    XtVaGetValues(combo, XmNbackground, &background, nullptr);
+    // The children start below row 23; the rows above are margin only.
+    XImage* image = XGetImage(dpy, XtWindow(combo), 0, 0, 30, 23, AllPlanes,
+                              ZPixmap);
+    ASSERT_NE(image, nullptr);
+    int drawn = 0;
+    for (int y = 0; y < 23; ++y)
+        for (int x = 0; x < 30; ++x)
+            drawn += XGetPixel(image, x, y) != background;
+    XDestroyImage(image);
+    EXPECT_EQ(drawn, 0);
+}
