@@ -398,3 +398,33 @@ TEST_F(PopupTest, PostingAnOpenListAgainLeavesNoGrabBehind)
     EXPECT_TRUE(IsUp(other));
     Key(XK_Escape);
 }
+
+TEST_F(PopupTest, ComboOffTheScreenStillPostsAListOfSaneSize)
+{
+    // Partly below the bottom edge, and wholly past the right edge.
+    const std::pair<int, int> places[] = {{1280 - 60, 1024 - 12},
+                                          {1280 + 5, 100}};
+    for (auto [x, y] : places) {
+        SCOPED_TRACE(x);
+        SetUp();
+        Widget combo = MakeWatched({A(DtNtype, 1)});
+        AddItems(combo, {"alpha", "beta"});
+        ShowFocused(x, y);
+        XtCallCallbacks(Child(combo, "ComboBoxArrow"), XmNactivateCallback,
+                        nullptr);
+        Process();
+        EXPECT_TRUE(IsUp(combo));
+        Geometry popup = ScreenGeometry(combo);
+        int rx = 0, ry = 0;
+        RootOrigin(combo, &rx, &ry);
+        EXPECT_EQ(popup.x, rx);
+        EXPECT_GE(popup.width, 1);
+        EXPECT_LE(popup.width, 1280);
+        EXPECT_GE(popup.height, 1);
+        EXPECT_LE(popup.height, 1024);
+        Key(XK_Escape);
+        EXPECT_FALSE(IsUp(combo));
+        TearDown();
+    }
+    SetUp();
+}
