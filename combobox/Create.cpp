@@ -181,13 +181,8 @@ void WatchList(Widget w)
                          True, ListEventHandler, w, XtListHead);
     XtInsertEventHandler(cb.shell, ButtonPressMask, True, ShellButtonHandler,
                          w, XtListHead);
-}
-
-void ReadPopupSize(Widget w)
-{
-    DtComboBoxPart& cb = Part(w);
-    cb.popup_width = cb.shell->core.width;
-    cb.popup_height = cb.shell->core.height;
+    XtAddEventHandler(cb.shell, StructureNotifyMask, False, KeepPopupWidth,
+                      w);
 }
 
 // The form switches of SetValues. SwitchToLabel reports whether it made

@@ -247,8 +247,43 @@ void Relayout(Widget old, Widget w, bool may_ask_size)
     Part(w).old_height = w->core.height;
 }
 
+namespace {
+
+// The half-strength stipple insensitive labels are drawn with, None while
+// the button is sensitive. Give it back with XmDestroyPixmap.
+Pixmap InsensitiveStipple(Widget button)
+{
+    if (XtIsSensitive(button))
+        return None;
+    Pixmap stipple = XmGetPixmapByDepth(
+        XtScreen(button), const_cast<char*>("50_foreground"), 1, 0, 1);
+    return stipple == XmUNSPECIFIED_PIXMAP ? None : stipple;
+}
+
+// The GC of the drawn arrow: the button's foreground, through stipple
+// unless it is None.
+GC ArrowGC(Widget button, Pixmap stipple)
+{
+    XGCValues values;
+    Pixel foreground = 0;
+    XtVaGetValues(button, XtNforeground, &foreground, nullptr);
+    values.foreground = foreground;
+    values.line_width = 0;
+    values.line_style = LineSolid;
+    values.fill_style = FillSolid;
+    XtGCMask mask = GCForeground | GCLineWidth | GCLineStyle | GCFillStyle;
+    if (stipple != None) {
+        values.fill_style = FillStippled;
+        values.stipple = stipple;
+        mask |= GCStipple;
+    }
+    return XtGetGC(button, mask, &values);
+}
+
+} // namespace
+
 // The drawn button's expose callback: a downward arrow with a shaft above
-// a bar, in the button's foreground.
+// a bar, in the button's foreground, stippled while it is insensitive.
 void DrawArrow(Widget button, XtPointer, XtPointer)
 {
     if (!XtIsRealized(button))
@@ -257,16 +292,8 @@ void DrawArrow(Widget button, XtPointer, XtPointer)
     int cx = width / 2;
     int cy = (button->core.height - 3) / 2;
 
-    XGCValues values;
-    Pixel foreground = 0;
-    XtVaGetValues(button, XtNforeground, &foreground, nullptr);
-    values.foreground = foreground;
-    values.line_width = 0;
-    values.line_style = LineSolid;
-    values.fill_style = FillSolid;
-    GC gc = XtGetGC(button,
-                    GCForeground | GCLineWidth | GCLineStyle | GCFillStyle,
-                    &values);
+    Pixmap stipple = InsensitiveStipple(button);
+    GC gc = ArrowGC(button, stipple);
     Display* dpy = XtDisplay(button);
     Window win = XtWindow(button);
     XDrawLine(dpy, win, gc, 1, cx + cy + 1, width - 2, cx + cy + 1);
@@ -288,6 +315,8 @@ void DrawArrow(Widget button, XtPointer, XtPointer)
     XDrawLines(dpy, win, gc, outline, 8, CoordModeOrigin);
     XFillPolygon(dpy, win, gc, outline, 8, Convex, CoordModeOrigin);
     XtReleaseGC(button, gc);
+    if (stipple != None)
+        XmDestroyPixmap(XtScreen(button), stipple);
 }
 
 // Called by the toolkit when the combo box's size changed.

@@ -62,6 +62,7 @@ XmImportOperator SyntheticLoad(Widget w, int offset, XtArgVal* value);
 
 // The popup list (Popup.cpp).
 char* FirstTextSegment(XmString string);
+void ReadPopupSize(Widget w);
 void PostPopup(Widget arrow, XtPointer client_data, XtPointer call_data);
 void PopdownPopup(Widget w);
 void ListSelectionHandler(Widget list, XtPointer client_data,
@@ -70,6 +71,8 @@ void ListEventHandler(Widget list, XtPointer client_data, XEvent* event,
                       Boolean* continue_to_dispatch);
 void ShellButtonHandler(Widget shell, XtPointer client_data, XEvent* event,
                         Boolean* continue_to_dispatch);
+void KeepPopupWidth(Widget shell, XtPointer client_data, XEvent* event,
+                    Boolean* continue_to_dispatch);
 void ActionFocusIn(Widget w, XEvent* event, String* params,
                    Cardinal* num_params);
 void ActionFocusOut(Widget w, XEvent* event, String* params,

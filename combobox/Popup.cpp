@@ -3,6 +3,7 @@
 #include <Xm/List.h>
 #include <Xm/TextF.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "Internal.h"
@@ -41,6 +42,15 @@ char* FirstTextSegment(XmString string)
     }
     XmStringFreeContext(context);
     return result;
+}
+
+// Takes the shell's size, which follows the list's requests, as the
+// popup's natural size.
+void ReadPopupSize(Widget w)
+{
+    DtComboBoxPart& cb = Part(w);
+    cb.popup_width = cb.shell->core.width;
+    cb.popup_height = cb.shell->core.height;
 }
 
 namespace {
@@ -254,6 +264,22 @@ void ShellButtonHandler(Widget, XtPointer client_data, XEvent* event,
     if (cb.poppedUp && target != inside[0] && target != inside[1] &&
         target != inside[2])
         PopdownPopup(w);
+}
+
+// The shell follows the list's geometry requests, which may come after
+// the list was placed (items set while it is up, items with line breaks):
+// a list that asks for less than the combo box's width is placed again.
+void KeepPopupWidth(Widget shell, XtPointer client_data, XEvent* event,
+                    Boolean*)
+{
+    Widget w = static_cast<Widget>(client_data);
+    if (event->type != ConfigureNotify || !Part(w).poppedUp)
+        return;
+    int room = WidthOfScreen(XtScreen(w)) - shell->core.x;
+    if (shell->core.width >= std::min<int>(w->core.width, room))
+        return;
+    ReadPopupSize(w);
+    PlacePopup(w);
 }
 
 void ActionFocusIn(Widget w, XEvent*, String*, Cardinal*)

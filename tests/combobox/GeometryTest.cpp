@@ -247,3 +247,34 @@ TEST_F(ComboTest, BoxSmallerThanItsMarginsDrawsNoShadowInThem)
     XDestroyImage(image);
     EXPECT_EQ(drawn, 0);
 }
+
+TEST_F(ComboTest, InsensitiveDrawnArrowIsStippled)
+{
+    Widget combo = MakeCombo({A(DtNtype, 1), A(DtNarrowType, 1)});
+    Show();
+    Widget arrow = Child(combo, "ComboBoxArrow");
+    Pixel foreground = 0;
+    XtVaGetValues(arrow, XmNforeground, &foreground, nullptr);
+    Geometry g = GeometryOf(arrow);
+    auto count_foreground = [&] {
+        XImage* image = XGetImage(dpy, XtWindow(arrow), 0, 0, g.width,
+                                  g.height, AllPlanes, ZPixmap);
+        int count = 0;
+        for (int y = 0; y < g.height; ++y)
+            for (int x = 0; x < g.width; ++x)
+                count += XGetPixel(image, x, y) == foreground;
+        XDestroyImage(image);
+        return count;
+    };
+    int solid = count_foreground();
+    XtSetSensitive(combo, False);
+    Process();
+    ASSERT_TRUE(SaveWindowPng(dpy, XtWindow(shell),
+                              ScreenshotPath("editable_drawnarrow_insensitive")));
+    int stippled = count_foreground();
+    EXPECT_GT(stippled, solid / 4);
+    EXPECT_LT(stippled, solid * 3 / 4);
+    XtSetSensitive(combo, True);
+    Process();
+    EXPECT_EQ(count_foreground(), solid);
+}

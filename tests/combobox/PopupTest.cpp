@@ -428,3 +428,24 @@ TEST_F(PopupTest, ComboOffTheScreenStillPostsAListOfSaneSize)
     }
     SetUp();
 }
+
+TEST_F(PopupTest, ListStaysAsWideAsTheComboWhatTheListAsksForLater)
+{
+    Widget combo = MakeWatched({A(DtNtype, 1)});
+    XmString lines = XmStringCreateLtoR(const_cast<char*>("a\nb"),
+                                        XmFONTLIST_DEFAULT_TAG);
+    ZEBDtComboBoxAddItem(combo, lines, 0, False);
+    ShowFocused();
+    int combo_width = GeometryOf(combo).width;
+    ClickArrow(combo);
+    ASSERT_TRUE(IsUp(combo));
+    EXPECT_EQ(ScreenGeometry(combo).width, combo_width);
+
+    XmString items[] = {lines, lines};
+    XtVaSetValues(combo, DtNitems, items, DtNitemCount, 2, nullptr);
+    XmStringFree(lines);
+    Process();
+    EXPECT_TRUE(IsUp(combo));
+    EXPECT_EQ(ScreenGeometry(combo).width, combo_width);
+    Key(XK_Escape);
+}
