@@ -28,6 +28,12 @@ const char label_translations[] =
     "<Key>osfSelect: ComboBoxActivate(label)\n"
     "~s ~m ~a <Key>space: ComboBoxActivate(label)";
 
+// Added to the editable form's text field, in place of the field's own
+// bindings of these keys.
+const char text_translations[] =
+    "<Key>osfDown: ComboBoxActivate(text)\n"
+    "<Key>F4: ComboBoxActivate(text)";
+
 const char list_translations[] =
     "<Key>osfCancel: ListKbdCancel() ComboBoxKbdCancel()";
 
@@ -244,11 +250,14 @@ void ClassInitialize()
     base_class_extension.record_type = XmQmotif;
 }
 
-// Called when a combo box is destroyed: releases its copy of labelString.
+// Called when a combo box is destroyed: releases its copy of labelString
+// and the text kept from the last post.
 void Destroy(Widget w)
 {
     XmStringFree(Part(w).labelString);
     Part(w).labelString = nullptr;
+    XtFree(Part(w).posted_text);
+    Part(w).posted_text = nullptr;
 }
 
 } // namespace

@@ -48,6 +48,24 @@
  * arrowSize            (get only: the arrow's current height)
  *
  * type and arrowType have no string converter: give them in argument lists.
+ *
+ * Bindings (besides those of the children themselves):
+ *
+ * Where               Event                           Action
+ * ------------------------------------------------------------------------
+ * combo box, label    osfDown, osfSelect, space       posts the list
+ *                     (without Shift, Meta or Alt),
+ *                     Btn1 click
+ * text field          osfDown (with or without Alt),  posts the list
+ *                     F4
+ * list                osfCancel (Escape)              takes the list down;
+ *                                                     the editable form shows
+ *                                                     again the text and the
+ *                                                     selection it had when
+ *                                                     the list was posted
+ *
+ * The text field's bindings extend the usual ones of a combo box; osfDown
+ * there no longer moves the focus on (the field's own traverse-next).
  */
 #ifndef DT_COMBOBOX_H
 #define DT_COMBOBOX_H

@@ -37,6 +37,11 @@ typedef struct {
     Dimension old_width, old_height;        /* size at the last layout */
     Dimension label_max_width, label_max_height;
     Dimension popup_width, popup_height;    /* natural size of the popup */
+    /* what the editable form showed when its list was posted, for Escape */
+    char* posted_text;                      /* owned */
+    int posted_position;                    /* selectedPosition then */
+    int posted_list_position;               /* 1-based, 0: none selected */
+    int posted_kbd_position;                /* the list's location cursor */
 
     /* resources */
     XtCallbackList activateCallback;

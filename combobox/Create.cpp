@@ -61,6 +61,8 @@ void CreateTextField(Widget w, bool at_creation)
         cb.textField = XtCreateWidget("ComboBoxTextField",
                                       xmTextFieldWidgetClass, w, args, n);
     }
+    XtOverrideTranslations(cb.textField,
+                           XtParseTranslationTable(text_translations));
     XtAddCallback(cb.textField, XmNlosingFocusCallback, ForwardCallback, w);
     XtAddCallback(cb.textField, XmNactivateCallback, ForwardCallback, w);
     XtAddCallback(cb.textField, XmNfocusCallback, ForwardCallback, w);
@@ -482,6 +484,7 @@ void Initialize(Widget, Widget w, ArgList, Cardinal*)
     cb.separator = nullptr;
     cb.old_width = 0;
     cb.old_height = 0;
+    cb.posted_text = nullptr;
     CheckResources(w);
     CreateField(w);
     CreateArrow(w);

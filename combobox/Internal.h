@@ -33,6 +33,7 @@ extern Boolean combo_list_button_down;
 // Translation tables.
 extern const char combo_translations[];
 extern const char label_translations[];
+extern const char text_translations[];
 extern const char list_translations[];
 
 // Class methods and children (Create.cpp, ClassRec.cpp).

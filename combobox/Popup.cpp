@@ -81,6 +81,44 @@ void CheckTextEdited(Widget w)
     XtFree(value);
 }
 
+// Keeps what the editable form shows as its list is posted, for Escape.
+void RememberPostedState(Widget w)
+{
+    DtComboBoxPart& cb = Part(w);
+    XtFree(cb.posted_text);
+    cb.posted_text = XmTextFieldGetString(cb.textField);
+    cb.posted_position = cb.selectedPosition;
+    int* positions = nullptr;
+    int count = 0;
+    cb.posted_list_position = 0;
+    if (XmListGetSelectedPos(cb.list, &positions, &count) && count > 0)
+        cb.posted_list_position = positions[0];
+    XtFree(reinterpret_cast<char*>(positions));
+    cb.posted_kbd_position = XmListGetKbdItemPos(cb.list);
+}
+
+// Escape undoes the browsing: the field's text, the selection and the
+// list's highlight go back to what they were when the list was posted,
+// as far as the list still has those items.
+void RestorePostedState(Widget w)
+{
+    DtComboBoxPart& cb = Part(w);
+    XmStringTable items = nullptr;
+    int count = 0;
+    XtVaGetValues(cb.list, XmNitems, &items, XmNitemCount, &count, nullptr);
+    if (cb.posted_position < count) {
+        cb.selectedPosition = cb.posted_position;
+        cb.selectedItem = items[cb.posted_position];
+    }
+    if (cb.posted_list_position == 0)
+        XmListDeselectAllItems(cb.list);
+    else if (cb.posted_list_position <= count)
+        XmListSelectPos(cb.list, cb.posted_list_position, False);
+    if (cb.posted_kbd_position > 0 && cb.posted_kbd_position <= count)
+        XmListSetKbdItemPos(cb.list, cb.posted_kbd_position);
+    XmTextFieldSetString(cb.textField, cb.posted_text);
+}
+
 bool OutsideOf(Widget w, const XButtonEvent& event)
 {
     return event.x < 0 || event.y < 0 || event.x >= w->core.width ||
@@ -141,6 +179,8 @@ void PostPopup(Widget, XtPointer client_data, XtPointer)
         CheckTextEdited(w);
     if (!items)
         return;
+    if (cb.type == DtCOMBO_EDITABLE)
+        RememberPostedState(w);
     if (XtHasCallbacks(w, DtNmenuPostCallback) == XtCallbackHasSome) {
         ComboBoxCallbackData data = {DtCR_MENU_POST, nullptr, nullptr, 0};
         XtCallCallbacks(w, DtNmenuPostCallback, &data);
@@ -292,20 +332,26 @@ void ActionFocusOut(Widget w, XEvent*, String*, Cardinal*)
     DrawHighlight(w, true);
 }
 
-// Bound on the combo box and, with a parameter, on its label.
+// Bound on the combo box and, with a parameter, on its label and its text
+// field.
 void ActionActivate(Widget w, XEvent*, String*, Cardinal* num_params)
 {
     Widget combo = *num_params > 0 ? XtParent(w) : w;
     PostPopup(combo, combo, nullptr);
 }
 
-// Bound on the list after the list's own cancel action.
+// Bound on the list after the list's own cancel action: the list goes
+// down and the editable form shows again what it showed before.
 void ActionKbdCancel(Widget list, XEvent*, String*, Cardinal*)
 {
     XtPointer combo = nullptr;
     XtVaGetValues(list, XmNuserData, &combo, nullptr);
-    if (combo)
-        PopdownPopup(static_cast<Widget>(combo));
+    if (!combo)
+        return;
+    Widget w = static_cast<Widget>(combo);
+    PopdownPopup(w);
+    if (Part(w).type == DtCOMBO_EDITABLE && Part(w).posted_text)
+        RestorePostedState(w);
 }
 
 } // namespace dtcombo

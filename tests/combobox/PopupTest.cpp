@@ -3,6 +3,7 @@
 #include "ComboFixture.h"
 
 #include <Xm/List.h>
+#include <X11/extensions/XTest.h>
 
 #include "TestSupport.h"
 
@@ -79,6 +80,16 @@ protected:
     void Key(KeySym key)
     {
         PressKey(dpy, key);
+        Process();
+    }
+
+    void AltKey(KeySym key)
+    {
+        KeyCode alt = XKeysymToKeycode(dpy, XK_Alt_L);
+        XTestFakeKeyEvent(dpy, alt, True, CurrentTime);
+        PressKey(dpy, key);
+        XTestFakeKeyEvent(dpy, alt, False, CurrentTime);
+        XSync(dpy, False);
         Process();
     }
 
@@ -448,4 +459,59 @@ TEST_F(PopupTest, ListStaysAsWideAsTheComboWhatTheListAsksForLater)
     EXPECT_TRUE(IsUp(combo));
     EXPECT_EQ(ScreenGeometry(combo).width, combo_width);
     Key(XK_Escape);
+}
+
+TEST_F(PopupTest, DownAltDownAndF4InTheFieldPostTheList)
+{
+    Widget combo = MakeWatched({A(DtNtype, 1)});
+    AddItems(combo, {"alpha", "beta"});
+    ShowFocused();
+    Widget text = Child(combo, "Text");
+    XmProcessTraversal(text, XmTRAVERSE_CURRENT);
+    Process();
+    for (int key : {0, 1, 2}) {
+        SCOPED_TRACE(key);
+        if (key == 0)
+            Key(XK_Down);
+        else if (key == 1)
+            AltKey(XK_Down);
+        else
+            Key(XK_F4);
+        EXPECT_TRUE(IsUp(combo));
+        Key(XK_Escape);
+        EXPECT_FALSE(IsUp(combo));
+        EXPECT_EQ(XmGetFocusWidget(combo), text);
+    }
+}
+
+TEST_F(PopupTest, EscapeAfterBrowsingRestoresTheFieldAndTheSelection)
+{
+    Widget combo = MakeWatched({A(DtNtype, 1)});
+    AddItems(combo, {"alpha", "beta", "gamma"});
+    ShowFocused();
+    XmProcessTraversal(Child(combo, "Text"), XmTRAVERSE_CURRENT);
+    Process();
+    Key(XK_Down);
+    Key(XK_Down);
+    Key(XK_Down);
+    EXPECT_EQ(FieldText(combo), "gamma");
+    Key(XK_Escape);
+    EXPECT_EQ(FieldText(combo), "alpha");
+    EXPECT_EQ(Int(combo, DtNselectedPosition), 0);
+    // Nothing was edited, so posting again reports no activation.
+    calls.clear();
+    Key(XK_Down);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].name, "menuPost");
+    Key(XK_Escape);
+
+    TypeText(dpy, "x");
+    Process();
+    std::string typed = FieldText(combo);
+    Key(XK_Down);
+    Key(XK_Down);
+    EXPECT_EQ(FieldText(combo), "beta");
+    Key(XK_Escape);
+    EXPECT_EQ(FieldText(combo), typed);
+    EXPECT_TRUE(calls.size() >= 1 && calls.back().name != "selection");
 }
