@@ -106,7 +106,7 @@ void RestorePostedState(Widget w)
     XmStringTable items = nullptr;
     int count = 0;
     XtVaGetValues(cb.list, XmNitems, &items, XmNitemCount, &count, nullptr);
-    if (cb.posted_position < count) {
+    if (cb.posted_position >= 0 && cb.posted_position < count) {
         cb.selectedPosition = cb.posted_position;
         cb.selectedItem = items[cb.posted_position];
     }
