@@ -32,7 +32,7 @@ const char label_translations[] =
 // bindings of these keys.
 const char text_translations[] =
     "<Key>osfDown: ComboBoxActivate(text)\n"
-    "<Key>F4: ComboBoxActivate(text)";
+    "~s ~c ~m ~a <Key>F4: ComboBoxActivate(text)";
 
 const char list_translations[] =
     "<Key>osfCancel: ListKbdCancel() ComboBoxKbdCancel()";

@@ -57,7 +57,7 @@
  *                     (without Shift, Meta or Alt),
  *                     Btn1 click
  * text field          osfDown (with or without Alt),  posts the list
- *                     F4
+ *                     F4 (without modifiers)
  * list                osfCancel (Escape)              takes the list down;
  *                                                     the editable form shows
  *                                                     again the text and the
