@@ -13,7 +13,7 @@ packages="
   libgtest-dev
   xvfb xauth xdotool x11-utils x11-apps
   xfonts-base xfonts-75dpi xfonts-100dpi
-  gzip tar util-linux openssl
+  gzip tar util-linux openssl dash man-db groff-base
 "
 
 missing=""
