@@ -52,7 +52,8 @@ while(pairs)
   list(APPEND static_archives ${OVELO8_ARCHIVE_${name}})
 endwhile()
 
-# A find_package(ZLIB) elsewhere in the tree gets the archive as well.
+# find_package(ZLIB) elsewhere in the tree gives the archive as well: link
+# ZLIB::ZLIB, not a bare -lz, which would find the shared library.
 set(ZLIB_USE_STATIC_LIBS ON)
 
 add_library(toolkit_static INTERFACE)
