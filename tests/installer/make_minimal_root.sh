@@ -37,7 +37,7 @@ done
 for program in dash gzip gunzip tar; do
     path=$(command -v "$program")
     copy "$path"
-    for library in $(libraries_of "$path"); do
+    libraries_of "$path" | while read -r library; do
         copy "$library"
     done
 done

@@ -49,7 +49,8 @@ private:
 // A script that starts the installer inside the root in the C locale with
 // nothing of our environment but the display (and its cookie, copied into
 // the root); the installer's standard error goes to errors.
-std::string WriteLauncher(const fs::path& root, const fs::path& errors)
+std::string WriteLauncher(const fs::path& root, const std::string& display,
+                          const fs::path& errors)
 {
     std::string cookie;
     const char* authority = std::getenv("XAUTHORITY");
@@ -59,7 +60,7 @@ std::string WriteLauncher(const fs::path& root, const fs::path& errors)
     }
     const fs::path launcher = root.parent_path() / "launch";
     std::ofstream(launcher) << "#!/bin/sh\nexec env -i PATH=/usr/bin:/bin HOME=/home/user"
-                            << " DISPLAY=" << Quote(std::getenv("DISPLAY")) << cookie
+                            << " DISPLAY=" << Quote(display) << cookie
                             << " /usr/sbin/chroot " << Quote(root) << " /ovelo8.run 2>"
                             << Quote(errors) << "\n";
     chmod(launcher.c_str(), 0755);
@@ -72,6 +73,8 @@ TEST(MinimalRoot, TheWizardInstallsAndStartsThePlayerWithoutWarnings)
 {
     if (getuid() != 0)
         GTEST_SKIP() << "chroot and mount need root";
+    const char* display = std::getenv("DISPLAY");
+    ASSERT_NE(display, nullptr) << "no $DISPLAY to run the wizard on";
     const ScratchDir scratch("ovelo8-minimal-root");
     ASSERT_FALSE(scratch.path().empty());
     const fs::path root = scratch / "root";
@@ -85,7 +88,7 @@ TEST(MinimalRoot, TheWizardInstallsAndStartsThePlayerWithoutWarnings)
     const fs::path errors = scratch / "errors";
 
     LaunchOptions options;
-    options.installer = WriteLauncher(root, errors);
+    options.installer = WriteLauncher(root, display, errors);
     Wizard wizard(options);
     ASSERT_TRUE(wizard.Found()) << ReadFile(errors);
     wizard.ClickButton(kAcceptButton);
