@@ -1,5 +1,6 @@
 # The image needs nothing on the user's machine but the C library, libm,
-# libgcc_s and the loader, and no C library newer than 2.34.
+# libgcc_s and the loader, and no C library newer than 2.34; it is stripped,
+# at most 6 MB, and links to its debugging information.
 source "$(dirname "$0")/lib.sh"
 
 begin "only the C library, libm, libgcc_s and the loader are needed"
@@ -21,5 +22,17 @@ newest=$(printf '%s\n' $versions GLIBC_2.34 | sort -V | tail -n 1)
 if objdump -T "$INSTALLER_IMAGE" | grep -q GLIBC_PRIVATE; then
     fail "the image uses private symbols of the C library"
 fi
+
+begin "stripped, at most 6 MB, the debugging information linked"
+sections=$(readelf -S "$INSTALLER_IMAGE")
+case $sections in
+    *.symtab* | *.debug_info*) fail "the image is not stripped" ;;
+esac
+case $sections in
+    *.gnu_debuglink*) ;;
+    *) fail "the image has no debug link" ;;
+esac
+[ -s "$INSTALLER_IMAGE.debug" ] || fail "no $INSTALLER_IMAGE.debug beside the image"
+[ "$image_size" -le 6000000 ] || fail "the image has $image_size bytes"
 
 finish
