@@ -22,28 +22,30 @@ namespace {
 enum Button { kAcceptButton = 2, kFinishButton = 3 };
 const char kSocketDir[] = "/tmp/.X11-unix";
 
-// The server's socket directory, bound into the root for the test's
-// length.  Unbound before the root is removed: removing the root with the
-// binding in place would empty the real directory.
+// The server's socket directory, bound read-only into the root for the
+// test's length and unbound before the root is removed: removing the root
+// through a writable binding would empty the real directory.
 class BoundSocketDir {
 public:
     explicit BoundSocketDir(const fs::path& root) : target_(root / "tmp/.X11-unix")
     {
         fs::create_directories(target_);
-        bound_ = Run("mount --bind " + Quote(kSocketDir) + " " + Quote(target_));
+        mounted_ = Run("mount --bind " + Quote(kSocketDir) + " " + Quote(target_));
+        readOnly_ = mounted_ && Run("mount -o remount,bind,ro " + Quote(target_));
     }
     ~BoundSocketDir()
     {
-        if (bound_)
+        if (mounted_)
             Run("umount -l " + Quote(target_));
     }
     BoundSocketDir(const BoundSocketDir&) = delete;
     BoundSocketDir& operator=(const BoundSocketDir&) = delete;
-    bool bound() const { return bound_; }
+    bool bound() const { return readOnly_; }
 
 private:
     fs::path target_;
-    bool bound_ = false;
+    bool mounted_ = false;
+    bool readOnly_ = false;
 };
 
 // A script that starts the installer inside the root in the C locale with
