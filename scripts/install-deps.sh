@@ -1,15 +1,19 @@
 #!/bin/sh
-# Installs what building, packaging and testing need on a Debian machine.
+# Installs what building, packaging and testing need on a Debian machine
+# (the -dev packages also bring the static archives linked into the image).
 # Runs apt-get only when something is missing, so repeated runs are quick.
 set -eu
 
 packages="
   build-essential cmake pkg-config
   libmotif-dev libxt-dev libx11-dev libxext-dev libxpm-dev libxtst-dev libpng-dev
+  libxmu-dev libsm-dev libice-dev libxft-dev libxrender-dev libxcb1-dev libxau-dev
+  libxdmcp-dev libfontconfig-dev libfreetype-dev libjpeg62-turbo-dev libexpat1-dev
+  libbrotli-dev zlib1g-dev
   libgtest-dev
   xvfb xauth xdotool x11-utils x11-apps
   xfonts-base xfonts-75dpi xfonts-100dpi
-  gzip tar util-linux openssl
+  gzip tar util-linux openssl dash man-db groff-base
 "
 
 missing=""

@@ -105,8 +105,10 @@ for mode in 0700 0775 0511; do
 done
 
 begin "refuses a wrong command line, a missing image or a directory as output"
-"$MKINSTALLER" "$INSTALLER_IMAGE" "$SAMPLE_PRODUCT" 2>"$work/err" && fail "accepted two arguments"
-grep -q '^usage: mkinstaller IMAGE PRODUCT_DIR OUTPUT' "$work/err" || fail "no usage shown"
+"$MKINSTALLER" "$SAMPLE_PRODUCT" 2>"$work/err" && fail "accepted one argument"
+grep -q '^usage: mkinstaller \[IMAGE\] PRODUCT_DIR OUTPUT' "$work/err" || fail "no usage shown"
+"$MKINSTALLER" "$SAMPLE_PRODUCT" "$work/out.run" 2>/dev/null &&
+    fail "a copy that is not installed packaged without an image"
 "$MKINSTALLER" "$work/no-image" "$SAMPLE_PRODUCT" "$work/out.run" 2>/dev/null &&
     fail "accepted a missing image"
 expect_absent "$work/out.run"

@@ -1,0 +1,108 @@
+// The packaged sample's wizard in a root as bare as a fresh server's (no
+// Motif, no X library, no font, no locale file), talking to the suite's X
+// server through its socket directory bound into the root: it installs,
+// writes the settings file and becomes the player, without a warning.
+#include <gtest/gtest.h>  // before the X headers and their macros
+
+#include "TestSupport.h"
+#include "WizardDriver.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+enum Button { kAcceptButton = 2, kFinishButton = 3 };
+const char kSocketDir[] = "/tmp/.X11-unix";
+
+// The server's socket directory, bound read-only into the root for the
+// test's length and unbound before the root is removed: removing the root
+// through a writable binding would empty the real directory.
+class BoundSocketDir {
+public:
+    explicit BoundSocketDir(const fs::path& root) : target_(root / "tmp/.X11-unix")
+    {
+        fs::create_directories(target_);
+        mounted_ = Run("mount --bind " + Quote(kSocketDir) + " " + Quote(target_));
+        readOnly_ = mounted_ && Run("mount -o remount,bind,ro " + Quote(target_));
+    }
+    ~BoundSocketDir()
+    {
+        if (mounted_)
+            Run("umount -l " + Quote(target_));
+    }
+    BoundSocketDir(const BoundSocketDir&) = delete;
+    BoundSocketDir& operator=(const BoundSocketDir&) = delete;
+    bool bound() const { return readOnly_; }
+
+private:
+    fs::path target_;
+    bool mounted_ = false;
+    bool readOnly_ = false;
+};
+
+// A script that starts the installer inside the root in the C locale with
+// nothing of our environment but the display (and its cookie, copied into
+// the root); the installer's standard error goes to errors.
+std::string WriteLauncher(const fs::path& root, const std::string& display,
+                          const fs::path& errors)
+{
+    std::string cookie;
+    const char* authority = std::getenv("XAUTHORITY");
+    if (authority && fs::is_regular_file(authority)) {
+        fs::copy_file(authority, root / "xauthority");
+        cookie = " XAUTHORITY=/xauthority";
+    }
+    const fs::path launcher = root.parent_path() / "launch";
+    std::ofstream(launcher) << "#!/bin/sh\nexec env -i PATH=/usr/bin:/bin HOME=/home/user"
+                            << " DISPLAY=" << Quote(display) << cookie
+                            << " /usr/sbin/chroot " << Quote(root) << " /ovelo8.run 2>"
+                            << Quote(errors) << "\n";
+    chmod(launcher.c_str(), 0755);
+    return launcher;
+}
+
+}  // namespace
+
+TEST(MinimalRoot, TheWizardInstallsAndStartsThePlayerWithoutWarnings)
+{
+    if (getuid() != 0)
+        GTEST_SKIP() << "chroot and mount need root";
+    const char* display = std::getenv("DISPLAY");
+    ASSERT_NE(display, nullptr) << "no $DISPLAY to run the wizard on";
+    const ScratchDir scratch("ovelo8-minimal-root");
+    ASSERT_FALSE(scratch.path().empty());
+    const fs::path root = scratch / "root";
+    ASSERT_TRUE(::Run("sh " + Quote(MAKE_MINIMAL_ROOT) + " " + Quote(root)));
+    fs::copy_file(SAMPLE_INSTALLER, root / "ovelo8.run");
+    chmod((root / "ovelo8.run").c_str(), 0755);
+    fs::create_directories(root / "home/user");
+    fs::create_directory(root / "opt");
+    const BoundSocketDir socketDir(root);
+    ASSERT_TRUE(socketDir.bound());
+    const fs::path errors = scratch / "errors";
+
+    LaunchOptions options;
+    options.installer = WriteLauncher(root, display, errors);
+    Wizard wizard(options);
+    ASSERT_TRUE(wizard.Found()) << ReadFile(errors);
+    wizard.ClickButton(kAcceptButton);
+    ASSERT_TRUE(wizard.WaitForPage(2));
+    wizard.SetDestination("/opt/Ovelo8");
+    wizard.ClickButton(kFinishButton);
+
+    ASSERT_EQ(wizard.WaitForExit(20000), std::optional<int>(0)) << ReadFile(errors);
+    EXPECT_TRUE(::Run("diff -r " + Quote(SAMPLE_PRODUCT) + " " + Quote(root / "opt/Ovelo8")));
+    EXPECT_TRUE(fs::is_regular_file(root / "home/user/.Quorvex_ZembraSDK_60"));
+    const std::string output = wizard.Output();
+    EXPECT_NE(output.find("args: inst\n"), std::string::npos) << output;
+    EXPECT_NE(output.find("cwd: /opt/Ovelo8\n"), std::string::npos) << output;
+    EXPECT_EQ(ReadFile(errors), "");
+}
