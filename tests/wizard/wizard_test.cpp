@@ -7,6 +7,7 @@
 #include "WizardDriver.h"
 
 #include <X11/Xatom.h>
+#include <X11/Xutil.h>
 #include <X11/keysym.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <sstream>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -137,6 +139,14 @@ TEST_F(WizardTest, WindowHasItsTitleSizeAndDecorations)
     EXPECT_TRUE(values[0] & 2) << "decorations flagged";
     EXPECT_EQ(values[2], 58) << "border, title, window menu and minimize only";
     XFree(data);
+
+    // No window manager may offer resizing or maximizing.
+    XSizeHints size{};
+    long supplied = 0;
+    ASSERT_TRUE(XGetWMNormalHints(display, wizard->window(), &size, &supplied));
+    ASSERT_EQ(size.flags & (PMinSize | PMaxSize), PMinSize | PMaxSize);
+    EXPECT_EQ(std::make_pair(size.min_width, size.min_height), std::make_pair(489, 350));
+    EXPECT_EQ(std::make_pair(size.max_width, size.max_height), std::make_pair(489, 350));
 
     EXPECT_EQ(wizard->ShowingPage(), 1);
     EXPECT_EQ(wizard->Buttons().size(), 4u);
