@@ -5,6 +5,7 @@
 
 #include "ComboBox.h"
 
+#include <Xm/Protocols.h>
 #include <Xm/PushB.h>
 
 #include <cstdlib>
@@ -65,6 +66,29 @@ void ExitInstaller(Widget, XtPointer, XtPointer)
 bool InstallationStarted()
 {
     return XtIsManaged(page3form);
+}
+
+// Once the progress page shows, an error in the dialog means the product
+// could not be installed: there is nothing left to do on that page.
+bool InstallationFailed()
+{
+    return InstallationStarted() && XtIsManaged(ErrorDialog);
+}
+
+// Whenever the error dialog goes away, by OK or by the window manager.
+void EndAfterFailedInstallation(Widget, XtPointer, XtPointer)
+{
+    if (InstallationStarted())
+        std::exit(1);
+}
+
+// Closing the window through the window manager is Cancel, on any page;
+// over a failed installation it ends as dismissing its message does.
+void CloseWindow(Widget, XtPointer, XtPointer)
+{
+    if (InstallationFailed())
+        std::exit(1);
+    ExitInstaller(nullptr, nullptr, nullptr);
 }
 
 bool FocusIsInDestinationField()
@@ -135,4 +159,9 @@ void RegisterCallbacks()
     XtAddCallback(page3progressbar, XmNexposeCallback, DrawProgressBar, nullptr);
     XtAddCallback(page2dircombobox, DtNfocusCallback, AcceleratorsOff, nullptr);
     XtAddCallback(page2dircombobox, DtNlosingFocusCallback, AcceleratorsOn, nullptr);
+    XtAddCallback(ErrorDialog, XmNunmapCallback, EndAfterFailedInstallation, nullptr);
+    XtVaSetValues(toplevel, XmNdeleteResponse, XmDO_NOTHING, nullptr);
+    const Atom deleteWindow = XmInternAtom(XtDisplay(toplevel),
+                                           const_cast<char*>("WM_DELETE_WINDOW"), False);
+    XmAddWMProtocolCallback(toplevel, deleteWindow, CloseWindow, nullptr);
 }

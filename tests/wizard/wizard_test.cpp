@@ -196,10 +196,24 @@ TEST_F(WizardTest, BOnPage1AndAOnPage2ChangeNothing)
     EXPECT_EQ(wizard->ShowingPage(), 2);
 }
 
+// What a window manager sends when the user closes the window.
+void CloseByWindowManager(Display* display, Window window)
+{
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display, window, False, NoEventMask, &event);
+    XSync(display, False);
+}
+
 struct CancelCase {
     const char* name;
     bool onPage2;
-    bool byKey;
+    enum { kKey, kButton, kWindowClosed } by;
 };
 
 class CancelTest : public WizardTest, public testing::WithParamInterface<CancelCase> {};
@@ -212,20 +226,25 @@ TEST_P(CancelTest, EndsTheInstallerWithStatus0)
         wizard->Key(XK_Return);
         ASSERT_TRUE(wizard->WaitForPage(2));
     }
-    if (GetParam().byKey)
-        wizard->Key(XK_c);
-    else
-        wizard->ClickButton(kCancelButton);
+    switch (GetParam().by) {
+    case CancelCase::kKey: wizard->Key(XK_c); break;
+    case CancelCase::kButton: wizard->ClickButton(kCancelButton); break;
+    case CancelCase::kWindowClosed:
+        CloseByWindowManager(wizard->display(), wizard->window());
+        break;
+    }
     EXPECT_EQ(wizard->WaitForExit(5000), std::optional<int>(0));
     EXPECT_EQ(wizard->Output(), "") << "no player";
 }
 
 INSTANTIATE_TEST_SUITE_P(
     , CancelTest,
-    testing::Values(CancelCase{"CKeyOnPage1", false, true},
-                    CancelCase{"ButtonOnPage1", false, false},
-                    CancelCase{"CKeyOnPage2", true, true},
-                    CancelCase{"ButtonOnPage2", true, false}),
+    testing::Values(CancelCase{"CKeyOnPage1", false, CancelCase::kKey},
+                    CancelCase{"ButtonOnPage1", false, CancelCase::kButton},
+                    CancelCase{"WindowClosedOnPage1", false, CancelCase::kWindowClosed},
+                    CancelCase{"CKeyOnPage2", true, CancelCase::kKey},
+                    CancelCase{"ButtonOnPage2", true, CancelCase::kButton},
+                    CancelCase{"WindowClosedOnPage2", true, CancelCase::kWindowClosed}),
     [](const testing::TestParamInfo<CancelCase>& info) { return info.param.name; });
 
 TEST_F(WizardTest, TheDestinationFieldTakesTheLettersAndReturnDoesNotInstall)
