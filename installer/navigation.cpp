@@ -9,6 +9,7 @@
 #include <Xm/PushB.h>
 
 #include <cstdlib>
+#include <vector>
 
 namespace {
 
@@ -35,6 +36,17 @@ void ActivateDefaultButton()
         XtCallCallbacks(page1default, XmNactivateCallback, nullptr);
     else if (XtIsManaged(page2form))
         XtCallCallbacks(page2default, XmNactivateCallback, nullptr);
+}
+
+// Return presses the button that has the keyboard focus, as the space bar
+// does; anywhere else it presses the page's default button.
+void ActivateFocusedOrDefaultButton()
+{
+    Widget focus = XmGetFocusWidget(toplevel);
+    if (focus && XmIsPushButton(focus) && XtIsSensitive(focus))
+        XtCallCallbacks(focus, XmNactivateCallback, nullptr);
+    else
+        ActivateDefaultButton();
 }
 
 // The new page is managed before the old one goes.  The destination label
@@ -124,6 +136,74 @@ void AcceleratorsOn(Widget, XtPointer, XtPointer)
     XtVaSetValues(dummypopup, XmNpopupEnabled, XmPOPUP_KEYBOARD, nullptr);
 }
 
+std::vector<Widget> ChildrenOf(Widget row)
+{
+    WidgetList children = nullptr;
+    Cardinal count = 0;
+    XtVaGetValues(row, XmNchildren, &children, XmNnumChildren, &count, nullptr);
+    return std::vector<Widget>(children, children + count);
+}
+
+KeySym LowerCase(KeySym key)
+{
+    KeySym lower = NoSymbol;
+    KeySym upper = NoSymbol;
+    XConvertCase(key, &lower, &upper);
+    return lower;
+}
+
+KeySym MnemonicOf(Widget button)
+{
+    KeySym mnemonic = NoSymbol;
+    XtVaGetValues(button, XmNmnemonic, &mnemonic, nullptr);
+    return LowerCase(mnemonic);
+}
+
+Widget ShowingButtonRow()
+{
+    if (XtIsManaged(page1form))
+        return page1buttons;
+    if (XtIsManaged(page2form))
+        return page2buttons;
+    return nullptr;
+}
+
+// Alt with a button's underlined letter acts like the button, wherever the
+// keyboard focus is in the window (the destination field included).
+void MnemonicKey(Widget, XtPointer, XEvent* event, Boolean*)
+{
+    if (event->type != KeyPress || !(event->xkey.state & Mod1Mask) || InstallationStarted())
+        return;
+    Widget row = ShowingButtonRow();
+    if (!row)
+        return;
+    const KeySym key = LowerCase(XLookupKeysym(&event->xkey, 0));
+    for (Widget button : ChildrenOf(row))
+        if (MnemonicOf(button) == key && XtIsSensitive(button)) {
+            XtCallCallbacks(button, XmNactivateCallback, nullptr);
+            return;
+        }
+}
+
+// The keys reach placeholder, not the widget with the focus, through a
+// grab, as the accelerators do; with Caps Lock and Num Lock too.
+void GrabMnemonicKeys()
+{
+    Display* display = XtDisplay(placeholder);
+    const Modifiers locks[] = {0, LockMask, Mod2Mask, LockMask | Mod2Mask};
+    for (Widget row : {page1buttons, page2buttons})
+        for (Widget button : ChildrenOf(row)) {
+            const KeySym mnemonic = MnemonicOf(button);
+            const KeyCode code = mnemonic == NoSymbol ? 0 : XKeysymToKeycode(display, mnemonic);
+            if (code == 0)
+                continue;
+            for (Modifiers lock : locks)
+                XtGrabKey(placeholder, code, Mod1Mask | lock, False, GrabModeAsync,
+                          GrabModeAsync);
+        }
+    XtAddEventHandler(placeholder, KeyPressMask, False, MnemonicKey, nullptr);
+}
+
 }  // namespace
 
 // The callback of the dummypopup items; the client data is the item index.
@@ -140,7 +220,7 @@ void AcceleratorDispatch(Widget, XtPointer client_data, XtPointer)
         return;
     }
     switch (item) {
-    case kReturn: ActivateDefaultButton(); break;
+    case kReturn: ActivateFocusedOrDefaultButton(); break;
     case kCancel: ExitInstaller(nullptr, nullptr, nullptr); break;
     case kBack: BackToLicense(nullptr, nullptr, nullptr); break;
     case kAccept: AcceptLicense(nullptr, nullptr, nullptr); break;
@@ -164,4 +244,5 @@ void RegisterCallbacks()
     const Atom deleteWindow = XmInternAtom(XtDisplay(toplevel),
                                            const_cast<char*>("WM_DELETE_WINDOW"), False);
     XmAddWMProtocolCallback(toplevel, deleteWindow, CloseWindow, nullptr);
+    GrabMnemonicKeys();
 }

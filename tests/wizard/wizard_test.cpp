@@ -8,6 +8,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -182,6 +183,49 @@ TEST_F(WizardTest, ReturnAndTheAKeyAndTheAcceptButtonEachShowPage2)
     wizard->ClickButton(kAcceptButton);
     EXPECT_TRUE(wizard->WaitForPage(2)) << "Accept button";
     EXPECT_FALSE(wizard->WaitForExit(0));
+}
+
+TEST_F(WizardTest, ReturnPressesTheButtonWithTheFocus)
+{
+    auto wizard = Start();
+    ASSERT_TRUE(wizard->Found());
+    wizard->Key(XK_Tab);
+    wizard->Key(XK_Tab);  // from Accept past the licence to Cancel
+    wizard->Key(XK_Return);
+    EXPECT_EQ(wizard->WaitForExit(5000), std::optional<int>(0));
+}
+
+// Alt with the underlined letter acts like the button of the page showing,
+// from the destination field too; an insensitive button stays inactive.
+TEST_F(WizardTest, AltWithAnUnderlinedLetterPressesItsButton)
+{
+    auto wizard = Start();
+    ASSERT_TRUE(wizard->Found());
+    const auto altKey = [&wizard](KeySym letter) {
+        Display* display = wizard->display();
+        XSetInputFocus(display, wizard->window(), RevertToPointerRoot, CurrentTime);
+        const KeyCode alt = XKeysymToKeycode(display, XK_Alt_L);
+        XTestFakeKeyEvent(display, alt, True, CurrentTime);
+        PressKey(display, letter);
+        XTestFakeKeyEvent(display, alt, False, CurrentTime);
+        wizard->Settle();
+    };
+    altKey(XK_f);
+    altKey(XK_b);
+    EXPECT_EQ(wizard->ShowingPage(), 1) << "Finish and Back are insensitive on page 1";
+    EXPECT_FALSE(wizard->WaitForExit(0));
+    altKey(XK_a);
+    ASSERT_TRUE(wizard->WaitForPage(2));
+    altKey(XK_b);
+    ASSERT_TRUE(wizard->WaitForPage(1));
+    altKey(XK_a);
+    ASSERT_TRUE(wizard->WaitForPage(2));
+    const std::optional<Box> field = wizard->DestinationField();
+    ASSERT_TRUE(field);
+    wizard->Click(*field);
+    altKey(XK_c);
+    EXPECT_EQ(wizard->WaitForExit(5000), std::optional<int>(0));
+    EXPECT_EQ(wizard->Output(), "") << "no player";
 }
 
 TEST_F(WizardTest, BOnPage1AndAOnPage2ChangeNothing)
