@@ -8,7 +8,7 @@ String resources[] = {
     const_cast<char*>("OveloXInstaller.title:                            Ovelo 8 Installer"),
     const_cast<char*>("OveloXInstaller*background:                       #D0D0D0"),
     const_cast<char*>("OveloXInstaller*foreground:                       black"),
-    const_cast<char*>("OveloXInstaller*fontList:                         -adobe-helvetica-medium-r-*-*-12-*-*-*-*-*-*-*"),
+    const_cast<char*>("OveloXInstaller*fontList:                         -adobe-helvetica-medium-r-*-*-12-*-*-*-*-*-*-*:"),
     const_cast<char*>("OveloXInstaller*topShadowColor:                   white"),
     const_cast<char*>("OveloXInstaller*XmPushButton.shadowThickness:     1"),
     const_cast<char*>("OveloXInstaller*page1finish.labelString:          Finish"),

@@ -254,10 +254,10 @@ std::optional<Box> Wizard::ProgressBar()
 
 int Wizard::ShowingPage()
 {
+    if (Page2Viewable())  // first: a font set's taller field looks like the bar
+        return 2;
     if (ProgressBar())
         return 3;
-    if (Page2Viewable())
-        return 2;
     return Buttons().size() == 4 ? 1 : 0;
 }
 

@@ -69,6 +69,25 @@ std::map<std::string, std::string> PlayerReport(const std::string& output)
     return report;
 }
 
+// Presses a key for keysym through a spare key code mapped to it, for
+// letters the keyboard does not have.  The mapping stays, so that the
+// client reads the key after the change it was told of.
+void PressSpareKey(Display* display, KeySym keysym)
+{
+    int first = 0, last = 0, perCode = 0;
+    XDisplayKeycodes(display, &first, &last);
+    KeySym* map = XGetKeyboardMapping(display, first, last - first + 1, &perCode);
+    int spare = last;
+    while (spare > first && map[(spare - first) * perCode] != NoSymbol)
+        --spare;
+    XFree(map);
+    XChangeKeyboardMapping(display, spare, 1, &keysym, 1);
+    XSync(display, False);
+    XTestFakeKeyEvent(display, spare, True, CurrentTime);
+    XTestFakeKeyEvent(display, spare, False, CurrentTime);
+    XSync(display, False);
+}
+
 void Screenshot(Wizard& wizard, const std::string& name)
 {
     EXPECT_TRUE(SaveWindowPng(wizard.display(), wizard.window(), kScreenshots + "/" + name));
@@ -384,6 +403,46 @@ TEST_F(WizardTest, FOnPage1InstallsIntoTheFirstChoice)
     ASSERT_TRUE(wizard->Found());
     wizard->Key(XK_f);
     ExpectInstalledAndBecamePlayer(*wizard, home_ / "Ovelo8");
+}
+
+// Under a UTF-8 locale the letters typed reach the file system as UTF-8.
+TEST_F(WizardTest, AUtf8LocaleInstallsIntoTheNameAsTyped)
+{
+    unsetenv("LC_ALL");  // the installer inherits our environment
+    unsetenv("LC_CTYPE");
+    setenv("LANG", "C.UTF-8", 1);
+    auto wizard = StartOnPage2();
+    ASSERT_TRUE(wizard->Found());
+    wizard->SetDestination(work_.path() + "/");
+    for (KeySym letter : {XK_udiaeresis, XK_n, XK_idiaeresis})
+        PressSpareKey(wizard->display(), letter);
+    wizard->Settle();
+    Screenshot(*wizard, "page2-utf8-destination.png");
+    wizard->ClickButton(kFinishButton);
+    ExpectInstalledAndBecamePlayer(*wizard, work_ / "\xc3\xbcn\xc3\xaf");
+}
+
+// The home choice is read in the locale too: a UTF-8 HOME is one name
+// (handed out as Latin-1 text through the selection), not its bytes.
+TEST_F(WizardTest, AUtf8LocaleReadsTheHomeChoiceInIt)
+{
+    unsetenv("LC_ALL");
+    unsetenv("LC_CTYPE");
+    setenv("LANG", "C.UTF-8", 1);
+    LaunchOptions options;
+    options.home = "/h\xc3\xb6m\xc3\xa9";
+    auto wizard = StartOnPage2(options);
+    ASSERT_TRUE(wizard->Found());
+    if (wizard->DestinationText() == "/usr/local/Ovelo8") {  // the home entry is second
+        wizard->Click(*wizard->ComboArrow());
+        const Box shell = Geometry(wizard->display(), wizard->window());
+        EXPECT_TRUE(SaveRootRegionPng(wizard->display(), shell.x, shell.y, shell.width,
+                                      shell.height, kScreenshots + "/page2-utf8-home.png"));
+        PressKey(wizard->display(), XK_Down);
+        PressKey(wizard->display(), XK_Return);
+        wizard->Settle();
+    }
+    EXPECT_EQ(wizard->DestinationText(), "/h\xf6m\xe9/Ovelo8");
 }
 
 // ---------------------------------------------------------- the choices
