@@ -88,6 +88,24 @@ void PressSpareKey(Display* display, KeySym keysym)
     XSync(display, False);
 }
 
+// Windows mapped at the top of the screen: the wizard and its popups.
+int ViewableTopLevels(Display* display)
+{
+    Window root = None, parent = None;
+    Window* children = nullptr;
+    unsigned count = 0;
+    int viewable = 0;
+    if (!XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count))
+        return 0;
+    for (unsigned i = 0; i < count; ++i) {
+        XWindowAttributes attributes;
+        viewable += XGetWindowAttributes(display, children[i], &attributes) &&
+                    attributes.map_state == IsViewable;
+    }
+    XFree(children);
+    return viewable;
+}
+
 void Screenshot(Wizard& wizard, const std::string& name)
 {
     EXPECT_TRUE(SaveWindowPng(wizard.display(), wizard.window(), kScreenshots + "/" + name));
@@ -339,6 +357,23 @@ TEST_F(WizardTest, TheDestinationFieldTakesEveryKeyTypedWithoutAGap)
     ASSERT_TRUE(wizard->WaitForPage(1)) << "the keys act again outside the field";
     wizard->Key(XK_a);
     EXPECT_TRUE(wizard->WaitForPage(2));
+}
+
+// The keys of the list reach the field past the wizard's own keys.
+TEST_F(WizardTest, DownInTheFieldPostsTheListAndEscapeRestoresTheText)
+{
+    auto wizard = StartOnPage2();
+    ASSERT_TRUE(wizard->Found());
+    const std::string typed = work_ / "typed";
+    wizard->SetDestination(typed);  // the focus stays in the field
+    const int before = ViewableTopLevels(wizard->display());
+    wizard->Key(XK_Down);
+    EXPECT_EQ(ViewableTopLevels(wizard->display()), before + 1) << "the list is posted";
+    wizard->Key(XK_Down);  // browses to another choice
+    wizard->Key(XK_Escape);
+    EXPECT_EQ(ViewableTopLevels(wizard->display()), before);
+    EXPECT_EQ(wizard->DestinationText(), typed);
+    EXPECT_EQ(wizard->ShowingPage(), 2);
 }
 
 // ------------------------------------------------------------- installation
