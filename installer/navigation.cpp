@@ -1,6 +1,7 @@
-// Moving between the pages, by the buttons and by the keys Return, C, B, A
-// and F.  The page showing is the managed page form; after every switch the
-// keyboard focus goes to that page's default button.
+// Moving between the pages, by the buttons, by the keys Return, C, B, A and
+// F, and by Alt with a button's underlined letter; the ways the wizard ends
+// short of an installation.  The page showing is the managed page form;
+// after every switch the keyboard focus goes to that page's default button.
 #include "state.h"
 
 #include "ComboBox.h"

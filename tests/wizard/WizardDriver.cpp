@@ -422,6 +422,19 @@ void Wizard::Settle(int ms)
     Sleep(ms);
 }
 
+void Wizard::CloseByWindowManager()
+{
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window_;
+    event.xclient.message_type = XInternAtom(display_, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display_, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display_, window_, False, NoEventMask, &event);
+    XSync(display_, False);
+}
+
 std::optional<int> Wizard::WaitForExit(int timeoutMs)
 {
     if (status_)

@@ -220,8 +220,11 @@ TEST_F(InstallTest, AMessageWithANewlineShowsOnTwoLines)
 }
 
 // The unpacker fails: the message stays over the progress page, nothing
-// follows it, and once it is dismissed the installer ends with status 1.
-TEST_F(InstallTest, AFailedUnpackingEndsWithStatus1OnceItsMessageIsDismissed)
+// follows it, and once it is dismissed, or the window is closed, the
+// installer ends with status 1.
+class FailedUnpackingTest : public InstallTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(FailedUnpackingTest, EndsWithStatus1AfterItsMessage)
 {
     const std::string tools = GunzipWrapper("cat >/dev/null\nexit 1\n");
     auto wizard = StartOnPage2(kSampleInstaller, tools);
@@ -236,12 +239,20 @@ TEST_F(InstallTest, AFailedUnpackingEndsWithStatus1OnceItsMessageIsDismissed)
     EXPECT_EQ(wizard->ShowingPage(), 3);
     EXPECT_FALSE(wizard->WaitForExit(300)) << "the message waits for the user";
 
-    PressOk(*wizard, *dialog);
+    if (GetParam())
+        wizard->CloseByWindowManager();
+    else
+        PressOk(*wizard, *dialog);
     EXPECT_EQ(wizard->WaitForExit(2000), std::optional<int>(1));
     EXPECT_EQ(wizard->Output(), "") << "no player";
     EXPECT_FALSE(fs::exists(home_ / kSettingsName));
     EXPECT_FALSE(fs::exists(destination + "/ovelo"));
 }
+
+INSTANTIATE_TEST_SUITE_P(, FailedUnpackingTest, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return info.param ? "WindowClosed" : "MessageDismissed";
+                         });
 
 // ------------------------------------------------------- a long unpacking
 

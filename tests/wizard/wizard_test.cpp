@@ -277,20 +277,6 @@ TEST_F(WizardTest, BOnPage1AndAOnPage2ChangeNothing)
     EXPECT_EQ(wizard->ShowingPage(), 2);
 }
 
-// What a window manager sends when the user closes the window.
-void CloseByWindowManager(Display* display, Window window)
-{
-    XEvent event{};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = window;
-    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
-    event.xclient.data.l[1] = CurrentTime;
-    XSendEvent(display, window, False, NoEventMask, &event);
-    XSync(display, False);
-}
-
 struct CancelCase {
     const char* name;
     bool onPage2;
@@ -311,7 +297,7 @@ TEST_P(CancelTest, EndsTheInstallerWithStatus0)
     case CancelCase::kKey: wizard->Key(XK_c); break;
     case CancelCase::kButton: wizard->ClickButton(kCancelButton); break;
     case CancelCase::kWindowClosed:
-        CloseByWindowManager(wizard->display(), wizard->window());
+        wizard->CloseByWindowManager();
         break;
     }
     EXPECT_EQ(wizard->WaitForExit(5000), std::optional<int>(0));
