@@ -21,17 +21,26 @@ void OpenStandardDescriptors()
     }
 }
 
+bool IsPlainLocale(const char* name)
+{
+    return std::strcmp(name, "C") == 0 || std::strcmp(name, "POSIX") == 0;
+}
+
 // The toolkit's language procedure: the locale named by the environment
 // (or by the xnlLanguage resource), so that typed text and the names built
 // from HOME are read in the user's encoding.  Where Xlib cannot serve that
 // locale, as on a machine without the X locale files, the program quietly
-// stays in C, as the toolkit's own procedure would after a warning.
+// stays in C, as the toolkit's own procedure would after a warning.  It
+// runs before the fallback resources are read.
 String SetLocaleFromEnvironment(Display*, String language, XtPointer)
 {
     if (!std::setlocale(LC_ALL, language) || !XSupportsLocale())
         std::setlocale(LC_ALL, "C");
     XSetLocaleModifiers("");
-    return std::setlocale(LC_ALL, nullptr);
+    String locale = std::setlocale(LC_ALL, nullptr);
+    if (!IsPlainLocale(locale))
+        UseFontSetForLabels();
+    return locale;
 }
 
 XtErrorMsgHandler toolkitWarning = nullptr;

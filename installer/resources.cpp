@@ -2,13 +2,15 @@
 // of the wizard wherever the user's own resources give nothing.
 #include "state.h"
 
+#include <cstring>
+
 String resources[] = {
     const_cast<char*>("OveloXInstaller.height:                           350"),
     const_cast<char*>("OveloXInstaller.width:                            489"),
     const_cast<char*>("OveloXInstaller.title:                            Ovelo 8 Installer"),
     const_cast<char*>("OveloXInstaller*background:                       #D0D0D0"),
     const_cast<char*>("OveloXInstaller*foreground:                       black"),
-    const_cast<char*>("OveloXInstaller*fontList:                         -adobe-helvetica-medium-r-*-*-12-*-*-*-*-*-*-*:"),
+    const_cast<char*>("OveloXInstaller*fontList:                         -adobe-helvetica-medium-r-*-*-12-*-*-*-*-*-*-*"),
     const_cast<char*>("OveloXInstaller*topShadowColor:                   white"),
     const_cast<char*>("OveloXInstaller*XmPushButton.shadowThickness:     1"),
     const_cast<char*>("OveloXInstaller*page1finish.labelString:          Finish"),
@@ -55,3 +57,17 @@ String resources[] = {
     const_cast<char*>("OveloXInstaller*page3progressbar.foreground:      #3131ce"),
     nullptr,
 };
+
+// The same family as a font set (the trailing colon), which draws text in
+// the locale's encoding: UTF-8 names then show as such.  The C locale keeps
+// the plain font and the line spacing that goes with it.
+void UseFontSetForLabels()
+{
+    static const char kFontList[] = "OveloXInstaller*fontList:";
+    static char fontSet[] =
+        "OveloXInstaller*fontList:                         "
+        "-adobe-helvetica-medium-r-*-*-12-*-*-*-*-*-*-*:";
+    for (String* line = resources; *line; ++line)
+        if (std::strncmp(*line, kFontList, sizeof kFontList - 1) == 0)
+            *line = fontSet;
+}
