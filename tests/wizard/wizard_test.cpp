@@ -466,6 +466,22 @@ TEST_F(WizardTest, AUtf8LocaleReadsTheHomeChoiceInIt)
     EXPECT_EQ(wizard->DestinationText(), "/h\xf6m\xe9/Ovelo8");
 }
 
+// Not a word on standard error in whatever locale, be it one that Xlib
+// cannot serve (no X locale files: the program stays in C).
+TEST_F(WizardTest, StartsWithoutWarningsInAnyLocale)
+{
+    for (const char* locale : {"LANG=C.UTF-8", "LANG=C.UTF-8 XLOCALEDIR=/nonexistent",
+                               "LANG=xx_XX.UTF-8", "LANG=C"}) {
+        const std::string errors = work_ / "stderr";
+        const int status = std::system(("env -u LC_ALL -u LC_CTYPE " + std::string(locale) +
+                                        " HOME=" + Quote(home_.path()) + " timeout 2 " +
+                                        Quote(kSampleInstaller) + " 2>" + Quote(errors))
+                                           .c_str());
+        EXPECT_EQ(WEXITSTATUS(status), 124) << locale << ": still running at the timeout";
+        EXPECT_EQ(ReadFile(errors), "") << locale;
+    }
+}
+
 // ---------------------------------------------------------- the choices
 
 struct ChoicesCase {
