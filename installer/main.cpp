@@ -81,9 +81,9 @@ int main(int argc, char** argv)
     if (IsSilentCommandLine(argc, argv))
         InstallSilently(argv[2]);
 
+    XtSetLanguageProc(nullptr, SetLocaleFromEnvironment, nullptr);
     // Unmapped while it is built; border, title, window menu and minimize
     // button only (no resize handles, no maximize button).
-    XtSetLanguageProc(nullptr, SetLocaleFromEnvironment, nullptr);
     {
         const LongHomeHidden hidden;
         toplevel = XtVaAppInitialize(&appContext, "OveloXInstaller", nullptr, 0, &argc,
