@@ -3,6 +3,7 @@
 #include "state.h"
 #include "toolkit_home.h"
 
+#include <clocale>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -18,6 +19,41 @@ void OpenStandardDescriptors()
         if (fcntl(fd, F_GETFD) == -1)
             open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);  // the lowest free: fd
     }
+}
+
+bool IsPlainLocale(const char* name)
+{
+    return std::strcmp(name, "C") == 0 || std::strcmp(name, "POSIX") == 0;
+}
+
+// The toolkit's language procedure: the locale named by the environment
+// (or by the xnlLanguage resource), so that typed text and the names built
+// from HOME are read in the user's encoding.  Where Xlib cannot serve that
+// locale, as on a machine without the X locale files, the program quietly
+// stays in C, as the toolkit's own procedure would after a warning.  It
+// runs before the fallback resources are read.
+String SetLocaleFromEnvironment(Display*, String language, XtPointer)
+{
+    if (!std::setlocale(LC_ALL, language) || !XSupportsLocale())
+        std::setlocale(LC_ALL, "C");
+    XSetLocaleModifiers("");
+    String locale = std::setlocale(LC_ALL, nullptr);
+    if (!IsPlainLocale(locale))
+        UseFontSetForLabels();
+    return locale;
+}
+
+XtErrorMsgHandler toolkitWarning = nullptr;
+
+// The labels are drawn with a font set, so that names read in the locale's
+// encoding show as such.  In a locale of many character sets (UTF-8) no
+// font family covers them all; the letters of paths and labels need only
+// the ones it has, so that warning is left out.
+void WarnUnlessMissingCharsets(String name, String type, String cls, String text,
+                               String* params, Cardinal* count)
+{
+    if (std::strcmp(name, "missingCharsetList") != 0)
+        toolkitWarning(name, type, cls, text, params, count);
 }
 
 bool IsSilentCommandLine(int argc, char** argv)
@@ -45,6 +81,7 @@ int main(int argc, char** argv)
     if (IsSilentCommandLine(argc, argv))
         InstallSilently(argv[2]);
 
+    XtSetLanguageProc(nullptr, SetLocaleFromEnvironment, nullptr);
     // Unmapped while it is built; border, title, window menu and minimize
     // button only (no resize handles, no maximize button).
     {
@@ -53,6 +90,7 @@ int main(int argc, char** argv)
                                      argv, resources, XtNmappedWhenManaged, False,
                                      XmNmwmDecorations, 58, nullptr);
     }
+    toolkitWarning = XtAppSetWarningMsgHandler(appContext, WarnUnlessMissingCharsets);
     // The shell's window is the drawable of the logo pixmap and of the
     // progress graphics context, so it exists before any child.
     XtRealizeWidget(toplevel);

@@ -1,13 +1,16 @@
-// Moving between the pages, by the buttons and by the keys Return, C, B, A
-// and F.  The page showing is the managed page form; after every switch the
-// keyboard focus goes to that page's default button.
+// Moving between the pages, by the buttons, by the keys Return, C, B, A and
+// F, and by Alt with a button's underlined letter; the ways the wizard ends
+// short of an installation.  The page showing is the managed page form;
+// after every switch the keyboard focus goes to that page's default button.
 #include "state.h"
 
 #include "ComboBox.h"
 
+#include <Xm/Protocols.h>
 #include <Xm/PushB.h>
 
 #include <cstdlib>
+#include <vector>
 
 namespace {
 
@@ -34,6 +37,17 @@ void ActivateDefaultButton()
         XtCallCallbacks(page1default, XmNactivateCallback, nullptr);
     else if (XtIsManaged(page2form))
         XtCallCallbacks(page2default, XmNactivateCallback, nullptr);
+}
+
+// Return presses the button that has the keyboard focus, as the space bar
+// does; anywhere else it presses the page's default button.
+void ActivateFocusedOrDefaultButton()
+{
+    Widget focus = XmGetFocusWidget(toplevel);
+    if (focus && XmIsPushButton(focus) && XtIsSensitive(focus))
+        XtCallCallbacks(focus, XmNactivateCallback, nullptr);
+    else
+        ActivateDefaultButton();
 }
 
 // The new page is managed before the old one goes.  The destination label
@@ -65,6 +79,29 @@ void ExitInstaller(Widget, XtPointer, XtPointer)
 bool InstallationStarted()
 {
     return XtIsManaged(page3form);
+}
+
+// Once the progress page shows, an error in the dialog means the product
+// could not be installed: there is nothing left to do on that page.
+bool InstallationFailed()
+{
+    return InstallationStarted() && XtIsManaged(ErrorDialog);
+}
+
+// Whenever the error dialog goes away, by OK or by the window manager.
+void EndAfterFailedInstallation(Widget, XtPointer, XtPointer)
+{
+    if (InstallationStarted())
+        std::exit(1);
+}
+
+// Closing the window through the window manager is Cancel, on any page;
+// over a failed installation it ends as dismissing its message does.
+void CloseWindow(Widget, XtPointer, XtPointer)
+{
+    if (InstallationFailed())
+        std::exit(1);
+    ExitInstaller(nullptr, nullptr, nullptr);
 }
 
 bool FocusIsInDestinationField()
@@ -100,6 +137,74 @@ void AcceleratorsOn(Widget, XtPointer, XtPointer)
     XtVaSetValues(dummypopup, XmNpopupEnabled, XmPOPUP_KEYBOARD, nullptr);
 }
 
+std::vector<Widget> ChildrenOf(Widget row)
+{
+    WidgetList children = nullptr;
+    Cardinal count = 0;
+    XtVaGetValues(row, XmNchildren, &children, XmNnumChildren, &count, nullptr);
+    return std::vector<Widget>(children, children + count);
+}
+
+KeySym LowerCase(KeySym key)
+{
+    KeySym lower = NoSymbol;
+    KeySym upper = NoSymbol;
+    XConvertCase(key, &lower, &upper);
+    return lower;
+}
+
+KeySym MnemonicOf(Widget button)
+{
+    KeySym mnemonic = NoSymbol;
+    XtVaGetValues(button, XmNmnemonic, &mnemonic, nullptr);
+    return LowerCase(mnemonic);
+}
+
+Widget ShowingButtonRow()
+{
+    if (XtIsManaged(page1form))
+        return page1buttons;
+    if (XtIsManaged(page2form))
+        return page2buttons;
+    return nullptr;
+}
+
+// Alt with a button's underlined letter acts like the button, wherever the
+// keyboard focus is in the window (the destination field included).
+void MnemonicKey(Widget, XtPointer, XEvent* event, Boolean*)
+{
+    if (event->type != KeyPress || !(event->xkey.state & Mod1Mask) || InstallationStarted())
+        return;
+    Widget row = ShowingButtonRow();
+    if (!row)
+        return;
+    const KeySym key = LowerCase(XLookupKeysym(&event->xkey, 0));
+    for (Widget button : ChildrenOf(row))
+        if (MnemonicOf(button) == key && XtIsSensitive(button)) {
+            XtCallCallbacks(button, XmNactivateCallback, nullptr);
+            return;
+        }
+}
+
+// The keys reach placeholder, not the widget with the focus, through a
+// grab, as the accelerators do; with Caps Lock and Num Lock too.
+void GrabMnemonicKeys()
+{
+    Display* display = XtDisplay(placeholder);
+    const Modifiers locks[] = {0, LockMask, Mod2Mask, LockMask | Mod2Mask};
+    for (Widget row : {page1buttons, page2buttons})
+        for (Widget button : ChildrenOf(row)) {
+            const KeySym mnemonic = MnemonicOf(button);
+            const KeyCode code = mnemonic == NoSymbol ? 0 : XKeysymToKeycode(display, mnemonic);
+            if (code == 0)
+                continue;
+            for (Modifiers lock : locks)
+                XtGrabKey(placeholder, code, Mod1Mask | lock, False, GrabModeAsync,
+                          GrabModeAsync);
+        }
+    XtAddEventHandler(placeholder, KeyPressMask, False, MnemonicKey, nullptr);
+}
+
 }  // namespace
 
 // The callback of the dummypopup items; the client data is the item index.
@@ -116,7 +221,7 @@ void AcceleratorDispatch(Widget, XtPointer client_data, XtPointer)
         return;
     }
     switch (item) {
-    case kReturn: ActivateDefaultButton(); break;
+    case kReturn: ActivateFocusedOrDefaultButton(); break;
     case kCancel: ExitInstaller(nullptr, nullptr, nullptr); break;
     case kBack: BackToLicense(nullptr, nullptr, nullptr); break;
     case kAccept: AcceptLicense(nullptr, nullptr, nullptr); break;
@@ -135,4 +240,10 @@ void RegisterCallbacks()
     XtAddCallback(page3progressbar, XmNexposeCallback, DrawProgressBar, nullptr);
     XtAddCallback(page2dircombobox, DtNfocusCallback, AcceleratorsOff, nullptr);
     XtAddCallback(page2dircombobox, DtNlosingFocusCallback, AcceleratorsOn, nullptr);
+    XtAddCallback(ErrorDialog, XmNunmapCallback, EndAfterFailedInstallation, nullptr);
+    XtVaSetValues(toplevel, XmNdeleteResponse, XmDO_NOTHING, nullptr);
+    const Atom deleteWindow = XmInternAtom(XtDisplay(toplevel),
+                                           const_cast<char*>("WM_DELETE_WINDOW"), False);
+    XmAddWMProtocolCallback(toplevel, deleteWindow, CloseWindow, nullptr);
+    GrabMnemonicKeys();
 }

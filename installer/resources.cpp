@@ -2,6 +2,8 @@
 // of the wizard wherever the user's own resources give nothing.
 #include "state.h"
 
+#include <cstring>
+
 String resources[] = {
     const_cast<char*>("OveloXInstaller.height:                           350"),
     const_cast<char*>("OveloXInstaller.width:                            489"),
@@ -55,3 +57,17 @@ String resources[] = {
     const_cast<char*>("OveloXInstaller*page3progressbar.foreground:      #3131ce"),
     nullptr,
 };
+
+// The same family as a font set (the trailing colon), which draws text in
+// the locale's encoding: UTF-8 names then show as such.  The C locale keeps
+// the plain font and the line spacing that goes with it.
+void UseFontSetForLabels()
+{
+    static const char kFontList[] = "OveloXInstaller*fontList:";
+    static char fontSet[] =
+        "OveloXInstaller*fontList:                         "
+        "-adobe-helvetica-medium-r-*-*-12-*-*-*-*-*-*-*:";
+    for (String* line = resources; *line; ++line)
+        if (std::strncmp(*line, kFontList, sizeof kFontList - 1) == 0)
+            *line = fontSet;
+}

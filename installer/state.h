@@ -47,6 +47,7 @@ extern float fPercentDone;             // share of the payload unpacked, 0-100
 
 // Fallback resources handed to toolkit initialisation, null-terminated.
 extern String resources[];
+void UseFontSetForLabels();    // before toolkit initialisation reads them
 
 // Installation sequence: the activate callback of page2finish and of the F key.
 void Install(Widget, XtPointer, XtPointer);

@@ -296,6 +296,18 @@ void BuildErrorDialog()
     XtUnmanageChild(XmMessageBoxGetChild(ErrorDialog, XmDIALOG_CANCEL_BUTTON));
 }
 
+// Minimum and maximum size equal to the size the window is built at: no
+// window manager then offers maximizing or resizing, which would stretch
+// the button rows.  The decorations alone do not tell every manager so.
+void HoldShellSize()
+{
+    Dimension width = 0;
+    Dimension height = 0;
+    XtVaGetValues(toplevel, XmNwidth, &width, XmNheight, &height, nullptr);
+    XtVaSetValues(toplevel, XmNminWidth, width, XmNmaxWidth, width,
+                  XmNminHeight, height, XmNmaxHeight, height, nullptr);
+}
+
 }  // namespace
 
 void BuildWindow()
@@ -308,6 +320,7 @@ void BuildWindow()
     BuildDestinationPage();
     BuildProgressPage();
     BuildErrorDialog();
+    HoldShellSize();
 }
 
 // The graphics context and font the progress bar is painted with.  Without

@@ -254,10 +254,10 @@ std::optional<Box> Wizard::ProgressBar()
 
 int Wizard::ShowingPage()
 {
+    if (Page2Viewable())  // first: a font set's taller field looks like the bar
+        return 2;
     if (ProgressBar())
         return 3;
-    if (Page2Viewable())
-        return 2;
     return Buttons().size() == 4 ? 1 : 0;
 }
 
@@ -420,6 +420,19 @@ void Wizard::Settle(int ms)
 {
     XSync(display_, False);
     Sleep(ms);
+}
+
+void Wizard::CloseByWindowManager()
+{
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window_;
+    event.xclient.message_type = XInternAtom(display_, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display_, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display_, window_, False, NoEventMask, &event);
+    XSync(display_, False);
 }
 
 std::optional<int> Wizard::WaitForExit(int timeoutMs)

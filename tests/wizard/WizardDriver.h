@@ -61,6 +61,7 @@ public:
     void SetDestination(const std::string& text);
     std::string DestinationText();  // selects the field's text and reads it
     void Settle(int ms = 150);      // lets the installer catch up
+    void CloseByWindowManager();    // sends WM_DELETE_WINDOW, as a window manager does
 
     // Exit status once the process has ended, nullopt on timeout.
     std::optional<int> WaitForExit(int timeoutMs = 10000);

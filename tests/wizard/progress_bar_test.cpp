@@ -92,14 +92,16 @@ protected:
                                ZPixmap));
     }
 
-    // The first and last columns that hold white in the rows of the label.
-    static std::pair<int, int> WhiteColumns(XImage* image)
+    // The first and last columns from column from on that hold ink of the
+    // colour (white: the label over the filled part).
+    static std::pair<int, int> InkColumns(XImage* image, unsigned long ink = kWhite,
+                                          int from = 0)
     {
         int first = kWidth;
         int last = -1;
         for (int y = 0; y < kHeight; ++y)
-            for (int x = 0; x < kWidth; ++x)
-                if (XGetPixel(image, x, y) == kWhite) {
+            for (int x = from; x < kWidth; ++x)
+                if (XGetPixel(image, x, y) == ink) {
                     first = std::min(first, x);
                     last = std::max(last, x);
                 }
@@ -152,11 +154,32 @@ TEST_F(ProgressBarTest, FullBarIsBlueWithTheWhiteLabelCentred)
     // "100%" centred: the glyphs' ink lies within the text's advance width.
     const int textWidth = XTextWidth(pProgressFont, "100%", 4);
     const int left = (kWidth - textWidth) / 2;
-    const auto [first, last] = WhiteColumns(image.get());
+    const auto [first, last] = InkColumns(image.get());
     EXPECT_GE(first, left);
     EXPECT_LE(first, left + 3);
     EXPECT_LE(last, left + textWidth);
     EXPECT_GE(last, left + textWidth - 4);
+}
+
+// White over the filled part, the bar's blue over the grey rest.
+TEST_F(ProgressBarTest, TheLabelReadsOverBothParts)
+{
+    PaintAt(25.0f);  // 75 pixels: the label lies over the rest
+    Image image = Capture();
+    EXPECT_EQ(InkColumns(image.get()).second, -1) << "no white on grey";
+    const int textWidth = XTextWidth(pProgressFont, "25%", 3);
+    const auto [first, last] = InkColumns(image.get(), kBlue, 76);
+    EXPECT_GE(first, (kWidth - textWidth) / 2);
+    EXPECT_LE(last, (kWidth + textWidth) / 2);
+    EXPECT_GT(last - first, textWidth / 2) << "blue glyphs where the label stands";
+
+    PaintAt(50.0f);  // 150 pixels: the label straddles the edge
+    image = Capture();
+    const auto [firstWhite, lastWhite] = InkColumns(image.get());
+    EXPECT_LT(firstWhite, 145);
+    EXPECT_EQ(lastWhite, 149);
+    EXPECT_GE(InkColumns(image.get(), kBlue, 151).first, 151);
+    EXPECT_LT(InkColumns(image.get(), kBlue, 151).first, 155);
 }
 
 TEST_F(ProgressBarTest, DirectCallsPaintOnlyWhenTheFilledWidthChanges)
@@ -184,7 +207,7 @@ TEST_F(ProgressBarTest, ExposeRepaintsTheWholeBar)
     EXPECT_EQ(XGetPixel(image.get(), 224, 1), kBlue);
     EXPECT_EQ(XGetPixel(image.get(), 226, 1), kGrey);
     EXPECT_EQ(XGetPixel(image.get(), kWidth - 1, kHeight - 1), kGrey);
-    EXPECT_NE(WhiteColumns(image.get()).second, -1) << "the label is repainted too";
+    EXPECT_NE(InkColumns(image.get()).second, -1) << "the label is repainted too";
 }
 
 TEST_F(ProgressBarTest, WithoutTheFontTheLabelStartsAtTheCentre)
@@ -194,7 +217,7 @@ TEST_F(ProgressBarTest, WithoutTheFontTheLabelStartsAtTheCentre)
     pProgressFont = nullptr;
     progressGC = XCreateGC(display, Window(), 0, nullptr);  // the server's default font
     PaintAt(30.0f);
-    const auto [first, last] = WhiteColumns(Capture().get());
+    const auto [first, last] = InkColumns(Capture().get(), kBlue, 91);  // past the fill
     XFreeGC(display, progressGC);
     progressGC = gc;
     pProgressFont = font;

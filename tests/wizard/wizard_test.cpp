@@ -7,6 +7,8 @@
 #include "WizardDriver.h"
 
 #include <X11/Xatom.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +19,7 @@
 #include <map>
 #include <memory>
 #include <sstream>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -64,6 +67,43 @@ std::map<std::string, std::string> PlayerReport(const std::string& output)
                 line.substr(std::min(colon + 2, line.size()));
     }
     return report;
+}
+
+// Presses a key for keysym through a spare key code mapped to it, for
+// letters the keyboard does not have.  The mapping stays, so that the
+// client reads the key after the change it was told of.
+void PressSpareKey(Display* display, KeySym keysym)
+{
+    int first = 0, last = 0, perCode = 0;
+    XDisplayKeycodes(display, &first, &last);
+    KeySym* map = XGetKeyboardMapping(display, first, last - first + 1, &perCode);
+    int spare = last;
+    while (spare > first && map[(spare - first) * perCode] != NoSymbol)
+        --spare;
+    XFree(map);
+    XChangeKeyboardMapping(display, spare, 1, &keysym, 1);
+    XSync(display, False);
+    XTestFakeKeyEvent(display, spare, True, CurrentTime);
+    XTestFakeKeyEvent(display, spare, False, CurrentTime);
+    XSync(display, False);
+}
+
+// Windows mapped at the top of the screen: the wizard and its popups.
+int ViewableTopLevels(Display* display)
+{
+    Window root = None, parent = None;
+    Window* children = nullptr;
+    unsigned count = 0;
+    int viewable = 0;
+    if (!XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count))
+        return 0;
+    for (unsigned i = 0; i < count; ++i) {
+        XWindowAttributes attributes;
+        viewable += XGetWindowAttributes(display, children[i], &attributes) &&
+                    attributes.map_state == IsViewable;
+    }
+    XFree(children);
+    return viewable;
 }
 
 void Screenshot(Wizard& wizard, const std::string& name)
@@ -138,6 +178,14 @@ TEST_F(WizardTest, WindowHasItsTitleSizeAndDecorations)
     EXPECT_EQ(values[2], 58) << "border, title, window menu and minimize only";
     XFree(data);
 
+    // No window manager may offer resizing or maximizing.
+    XSizeHints size{};
+    long supplied = 0;
+    ASSERT_TRUE(XGetWMNormalHints(display, wizard->window(), &size, &supplied));
+    ASSERT_EQ(size.flags & (PMinSize | PMaxSize), PMinSize | PMaxSize);
+    EXPECT_EQ(std::make_pair(size.min_width, size.min_height), std::make_pair(489, 350));
+    EXPECT_EQ(std::make_pair(size.max_width, size.max_height), std::make_pair(489, 350));
+
     EXPECT_EQ(wizard->ShowingPage(), 1);
     EXPECT_EQ(wizard->Buttons().size(), 4u);
     Screenshot(*wizard, "page1-licence.png");
@@ -174,6 +222,49 @@ TEST_F(WizardTest, ReturnAndTheAKeyAndTheAcceptButtonEachShowPage2)
     EXPECT_FALSE(wizard->WaitForExit(0));
 }
 
+TEST_F(WizardTest, ReturnPressesTheButtonWithTheFocus)
+{
+    auto wizard = Start();
+    ASSERT_TRUE(wizard->Found());
+    wizard->Key(XK_Tab);
+    wizard->Key(XK_Tab);  // from Accept past the licence to Cancel
+    wizard->Key(XK_Return);
+    EXPECT_EQ(wizard->WaitForExit(5000), std::optional<int>(0));
+}
+
+// Alt with the underlined letter acts like the button of the page showing,
+// from the destination field too; an insensitive button stays inactive.
+TEST_F(WizardTest, AltWithAnUnderlinedLetterPressesItsButton)
+{
+    auto wizard = Start();
+    ASSERT_TRUE(wizard->Found());
+    const auto altKey = [&wizard](KeySym letter) {
+        Display* display = wizard->display();
+        XSetInputFocus(display, wizard->window(), RevertToPointerRoot, CurrentTime);
+        const KeyCode alt = XKeysymToKeycode(display, XK_Alt_L);
+        XTestFakeKeyEvent(display, alt, True, CurrentTime);
+        PressKey(display, letter);
+        XTestFakeKeyEvent(display, alt, False, CurrentTime);
+        wizard->Settle();
+    };
+    altKey(XK_f);
+    altKey(XK_b);
+    EXPECT_EQ(wizard->ShowingPage(), 1) << "Finish and Back are insensitive on page 1";
+    EXPECT_FALSE(wizard->WaitForExit(0));
+    altKey(XK_a);
+    ASSERT_TRUE(wizard->WaitForPage(2));
+    altKey(XK_b);
+    ASSERT_TRUE(wizard->WaitForPage(1));
+    altKey(XK_a);
+    ASSERT_TRUE(wizard->WaitForPage(2));
+    const std::optional<Box> field = wizard->DestinationField();
+    ASSERT_TRUE(field);
+    wizard->Click(*field);
+    altKey(XK_c);
+    EXPECT_EQ(wizard->WaitForExit(5000), std::optional<int>(0));
+    EXPECT_EQ(wizard->Output(), "") << "no player";
+}
+
 TEST_F(WizardTest, BOnPage1AndAOnPage2ChangeNothing)
 {
     auto wizard = Start();
@@ -189,7 +280,7 @@ TEST_F(WizardTest, BOnPage1AndAOnPage2ChangeNothing)
 struct CancelCase {
     const char* name;
     bool onPage2;
-    bool byKey;
+    enum { kKey, kButton, kWindowClosed } by;
 };
 
 class CancelTest : public WizardTest, public testing::WithParamInterface<CancelCase> {};
@@ -202,20 +293,25 @@ TEST_P(CancelTest, EndsTheInstallerWithStatus0)
         wizard->Key(XK_Return);
         ASSERT_TRUE(wizard->WaitForPage(2));
     }
-    if (GetParam().byKey)
-        wizard->Key(XK_c);
-    else
-        wizard->ClickButton(kCancelButton);
+    switch (GetParam().by) {
+    case CancelCase::kKey: wizard->Key(XK_c); break;
+    case CancelCase::kButton: wizard->ClickButton(kCancelButton); break;
+    case CancelCase::kWindowClosed:
+        wizard->CloseByWindowManager();
+        break;
+    }
     EXPECT_EQ(wizard->WaitForExit(5000), std::optional<int>(0));
     EXPECT_EQ(wizard->Output(), "") << "no player";
 }
 
 INSTANTIATE_TEST_SUITE_P(
     , CancelTest,
-    testing::Values(CancelCase{"CKeyOnPage1", false, true},
-                    CancelCase{"ButtonOnPage1", false, false},
-                    CancelCase{"CKeyOnPage2", true, true},
-                    CancelCase{"ButtonOnPage2", true, false}),
+    testing::Values(CancelCase{"CKeyOnPage1", false, CancelCase::kKey},
+                    CancelCase{"ButtonOnPage1", false, CancelCase::kButton},
+                    CancelCase{"WindowClosedOnPage1", false, CancelCase::kWindowClosed},
+                    CancelCase{"CKeyOnPage2", true, CancelCase::kKey},
+                    CancelCase{"ButtonOnPage2", true, CancelCase::kButton},
+                    CancelCase{"WindowClosedOnPage2", true, CancelCase::kWindowClosed}),
     [](const testing::TestParamInfo<CancelCase>& info) { return info.param.name; });
 
 TEST_F(WizardTest, TheDestinationFieldTakesTheLettersAndReturnDoesNotInstall)
@@ -247,6 +343,23 @@ TEST_F(WizardTest, TheDestinationFieldTakesEveryKeyTypedWithoutAGap)
     ASSERT_TRUE(wizard->WaitForPage(1)) << "the keys act again outside the field";
     wizard->Key(XK_a);
     EXPECT_TRUE(wizard->WaitForPage(2));
+}
+
+// The keys of the list reach the field past the wizard's own keys.
+TEST_F(WizardTest, DownInTheFieldPostsTheListAndEscapeRestoresTheText)
+{
+    auto wizard = StartOnPage2();
+    ASSERT_TRUE(wizard->Found());
+    const std::string typed = work_ / "typed";
+    wizard->SetDestination(typed);  // the focus stays in the field
+    const int before = ViewableTopLevels(wizard->display());
+    wizard->Key(XK_Down);
+    EXPECT_EQ(ViewableTopLevels(wizard->display()), before + 1) << "the list is posted";
+    wizard->Key(XK_Down);  // browses to another choice
+    wizard->Key(XK_Escape);
+    EXPECT_EQ(ViewableTopLevels(wizard->display()), before);
+    EXPECT_EQ(wizard->DestinationText(), typed);
+    EXPECT_EQ(wizard->ShowingPage(), 2);
 }
 
 // ------------------------------------------------------------- installation
@@ -311,6 +424,62 @@ TEST_F(WizardTest, FOnPage1InstallsIntoTheFirstChoice)
     ASSERT_TRUE(wizard->Found());
     wizard->Key(XK_f);
     ExpectInstalledAndBecamePlayer(*wizard, home_ / "Ovelo8");
+}
+
+// Under a UTF-8 locale the letters typed reach the file system as UTF-8.
+TEST_F(WizardTest, AUtf8LocaleInstallsIntoTheNameAsTyped)
+{
+    unsetenv("LC_ALL");  // the installer inherits our environment
+    unsetenv("LC_CTYPE");
+    setenv("LANG", "C.UTF-8", 1);
+    auto wizard = StartOnPage2();
+    ASSERT_TRUE(wizard->Found());
+    wizard->SetDestination(work_.path() + "/");
+    for (KeySym letter : {XK_udiaeresis, XK_n, XK_idiaeresis})
+        PressSpareKey(wizard->display(), letter);
+    wizard->Settle();
+    Screenshot(*wizard, "page2-utf8-destination.png");
+    wizard->ClickButton(kFinishButton);
+    ExpectInstalledAndBecamePlayer(*wizard, work_ / "\xc3\xbcn\xc3\xaf");
+}
+
+// The home choice is read in the locale too: a UTF-8 HOME is one name
+// (handed out as Latin-1 text through the selection), not its bytes.
+TEST_F(WizardTest, AUtf8LocaleReadsTheHomeChoiceInIt)
+{
+    unsetenv("LC_ALL");
+    unsetenv("LC_CTYPE");
+    setenv("LANG", "C.UTF-8", 1);
+    LaunchOptions options;
+    options.home = "/h\xc3\xb6m\xc3\xa9";
+    auto wizard = StartOnPage2(options);
+    ASSERT_TRUE(wizard->Found());
+    if (wizard->DestinationText() == "/usr/local/Ovelo8") {  // the home entry is second
+        wizard->Click(*wizard->ComboArrow());
+        const Box shell = Geometry(wizard->display(), wizard->window());
+        EXPECT_TRUE(SaveRootRegionPng(wizard->display(), shell.x, shell.y, shell.width,
+                                      shell.height, kScreenshots + "/page2-utf8-home.png"));
+        PressKey(wizard->display(), XK_Down);
+        PressKey(wizard->display(), XK_Return);
+        wizard->Settle();
+    }
+    EXPECT_EQ(wizard->DestinationText(), "/h\xf6m\xe9/Ovelo8");
+}
+
+// Not a word on standard error in whatever locale, be it one that Xlib
+// cannot serve (no X locale files: the program stays in C).
+TEST_F(WizardTest, StartsWithoutWarningsInAnyLocale)
+{
+    for (const char* locale : {"LANG=C.UTF-8", "LANG=C.UTF-8 XLOCALEDIR=/nonexistent",
+                               "LANG=xx_XX.UTF-8", "LANG=C"}) {
+        const std::string errors = work_ / "stderr";
+        const int status = std::system(("env -u LC_ALL -u LC_CTYPE " + std::string(locale) +
+                                        " HOME=" + Quote(home_.path()) + " timeout 2 " +
+                                        Quote(kSampleInstaller) + " 2>" + Quote(errors))
+                                           .c_str());
+        EXPECT_EQ(WEXITSTATUS(status), 124) << locale << ": still running at the timeout";
+        EXPECT_EQ(ReadFile(errors), "") << locale;
+    }
 }
 
 // ---------------------------------------------------------- the choices
