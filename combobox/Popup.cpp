@@ -98,18 +98,18 @@ void RememberPostedState(Widget w)
 }
 
 // Escape undoes the browsing: the field's text, the selection and the
-// list's highlight go back to what they were when the list was posted,
-// as far as the list still has those items.
+// list's highlight go back to what they were when the list was posted.
+// A position outside the items (never set, or items deleted since)
+// comes back too, with no selected item.
 void RestorePostedState(Widget w)
 {
     DtComboBoxPart& cb = Part(w);
     XmStringTable items = nullptr;
     int count = 0;
     XtVaGetValues(cb.list, XmNitems, &items, XmNitemCount, &count, nullptr);
-    if (cb.posted_position >= 0 && cb.posted_position < count) {
-        cb.selectedPosition = cb.posted_position;
-        cb.selectedItem = items[cb.posted_position];
-    }
+    bool listed = cb.posted_position >= 0 && cb.posted_position < count;
+    cb.selectedPosition = cb.posted_position;
+    cb.selectedItem = listed ? items[cb.posted_position] : nullptr;
     if (cb.posted_list_position == 0)
         XmListDeselectAllItems(cb.list);
     else if (cb.posted_list_position <= count)
