@@ -179,12 +179,13 @@ void PostPopup(Widget, XtPointer client_data, XtPointer)
         CheckTextEdited(w);
     if (!items)
         return;
-    if (cb.type == DtCOMBO_EDITABLE)
-        RememberPostedState(w);
     if (XtHasCallbacks(w, DtNmenuPostCallback) == XtCallbackHasSome) {
         ComboBoxCallbackData data = {DtCR_MENU_POST, nullptr, nullptr, 0};
         XtCallCallbacks(w, DtNmenuPostCallback, &data);
     }
+    // After the callback, which may have set the text Escape goes back to.
+    if (cb.type == DtCOMBO_EDITABLE)
+        RememberPostedState(w);
     PlacePopup(w);
     cb.poppedUp = True;
     XtPopup(cb.shell, XtGrabNone);
