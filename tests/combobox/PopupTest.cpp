@@ -440,7 +440,7 @@ TEST_F(PopupTest, ComboOffTheScreenStillPostsAListOfSaneSize)
     SetUp();
 }
 
-TEST_F(PopupTest, ListStaysAsWideAsTheComboWhatTheListAsksForLater)
+TEST_F(PopupTest, ListStaysAsWideAsTheComboWhateverTheListAsksForLater)
 {
     Widget combo = MakeWatched({A(DtNtype, 1)});
     XmString lines = XmStringCreateLtoR(const_cast<char*>("a\nb"),
