@@ -53,10 +53,10 @@
  *
  * Where               Event                           Action
  * ------------------------------------------------------------------------
- * combo box, label    osfDown, osfSelect, space       posts the list
- *                     (without Shift, Meta or Alt),
- *                     Btn1 click
- * text field          osfDown (with or without Alt),  posts the list
+ * combo box, label    osfDown, osfSelect (with any    posts the list
+ *                     modifiers), space (without
+ *                     Shift, Meta or Alt), Btn1 click
+ * text field          osfDown (with any modifiers),   posts the list
  *                     F4 (without modifiers)
  * list                osfCancel (Escape)              takes the list down;
  *                                                     the editable form shows

@@ -162,8 +162,9 @@ void RelayoutLabel(Widget w)
         Relayout(w, w, true);
 }
 
-// Makes the first list item equal to item the selection and shows it;
-// warns with warning and reports false when there is none.
+// Moves the selected position to the first list item that equals item
+// and shows that item in the text field or the label. When no item
+// equals it, passes warning to XtWarning and returns false.
 bool ShowListItem(Widget w, XmString item, const char* warning)
 {
     int index = FindItem(w, item);

@@ -52,6 +52,85 @@ void SizeLabel(Widget w, Dimension room, Dimension height,
                             separator_height);
 }
 
+// The rectangle inside the margins of a box of the given size; margins
+// wider than half the box leave it empty.
+XRectangle InsideMargins(Widget w, Dimension width, Dimension height)
+{
+    const DtComboBoxPart& cb = Part(w);
+    Dimension mw = std::min<Dimension>(cb.marginWidth, width / 2);
+    Dimension mh = std::min<Dimension>(cb.marginHeight, height / 2);
+    return {static_cast<short>(mw), static_cast<short>(mh),
+            static_cast<Dimension>(width - 2 * mw),
+            static_cast<Dimension>(height - 2 * mh)};
+}
+
+// Clears the shadow drawn at the old size, then the highlight.
+void ClearShadow(Widget w)
+{
+    const DtComboBoxPart& cb = Part(w);
+    XRectangle box = InsideMargins(w, cb.old_width, cb.old_height);
+    Dimension st = std::min({Manager(w).shadow_thickness, box.width,
+                             box.height});
+    // st is 0 when nothing lies inside the margins: a zero width or
+    // height would clear up to the window's edge.
+    if (st > 0 && XtIsRealized(w)) {
+        Display* dpy = XtDisplay(w);
+        Window win = XtWindow(w);
+        int right = box.x + box.width - st;
+        int bottom = box.y + box.height - st;
+        XClearArea(dpy, win, box.x, box.y, box.width, st, False);
+        XClearArea(dpy, win, box.x, box.y, st, box.height, False);
+        XClearArea(dpy, win, box.x, bottom, box.width, st, False);
+        XClearArea(dpy, win, right, box.y, st, box.height, False);
+    }
+    DrawHighlight(w, true);
+}
+
+// Draws the raised shadow inside the margins, then the highlight.
+void DrawShadow(Widget w)
+{
+    XmManagerPart& mp = Manager(w);
+    XRectangle box = InsideMargins(w, w->core.width, w->core.height);
+    if (mp.shadow_thickness > 0 && box.width > 0 && box.height > 0 &&
+        XtIsRealized(w)) {
+        _XmDrawShadows(XtDisplay(w), XtWindow(w), mp.top_shadow_GC,
+                       mp.bottom_shadow_GC, box.x, box.y, box.width,
+                       box.height, mp.shadow_thickness, XmSHADOW_OUT);
+    }
+    DrawHighlight(w, false);
+}
+
+// The half-strength stipple insensitive labels are drawn with, None while
+// the button is sensitive. Give it back with XmDestroyPixmap.
+Pixmap InsensitiveStipple(Widget button)
+{
+    if (XtIsSensitive(button))
+        return None;
+    Pixmap stipple = XmGetPixmapByDepth(
+        XtScreen(button), const_cast<char*>("50_foreground"), 1, 0, 1);
+    return stipple == XmUNSPECIFIED_PIXMAP ? None : stipple;
+}
+
+// The GC of the drawn arrow: the button's foreground, through stipple
+// unless it is None.
+GC ArrowGC(Widget button, Pixmap stipple)
+{
+    XGCValues values;
+    Pixel foreground = 0;
+    XtVaGetValues(button, XtNforeground, &foreground, nullptr);
+    values.foreground = foreground;
+    values.line_width = 0;
+    values.line_style = LineSolid;
+    values.fill_style = FillSolid;
+    XtGCMask mask = GCForeground | GCLineWidth | GCLineStyle | GCFillStyle;
+    if (stipple != None) {
+        values.fill_style = FillStippled;
+        values.stipple = stipple;
+        mask |= GCStipple;
+    }
+    return XtGetGC(button, mask, &values);
+}
+
 } // namespace
 
 // Asks the parent for the size that fits the field, the arrow and the
@@ -181,58 +260,6 @@ void DrawHighlight(Widget w, bool erase)
     XFillRectangles(XtDisplay(w), XtWindow(w), gc, bands, 4);
 }
 
-namespace {
-
-// The rectangle inside the margins of a box of the given size; margins
-// wider than half the box leave it empty.
-XRectangle InsideMargins(Widget w, Dimension width, Dimension height)
-{
-    const DtComboBoxPart& cb = Part(w);
-    Dimension mw = std::min<Dimension>(cb.marginWidth, width / 2);
-    Dimension mh = std::min<Dimension>(cb.marginHeight, height / 2);
-    return {static_cast<short>(mw), static_cast<short>(mh),
-            static_cast<Dimension>(width - 2 * mw),
-            static_cast<Dimension>(height - 2 * mh)};
-}
-
-// Clears the shadow drawn at the old size, then the highlight.
-void ClearShadow(Widget w)
-{
-    const DtComboBoxPart& cb = Part(w);
-    XRectangle box = InsideMargins(w, cb.old_width, cb.old_height);
-    Dimension st = std::min({Manager(w).shadow_thickness, box.width,
-                             box.height});
-    // st is 0 when nothing lies inside the margins: a zero width or
-    // height would clear up to the window's edge.
-    if (st > 0 && XtIsRealized(w)) {
-        Display* dpy = XtDisplay(w);
-        Window win = XtWindow(w);
-        int right = box.x + box.width - st;
-        int bottom = box.y + box.height - st;
-        XClearArea(dpy, win, box.x, box.y, box.width, st, False);
-        XClearArea(dpy, win, box.x, box.y, st, box.height, False);
-        XClearArea(dpy, win, box.x, bottom, box.width, st, False);
-        XClearArea(dpy, win, right, box.y, st, box.height, False);
-    }
-    DrawHighlight(w, true);
-}
-
-// Draws the raised shadow inside the margins, then the highlight.
-void DrawShadow(Widget w)
-{
-    XmManagerPart& mp = Manager(w);
-    XRectangle box = InsideMargins(w, w->core.width, w->core.height);
-    if (mp.shadow_thickness > 0 && box.width > 0 && box.height > 0 &&
-        XtIsRealized(w)) {
-        _XmDrawShadows(XtDisplay(w), XtWindow(w), mp.top_shadow_GC,
-                       mp.bottom_shadow_GC, box.x, box.y, box.width,
-                       box.height, mp.shadow_thickness, XmSHADOW_OUT);
-    }
-    DrawHighlight(w, false);
-}
-
-} // namespace
-
 // Lays the row out again after its content or its bands changed, asking
 // the parent for the preferred size first where allowed. old is the
 // widget as its shadow was last drawn (the SetValues copy, or the widget).
@@ -246,41 +273,6 @@ void Relayout(Widget old, Widget w, bool may_ask_size)
     Part(w).old_width = w->core.width;
     Part(w).old_height = w->core.height;
 }
-
-namespace {
-
-// The half-strength stipple insensitive labels are drawn with, None while
-// the button is sensitive. Give it back with XmDestroyPixmap.
-Pixmap InsensitiveStipple(Widget button)
-{
-    if (XtIsSensitive(button))
-        return None;
-    Pixmap stipple = XmGetPixmapByDepth(
-        XtScreen(button), const_cast<char*>("50_foreground"), 1, 0, 1);
-    return stipple == XmUNSPECIFIED_PIXMAP ? None : stipple;
-}
-
-// The GC of the drawn arrow: the button's foreground, through stipple
-// unless it is None.
-GC ArrowGC(Widget button, Pixmap stipple)
-{
-    XGCValues values;
-    Pixel foreground = 0;
-    XtVaGetValues(button, XtNforeground, &foreground, nullptr);
-    values.foreground = foreground;
-    values.line_width = 0;
-    values.line_style = LineSolid;
-    values.fill_style = FillSolid;
-    XtGCMask mask = GCForeground | GCLineWidth | GCLineStyle | GCFillStyle;
-    if (stipple != None) {
-        values.fill_style = FillStippled;
-        values.stipple = stipple;
-        mask |= GCStipple;
-    }
-    return XtGetGC(button, mask, &values);
-}
-
-} // namespace
 
 // The drawn button's expose callback: a downward arrow with a shaft above
 // a bar, in the button's foreground, stippled while it is insensitive.

@@ -98,18 +98,18 @@ void RememberPostedState(Widget w)
 }
 
 // Escape undoes the browsing: the field's text, the selection and the
-// list's highlight go back to what they were when the list was posted,
-// as far as the list still has those items.
+// list's highlight go back to what they were when the list was posted.
+// A position outside the items (never set, or items deleted since)
+// comes back too, with no selected item.
 void RestorePostedState(Widget w)
 {
     DtComboBoxPart& cb = Part(w);
     XmStringTable items = nullptr;
     int count = 0;
     XtVaGetValues(cb.list, XmNitems, &items, XmNitemCount, &count, nullptr);
-    if (cb.posted_position >= 0 && cb.posted_position < count) {
-        cb.selectedPosition = cb.posted_position;
-        cb.selectedItem = items[cb.posted_position];
-    }
+    bool listed = cb.posted_position >= 0 && cb.posted_position < count;
+    cb.selectedPosition = cb.posted_position;
+    cb.selectedItem = listed ? items[cb.posted_position] : nullptr;
     if (cb.posted_list_position == 0)
         XmListDeselectAllItems(cb.list);
     else if (cb.posted_list_position <= count)
@@ -130,31 +130,29 @@ Cursor MenuCursor(Widget w)
     return XmGetMenuCursor(XtDisplay(w));
 }
 
-// Puts the popup shell under the field, as wide as the combo box at least,
-// narrowed and shortened where the screen ends. It is never moved up or
-// to the left.
+// The width of a popup whose list asks for asked, placed at x: as wide as
+// the combo box at least, narrowed where the screen ends. Placing the
+// popup and checking its width later both go by it, so a placed popup
+// is never placed again.
+int PopupWidth(Widget w, int asked, int x)
+{
+    int room = WidthOfScreen(XtScreen(w)) - x;
+    // A combo box lying off the screen still gets a list it can show.
+    return std::max(1, std::min(std::max<int>(asked, w->core.width), room));
+}
+
+// Puts the popup shell under the field, shortened where the screen ends.
+// It is never moved up or to the left.
 void PlacePopup(Widget w)
 {
     DtComboBoxPart& cb = Part(w);
-    int screen_width = WidthOfScreen(XtScreen(w));
     int screen_height = HeightOfScreen(XtScreen(w));
-    int width = cb.popup_width;
-    int height = cb.popup_height;
     Position rx = 0, ry = 0;
     XtTranslateCoords(w, 0, 0, &rx, &ry);
+    int width = PopupWidth(w, cb.popup_width, rx);
     // The list covers the combo box's bottom margin band.
     int y = ry + w->core.height - cb.marginHeight;
-    if (width < w->core.width)
-        width = w->core.width;
-    if (rx + width > screen_width)
-        width = screen_width - rx;
-    if (y + height > screen_height)
-        height = screen_height - y;
-    // A combo box lying off the screen still gets a list it can show.
-    if (width < 1)
-        width = 1;
-    if (height < 1)
-        height = 1;
+    int height = std::max(1, std::min<int>(cb.popup_height, screen_height - y));
     XtVaSetValues(cb.shell, XtNx, rx, XtNy, static_cast<Position>(y),
                   XtNwidth, static_cast<Dimension>(width), XtNheight,
                   static_cast<Dimension>(height), nullptr);
@@ -179,12 +177,13 @@ void PostPopup(Widget, XtPointer client_data, XtPointer)
         CheckTextEdited(w);
     if (!items)
         return;
-    if (cb.type == DtCOMBO_EDITABLE)
-        RememberPostedState(w);
     if (XtHasCallbacks(w, DtNmenuPostCallback) == XtCallbackHasSome) {
         ComboBoxCallbackData data = {DtCR_MENU_POST, nullptr, nullptr, 0};
         XtCallCallbacks(w, DtNmenuPostCallback, &data);
     }
+    // After the callback, which may have set the text Escape goes back to.
+    if (cb.type == DtCOMBO_EDITABLE)
+        RememberPostedState(w);
     PlacePopup(w);
     cb.poppedUp = True;
     XtPopup(cb.shell, XtGrabNone);
@@ -315,8 +314,8 @@ void KeepPopupWidth(Widget shell, XtPointer client_data, XEvent* event,
     Widget w = static_cast<Widget>(client_data);
     if (event->type != ConfigureNotify || !Part(w).poppedUp)
         return;
-    int room = WidthOfScreen(XtScreen(w)) - shell->core.x;
-    if (shell->core.width >= std::min<int>(w->core.width, room))
+    int width = shell->core.width;
+    if (width >= PopupWidth(w, width, shell->core.x))
         return;
     ReadPopupSize(w);
     PlacePopup(w);

@@ -259,6 +259,10 @@ TEST_F(ComboTest, InsensitiveDrawnArrowIsStippled)
     auto count_foreground = [&] {
         XImage* image = XGetImage(dpy, XtWindow(arrow), 0, 0, g.width,
                                   g.height, AllPlanes, ZPixmap);
+        if (!image) {
+            ADD_FAILURE() << "no image of the arrow";
+            return 0;
+        }
         int count = 0;
         for (int y = 0; y < g.height; ++y)
             for (int x = 0; x < g.width; ++x)

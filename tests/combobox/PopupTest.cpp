@@ -440,7 +440,7 @@ TEST_F(PopupTest, ComboOffTheScreenStillPostsAListOfSaneSize)
     SetUp();
 }
 
-TEST_F(PopupTest, ListStaysAsWideAsTheComboWhatTheListAsksForLater)
+TEST_F(PopupTest, ListStaysAsWideAsTheComboWhateverTheListAsksForLater)
 {
     Widget combo = MakeWatched({A(DtNtype, 1)});
     XmString lines = XmStringCreateLtoR(const_cast<char*>("a\nb"),
@@ -515,4 +515,21 @@ TEST_F(PopupTest, EscapeAfterBrowsingRestoresTheFieldAndTheSelection)
     EXPECT_EQ(FieldText(combo), typed);
     for (const Call& call : calls)
         EXPECT_NE(call.name, "selection");
+}
+
+TEST_F(PopupTest, EscapeBringsBackASelectionOutsideTheItems)
+{
+    Widget combo = MakeWatched({A(DtNtype, 1), A(DtNselectedPosition, -1)});
+    AddItems(combo, {"alpha", "beta"});
+    ShowFocused();
+    XmProcessTraversal(Child(combo, "Text"), XmTRAVERSE_CURRENT);
+    Process();
+    Key(XK_Down);  // posts
+    Key(XK_Down);
+    ASSERT_NE(Int(combo, DtNselectedPosition), -1);
+    Key(XK_Escape);
+    EXPECT_EQ(Int(combo, DtNselectedPosition), -1);
+    XmString item = nullptr;
+    XtVaGetValues(combo, DtNselectedItem, &item, nullptr);
+    EXPECT_EQ(item, nullptr);
 }
