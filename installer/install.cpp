@@ -166,7 +166,7 @@ bool MakeDestination(const std::string& destination)
         return false;
     }
     bMadeDestination = true;
-    const Descriptor made(open(destination.c_str(),
+    const Descriptor made(open(WithoutTrailingSlashes(destination).c_str(),
                                O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!made || fstat(made.get(), &madeDestination) == -1 ||
         madeDestination.st_uid != geteuid())
