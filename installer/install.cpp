@@ -207,6 +207,18 @@ bool CheckDestination(const std::string& destination)
     return true;
 }
 
+// The player is started by its full name (a script sees it as $0), so that
+// name must still lead into the folder we unpacked in, not to another user's
+// folder swapped in meanwhile.
+bool StillLeadsHere(const std::string& destination)
+{
+    struct stat named;
+    struct stat here;
+    return destination.front() != '/' ||
+           (stat(destination.c_str(), &named) == 0 && stat(".", &here) == 0 &&
+            SameFile(named, here));
+}
+
 const char kUnknownFailure[] = "Installation failed for unknown reason";
 
 void RunSequence()
@@ -226,11 +238,18 @@ void RunSequence()
     }
     if (!Extract(destination.data(), ownFile.get()) || bIsSilent)
         return;
-    // Extract entered the destination through a descriptor: the player is
-    // ./ovelo from here, which no later rename of the destination or of
-    // its parents can redirect.  Its argument zero still names it in full.
+    // Extract left us in the destination: the player starts there.  A
+    // relative destination no longer leads to it from here, so the file is
+    // then reached as ./ovelo, still under its full name.
     const std::string player = destination + "/ovelo";
-    execl("./ovelo", player.c_str(), "inst", static_cast<char*>(nullptr));
+    if (!StillLeadsHere(destination)) {
+        ReportError(FormatText("The destination %s was replaced by another folder or a link "
+                               "after the installation; the player was not started.",
+                               destination.c_str()).c_str());
+        return;
+    }
+    const char* file = destination.front() == '/' ? player.c_str() : "./ovelo";
+    execl(file, player.c_str(), "inst", static_cast<char*>(nullptr));
     ReportError(kUnknownFailure);
 }
 
