@@ -16,7 +16,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -212,11 +211,11 @@ void WriteSettings()
 
 }  // namespace
 
-bool Extract(char* directory)
+bool Extract(char* directory, int ownFile)
 {
     const char* start = pArgv[0];
     std::vector<char> buffer(kStreamBuffer);
-    File file(std::fopen(start, "rbe"));
+    File file(fdopen(fcntl(ownFile, F_DUPFD_CLOEXEC, 0), "rb"));
     if (!file) {
         ReportError(kUnpackFailed);
         return false;
@@ -228,11 +227,8 @@ bool Extract(char* directory)
                                "no product archive was found at its end.", start).c_str());
         return false;
     }
-    mkdir(directory, 0700);  // made by Install; only remade if it vanished since
-    if (chdir(directory) != 0) {
-        ReportError(FormatText("Can not change to directory %s", directory).c_str());
+    if (!EnterDestination(directory))
         return false;
-    }
     if (fseeko(file.get(), payload->start, SEEK_SET) != 0 ||
         !Unpack(file.get(), payload->length)) {
         ReportError(kUnpackFailed);

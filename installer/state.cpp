@@ -4,6 +4,7 @@
 int bIsSilent = 0;
 char* pLocation = nullptr;
 char** pArgv = nullptr;
+bool bMadeDestination = false;
 
 XtAppContext appContext = nullptr;
 Widget toplevel = nullptr;

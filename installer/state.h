@@ -14,6 +14,7 @@
 extern int bIsSilent;          // no window: messages go to standard error
 extern char* pLocation;        // destination after "-s", the argument itself
 extern char** pArgv;           // main's argument vector; [0] is our own file
+extern bool bMadeDestination;  // Install made the destination itself, this run
 
 // Toolkit.
 extern XtAppContext appContext;
@@ -52,10 +53,17 @@ void UseFontSetForLabels();    // before toolkit initialisation reads them
 // Installation sequence: the activate callback of page2finish and of the F key.
 void Install(Widget, XtPointer, XtPointer);
 
-// Unpacks the payload into directory and, in the wizard, writes the settings
-// file.  Reports its own failures; returns false when the product is not
-// (completely) installed, so that the sequence stops there.
-bool Extract(char* directory);
+// Unpacks the payload of our own file (a descriptor Install opened and
+// checked; Extract reads it through its own copy) into directory and, in
+// the wizard, writes the settings file.  Reports its own failures; returns
+// false when the product is not (completely) installed, so that the
+// sequence stops there.
+bool Extract(char* directory, int ownFile);
+
+// Makes directory the current directory, through a descriptor: links owned
+// by another user are refused on the way, and a destination Install made
+// must still be the folder it made.  Reports its own failures.
+bool EnterDestination(const char* directory);
 
 // Shows text in the error dialog, or prints it on standard error when silent.
 void ReportError(const char* text);

@@ -68,10 +68,13 @@ expect_failed_run
 expect_err "The destination $work/file is not a directory."$'\n'
 [ "$(cat "$work/file")" = "keep me" ] || fail "the file was changed"
 
-begin "creates a new destination with mode 0777 less the umask"
-(umask 027 && run "$sample" -s "$work/dest" && expect_status 0)
-[ "$(stat -c %a "$work/dest")" = 750 ] || fail "mode $(stat -c %a "$work/dest"), expected 750"
-expect_absent "$work/dest/test"
+begin "creates a new destination with mode 0777 less the umask, never world-writable"
+for mask in 027:750 000:775 002:775; do
+    (umask "${mask%:*}" && run "$sample" -s "$work/dest$mask" && expect_status 0)
+    [ "$(stat -c %a "$work/dest$mask")" = "${mask#*:}" ] ||
+        fail "umask ${mask%:*}: mode $(stat -c %a "$work/dest$mask"), expected ${mask#*:}"
+    expect_absent "$work/dest$mask/test"
+done
 
 begin "leaves the mode and owner of an existing destination alone"
 mkdir -m 1777 "$work/shared"

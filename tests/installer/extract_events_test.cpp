@@ -6,6 +6,7 @@
 #include "state.h"
 
 #include <Xm/DrawingA.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -56,7 +57,7 @@ int UnpackWithTimerDue(std::string installer, std::string destination)
     XtAppAddTimeOut(appContext, 0, CountTimer, nullptr);
     char* start[] = {installer.data(), nullptr};
     pArgv = start;
-    const bool unpacked = Extract(destination.data());
+    const bool unpacked = Extract(destination.data(), open(installer.c_str(), O_RDONLY));
     return unpacked && nTimerCalls == 1 ? 0 : 1;
 }
 

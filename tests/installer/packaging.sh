@@ -104,6 +104,82 @@ for mode in 0700 0775 0511; do
     [ "$(stat -c %a "$work/tree/ovelo")" = "${mode#0}" ] || fail "the tree's own ovelo was changed"
 done
 
+begin "ships modes of its own, whatever the tree's modes and the packager's umask"
+# Group/other write, set-id and sticky bits never ship; a file is 0755 when
+# its owner may run it, else 0644: the output is the sample's, byte for byte.
+cp -a "$SAMPLE_PRODUCT" "$work/tree"
+chmod -R go-rwx "$work/tree"
+chmod 4755 "$work/tree/register-mime.sh"
+chmod 0666 "$work/tree/README"
+chmod 0655 "$work/tree/LICENSE"
+chmod 1777 "$work/tree/lib"
+chmod 2700 "$work/tree/help"
+(umask 077 && package "$work/tree" "$work/out.run")
+cmp -s "$sample" "$work/out.run" || fail "modes or umask changed the output: $(
+    payload_of "$work/out.run" | gzip -dc | tar -tvf - | awk '$1 !~ /^(-rw-r--r--|-rwxr-xr-x|drwxr-xr-x)$/')"
+
+begin "refuses FIFOs and sockets in the tree, naming them, writing nothing"
+for kind in fifo socket; do
+    rm -rf "$work/tree" && cp -a "$SAMPLE_PRODUCT" "$work/tree"
+    if [ "$kind" = fifo ]; then
+        mkfifo "$work/tree/help/$kind"
+    else
+        perl -MSocket -e 'socket(my $s, PF_UNIX, SOCK_STREAM, 0) or die; bind($s, pack_sockaddr_un($ARGV[0])) or die' \
+            "$work/tree/help/$kind" || fail "test setup: no socket"
+    fi
+    "$MKINSTALLER" "$INSTALLER_IMAGE" "$work/tree" "$work/out.run" 2>"$work/err" &&
+        fail "packaged a tree with a $kind"
+    grep -qx "./help/$kind" "$work/err" || fail "the $kind is not named: $(cat "$work/err")"
+    expect_absent "$work/out.run"
+done
+
+begin "refuses to write over its image or into the tree, writing nothing"
+cp -a "$SAMPLE_PRODUCT" "$work/tree"
+cp "$INSTALLER_IMAGE" "$work/image"
+ln "$work/image" "$work/image-link"
+mkdir "$work/tree/sub"
+ln -s "$work/tree/sub" "$work/into-tree"
+before=$(tree_listing "$work/tree"; md5sum "$work/image")
+for output in "$work/image" "$work/image-link" "$work/tree/ovelo" "$work/tree/sub/x.run" \
+    "$work/into-tree/x.run"; do
+    "$MKINSTALLER" "$work/image" "$work/tree" "$output" 2>"$work/err" && fail "wrote $output"
+    grep -q '^mkinstaller: ' "$work/err" || fail "no message of its own for $output"
+done
+[ "$(tree_listing "$work/tree"; md5sum "$work/image")" = "$before" ] || fail "the tree or the image changed"
+
+begin "refuses unknown options and a malformed SOURCE_DATE_EPOCH in one message of its own"
+for args in "-v $INSTALLER_IMAGE $SAMPLE_PRODUCT $work/out.run" "$INSTALLER_IMAGE $SAMPLE_PRODUCT --out"; do
+    # shellcheck disable=SC2086
+    (cd "$work" && "$MKINSTALLER" $args 2>"$work/err") && fail "accepted '$args'"
+    grep -q '^mkinstaller: unknown option ' "$work/err" || fail "no message of its own for '$args'"
+done
+for epoch in 1.5 -1 12ab 99999999999; do
+    SOURCE_DATE_EPOCH=$epoch "$MKINSTALLER" "$INSTALLER_IMAGE" "$SAMPLE_PRODUCT" "$work/out.run" \
+        2>"$work/err" && fail "accepted SOURCE_DATE_EPOCH=$epoch"
+    [ "$(grep -c '^mkinstaller: SOURCE_DATE_EPOCH' "$work/err")/$(wc -l <"$work/err")" = 1/1 ] ||
+        fail "SOURCE_DATE_EPOCH=$epoch: $(cat "$work/err")"
+done
+[ "$(entries "$work")" = err ] || fail "something was written: $(entries "$work")"
+
+begin "leaves nothing behind when stopped by a signal"
+cp -a "$SAMPLE_PRODUCT" "$work/tree"
+head -c 40000000 /dev/urandom >"$work/tree/clips/large.ovl"
+mkdir "$work/tmp" "$work/out"
+for signal in HUP INT QUIT TERM; do
+    # Started with default actions: a background job would ignore INT and QUIT.
+    TMPDIR=$work/tmp env --default-signal "$MKINSTALLER" "$INSTALLER_IMAGE" "$work/tree" \
+        "$work/out/x.run" 2>/dev/null &
+    packager=$!
+    for _ in $(seq 1000); do
+        [ -z "$(ls "$work/out")" ] || break
+        sleep 0.01
+    done
+    [ -n "$(ls "$work/out")" ] || fail "$signal: test setup: no partial output seen"
+    kill -s "$signal" "$packager"
+    wait "$packager" && fail "$signal: finished as if not stopped"
+    [ -z "$(entries "$work/tmp")$(entries "$work/out")" ] || fail "$signal: left files behind"
+done
+
 begin "refuses a wrong command line, a missing image or a directory as output"
 "$MKINSTALLER" "$SAMPLE_PRODUCT" 2>"$work/err" && fail "accepted one argument"
 grep -q '^usage: mkinstaller \[IMAGE\] PRODUCT_DIR OUTPUT' "$work/err" || fail "no usage shown"

@@ -30,6 +30,26 @@ expect_failed_run
 expect_err "$(cannot_find ovelo8.run)"$'\n\n'
 expect_absent "$work/dest"
 
+begin "a bare name found through the search path never reads another file of that name here"
+mkdir -p "$work/bin" "$work/elsewhere/tree"
+cp "$sample" "$work/bin/ovelo8.run"
+cp -a "$SAMPLE_PRODUCT/ovelo" "$work/elsewhere/tree/"
+printf 'other\n' >"$work/elsewhere/tree/other-product"
+package "$work/elsewhere/tree" "$work/elsewhere/ovelo8.run"
+PATH=$work/bin:$PATH run_in "$work/elsewhere" ovelo8.run -s "$work/dest"
+expect_failed_run
+expect_err "$(cannot_find ovelo8.run)"$'\n\n'
+expect_absent "$work/dest"
+
+begin "a start path that is not a regular file is refused at once"
+mkfifo "$work/fifo"
+for name in "$work/fifo" "$work"; do
+    run timeout 10 bash -c 'name=$1; shift; exec -a "$name" "$@"' bash "$name" "$sample" -s "$work/dest"
+    expect_failed_run
+    expect_err "The installer file $name is not a regular file."$'\n'
+    expect_absent "$work/dest"
+done
+
 begin "a bare name in the installer's own directory works"
 mkdir "$work/bin"
 cp "$sample" "$work/bin/ovelo8.run"
