@@ -27,14 +27,26 @@
 //                                       every user may enter (for tests run as
 //                                       an unprivileged user), removed with its
 //                                       content; path() is empty if it could
-//                                       not be made
+//                                       not be made; what is in it goes as
+//                                       well when the test dies of a signal
+//
+// Cases that need root (they run the installer as nobody, hand folders to
+// another owner or expect /usr/local writable) begin with
+//   SKIP_UNLESS_ROOT();                 reported as skipped for anybody else
 #pragma once
 
 #include <X11/Intrinsic.h>
 #include <X11/Xlib.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <string>
+
+#define SKIP_UNLESS_ROOT()                                                  \
+    if (geteuid() == 0) {                                                    \
+    } else                                                                   \
+        GTEST_SKIP() << "needs root; run the suite as root to include it"
 
 bool SaveWindowPng(Display* dpy, Window window, const std::string& path);
 bool SaveRootRegionPng(Display* dpy, int x, int y, unsigned width,
