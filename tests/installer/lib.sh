@@ -6,6 +6,7 @@
 # SAMPLE_PRODUCT (the sample tree).
 set -u
 unset DISPLAY  # a silent installation must never need a display
+umask 022      # the modes the cases expect; a case wanting another sets its own
 : "${INSTALLER_IMAGE:?}" "${MKINSTALLER:?}" "${SAMPLE_PRODUCT:?}"
 
 scratch=$(mktemp -d /tmp/ovelo8-test.XXXXXX)

@@ -25,6 +25,8 @@ namespace {
 constexpr char kTitle[] = "Ovelo 8 Installer";
 constexpr int kButtonWidth = 75;
 constexpr int kBarHeight = 30;
+constexpr int kPauseMs = 150;  // time enough for the installer to answer input
+constexpr int kPollMs = 10;
 
 using Clock = std::chrono::steady_clock;
 
@@ -183,7 +185,7 @@ Wizard::Wizard(const LaunchOptions& options)
     while (Clock::now() < deadline && !WaitForExit(0)) {
         if (const std::optional<Box> shell = FindTopLevel(display_, kTitle)) {
             window_ = shell->window;
-            Settle(300);
+            WaitForPage(1, 5000);
             return;
         }
         Sleep(20);
@@ -266,7 +268,7 @@ bool Wizard::WaitForPage(int page, int timeoutMs)
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (Clock::now() < deadline) {
         if (ShowingPage() == page) {
-            Settle();
+            AwaitSteadyLook(kPauseMs);
             return true;
         }
         Sleep(20);
@@ -308,11 +310,51 @@ void Wizard::FocusWindow()
     XSync(display_, False);
 }
 
+Wizard::Look Wizard::Now()
+{
+    Look look;
+    look.page = ShowingPage();
+    for (Window child : Children(display_, DefaultRootWindow(display_)))
+        if (IsShown(display_, child))
+            look.topLevels.push_back(child);
+    look.exited = WaitForExit(0).has_value();
+    return look;
+}
+
+// A change counts once two looks in a row agree on it: a page is unmapped
+// a moment before the next one is mapped.
+void Wizard::AwaitChangeFrom(const Look& before)
+{
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kPauseMs);
+    Look last = before;
+    while (Clock::now() < deadline) {
+        Sleep(kPollMs);
+        const Look now = Now();
+        if (now != before && now == last)
+            return;
+        last = now;
+    }
+}
+
+void Wizard::AwaitSteadyLook(int timeoutMs)
+{
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    Look last = Now();
+    while (Clock::now() < deadline) {
+        Sleep(kPollMs);
+        const Look now = Now();
+        if (now == last)
+            return;
+        last = now;
+    }
+}
+
 void Wizard::Key(unsigned long keysym)
 {
     FocusWindow();
+    const Look before = Now();
     PressKey(display_, keysym);
-    Settle();
+    AwaitChangeFrom(before);
 }
 
 // A key at a time, a few milliseconds apart, as a person types: the
@@ -342,8 +384,9 @@ void Wizard::TypeAtOnce(const std::string& text)
 
 void Wizard::Click(const Box& box)
 {
+    const Look before = Now();
     ClickAt(display_, box.CentreX(), box.CentreY());
-    Settle();
+    AwaitChangeFrom(before);
 }
 
 void Wizard::ClickButton(int index)
