@@ -20,7 +20,9 @@
 //
 // Event processing for in-process Xt tests:
 //   ProcessUntilIdle(app)               dispatches events until the server
-//                                       has had nothing new for quiet_ms
+//                                       has had nothing new for quiet_ms;
+//                                       each look follows an XSync, so every
+//                                       event the input caused is in by then
 //
 // Scratch space:
 //   ScratchDir dir("name")              a new folder /tmp/name-XXXXXX that
@@ -59,7 +61,7 @@ void ClickWidget(Widget w, unsigned button = 1);
 void PressKey(Display* dpy, KeySym keysym, bool shift = false);
 void TypeText(Display* dpy, const std::string& text);
 
-void ProcessUntilIdle(XtAppContext app, int quiet_ms = 60);
+void ProcessUntilIdle(XtAppContext app, int quiet_ms = 10);
 
 class ScratchDir {
 public:
