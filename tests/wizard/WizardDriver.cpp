@@ -397,14 +397,15 @@ void Wizard::ClickButton(int index)
 }
 
 // Three clicks, each within the multi-click time of the one before,
-// select the whole line.
+// select the whole line.  Keys typed next reach the field after them
+// anyway; whoever reads the selection lets the installer catch up first.
 void Wizard::SelectLine(const Box& field)
 {
     for (int i = 0; i < 3; ++i) {
+        if (i > 0)
+            Sleep(60);
         ClickAt(display_, field.x + 5, field.CentreY());
-        Sleep(60);
     }
-    Settle();
 }
 
 // What is typed over the selected line replaces it.
@@ -429,6 +430,7 @@ std::string Wizard::DestinationText()
     if (!field)
         return "";
     SelectLine(*field);
+    Settle();
     const Window requestor = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0,
                                                  0, 1, 1, 0, 0, 0);
     const Atom property = XInternAtom(display_, "WIZARD_TEST_SELECTION", False);
