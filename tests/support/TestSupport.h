@@ -30,7 +30,7 @@
 //                                       an unprivileged user), removed with its
 //                                       content; path() is empty if it could
 //                                       not be made; what is in it goes as
-//                                       well when the test dies of a signal
+//                                       well when the test is interrupted
 //
 // Cases that need root (they run the installer as nobody, hand folders to
 // another owner or expect /usr/local writable) begin with
@@ -45,10 +45,11 @@
 #include <filesystem>
 #include <string>
 
-#define SKIP_UNLESS_ROOT()                                                  \
-    if (geteuid() == 0) {                                                    \
-    } else                                                                   \
-        GTEST_SKIP() << "needs root; run the suite as root to include it"
+#define SKIP_UNLESS_ROOT()                 \
+    do {                                   \
+        if (geteuid() != 0)                \
+            GTEST_SKIP() << "needs root";  \
+    } while (false)
 
 bool SaveWindowPng(Display* dpy, Window window, const std::string& path);
 bool SaveRootRegionPng(Display* dpy, int x, int y, unsigned width,
