@@ -397,13 +397,16 @@ void Wizard::ClickButton(int index)
 }
 
 // Three clicks, each within the multi-click time of the one before,
-// select the whole line.  Keys typed next reach the field after them
-// anyway; whoever reads the selection lets the installer catch up first.
-void Wizard::SelectLine(const Box& field)
+// select the whole line; keys typed next reach the field after them.
+// Given a holder, the selection is taken from the field just before the
+// last click: the field owns it again once it has handled that click.
+void Wizard::SelectLine(const Box& field, Window holder)
 {
     for (int i = 0; i < 3; ++i) {
         if (i > 0)
             Sleep(60);
+        if (i == 2 && holder != None)
+            XSetSelectionOwner(display_, XA_PRIMARY, holder, CurrentTime);
         ClickAt(display_, field.x + 5, field.CentreY());
     }
 }
@@ -429,10 +432,12 @@ std::string Wizard::DestinationText()
     const std::optional<Box> field = DestinationField();
     if (!field)
         return "";
-    SelectLine(*field);
-    Settle();
     const Window requestor = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0,
                                                  0, 1, 1, 0, 0, 0);
+    SelectLine(*field, requestor);
+    const auto selected = Clock::now() + std::chrono::seconds(2);
+    while (XGetSelectionOwner(display_, XA_PRIMARY) == requestor && Clock::now() < selected)
+        Sleep(kPollMs);
     const Atom property = XInternAtom(display_, "WIZARD_TEST_SELECTION", False);
     XConvertSelection(display_, XA_PRIMARY, XA_STRING, property, requestor, CurrentTime);
     XFlush(display_);

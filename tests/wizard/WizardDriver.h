@@ -89,7 +89,7 @@ private:
     std::optional<Box> DestinationFrame();
     std::vector<Box> ComboParts();
     void FocusWindow();
-    void SelectLine(const Box& field);
+    void SelectLine(const Box& field, Window holder = None);
     Display* display_ = nullptr;
     pid_t pid_ = -1;
     int outputFd_ = -1;
