@@ -411,7 +411,8 @@ void Wizard::SelectLine(const Box& field, Window holder)
     }
 }
 
-// What is typed over the selected line replaces it.
+// What is typed over the selected line replaces it.  The field takes
+// keys sent without a gap.
 void Wizard::SetDestination(const std::string& text)
 {
     const std::optional<Box> field = DestinationField();
@@ -420,10 +421,7 @@ void Wizard::SetDestination(const std::string& text)
     SelectLine(*field);
     if (text.empty())
         PressKey(display_, XK_BackSpace);
-    for (char c : text) {
-        TypeText(display_, std::string(1, c));
-        Sleep(15);
-    }
+    TypeText(display_, text);
     Settle();
 }
 
