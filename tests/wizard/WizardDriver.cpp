@@ -436,6 +436,10 @@ std::string Wizard::DestinationText()
     const auto selected = Clock::now() + std::chrono::seconds(2);
     while (XGetSelectionOwner(display_, XA_PRIMARY) == requestor && Clock::now() < selected)
         Sleep(kPollMs);
+    if (XGetSelectionOwner(display_, XA_PRIMARY) == requestor) {  // nothing to select
+        XDestroyWindow(display_, requestor);
+        return "";
+    }
     const Atom property = XInternAtom(display_, "WIZARD_TEST_SELECTION", False);
     XConvertSelection(display_, XA_PRIMARY, XA_STRING, property, requestor, CurrentTime);
     XFlush(display_);
