@@ -25,8 +25,10 @@ trap remove_scratch EXIT
 trap 'exit 129' HUP
 trap 'exit 130' INT
 trap 'exit 143' TERM
-# What the commands under test leave in a temporary folder goes as well.
-export TMPDIR=$scratch
+# What the commands under test leave in a temporary folder goes as well;
+# like /tmp, every user may write into it.
+export TMPDIR=$scratch/tmp
+mkdir -m 1777 "$TMPDIR"
 case_count=0
 case_name=""
 image_size=$(stat -c %s "$INSTALLER_IMAGE")
