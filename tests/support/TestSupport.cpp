@@ -113,8 +113,8 @@ void MakeRemovable(const fs::path& dir)
             MakeRemovable(entry.path());
 }
 
-// On a deadly signal the scratch folders go as well; only fork, exec and
-// wait, which are safe in a handler.
+// When the test is interrupted or crashes, the scratch folders go as well;
+// only fork, exec and wait, which are safe in a handler.
 void RemoveScratchAndDie(int number)
 {
     for (char* path : liveScratch) {
@@ -138,7 +138,7 @@ void RemoveScratchAndDie(int number)
 void Remember(const std::string& path)
 {
     static const bool handled = [] {
-        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGABRT, SIGSEGV, SIGBUS})
             ::signal(signal, RemoveScratchAndDie);
         return true;
     }();
