@@ -13,7 +13,11 @@ expect_same_tree "$SAMPLE_PRODUCT" "$work/dest"
 
 begin "installs into an existing empty directory and leaves no test file"
 mkdir "$work/dest"
-(umask 027 && run "$sample" -s "$work/dest" && expect_status 0 && expect_err "")
+# Root's tar keeps the archived modes whatever the umask; anybody else's
+# takes the umask off them.
+mask=$(umask)
+[ "$(id -u)" -ne 0 ] || mask=027
+(umask "$mask" && run "$sample" -s "$work/dest" && expect_status 0 && expect_err "")
 expect_same_tree "$SAMPLE_PRODUCT" "$work/dest"
 expect_absent "$work/dest/test"
 
@@ -76,55 +80,12 @@ for mask in 027:750 000:775 002:775; do
     expect_absent "$work/dest$mask/test"
 done
 
-begin "leaves the mode and owner of an existing destination alone"
-mkdir -m 1777 "$work/shared"
-run "$sample" -s "$work/shared"
-expect_status 0
-[ "$(stat -c %a "$work/shared")" = 1777 ] || fail "a shared directory became $(stat -c %a "$work/shared")"
-for who in root nobody; do
-    mkdir -m 0700 "$work/$who-private"
-    chown 65534:65534 "$work/$who-private"
-    if [ "$who" = root ]; then
-        run "$sample" -s "$work/$who-private"
-    else
-        run as_nobody "$sample" -s "$work/$who-private"
-    fi
-    expect_status 0
-    [ "$(stat -c '%a %u' "$work/$who-private")" = "700 65534" ] ||
-        fail "installed by $who, a private directory became $(stat -c '%a %u' "$work/$who-private")"
-done
-
 begin "refuses a dangling link as destination and creates nothing through it"
 ln -s "$work/target" "$work/link"
 run "$sample" -s "$work/link"
 expect_failed_run
 expect_err "Can not make directory $work/link"$'\n'
 expect_absent "$work/target"
-
-begin "refuses an existing directory without write permission"
-mkdir -m 0555 "$work/readonly"
-run as_nobody "$sample" -s "$work/readonly"
-expect_failed_run
-expect_err $'You do not have write permission for the destination directory.\n'
-expect_empty_dir "$work/readonly"
-
-begin "stops when it cannot change into a writable destination"
-# Writable but not searchable: the checks pass, changing into it does not.
-mkdir -m 0722 "$work/nosearch"
-run as_nobody "$sample" -s "$work/nosearch"
-expect_failed_run
-expect_err "Can not change to directory $work/nosearch"$'\n'
-expect_empty_dir "$work/nosearch"
-[ "$(stat -c %a "$work/nosearch")" = 722 ] || fail "the destination was changed"
-
-begin "installs as an unprivileged user into a directory it owns"
-mkdir "$work/owned"
-chown 65534:65534 "$work/owned"
-run as_nobody "$sample" -s "$work/owned/dest"
-expect_status 0
-expect_err ""
-[ "$(stat -c %u "$work/owned/dest/ovelo")" = 65534 ] || fail "the tree is not the user's"
-diff -r "$SAMPLE_PRODUCT" "$work/owned/dest" >/dev/null || fail "contents differ"
 
 begin "unpacks nothing outside the destination, whatever the archive names"
 # Members that climb out with "..", and one written through a link that

@@ -6,12 +6,29 @@
 # SAMPLE_PRODUCT (the sample tree).
 set -u
 unset DISPLAY  # a silent installation must never need a display
+umask 022      # the modes the cases expect; a case wanting another sets its own
 : "${INSTALLER_IMAGE:?}" "${MKINSTALLER:?}" "${SAMPLE_PRODUCT:?}"
 
 scratch=$(mktemp -d /tmp/ovelo8-test.XXXXXX)
 chmod 0755 "$scratch"  # the unprivileged cases work inside it
 mounts=()  # mount points a test made, undone before the scratch tree goes
-trap 'for m in "${mounts[@]}"; do umount -l "$m"; done; rm -rf "$scratch"' EXIT
+
+# Whatever the outcome: folders a case left unreadable are opened up
+# first, or rm could not empty them.
+remove_scratch() {
+    local m
+    for m in "${mounts[@]}"; do umount -l "$m"; done
+    chmod -R u+rwx "$scratch" 2>/dev/null
+    rm -rf "$scratch"
+}
+trap remove_scratch EXIT
+trap 'exit 129' HUP
+trap 'exit 130' INT
+trap 'exit 143' TERM
+# What the commands under test leave in a temporary folder goes as well;
+# like /tmp, every user may write into it.
+export TMPDIR=$scratch/tmp
+mkdir -m 1777 "$TMPDIR"
 case_count=0
 case_name=""
 image_size=$(stat -c %s "$INSTALLER_IMAGE")
@@ -42,6 +59,15 @@ finish() {
 
 as_nobody() {
     setpriv --reuid=65534 --regid=65534 --clear-groups "$@"
+}
+
+# For a group whose cases all need root (setpriv, chown, mount): anybody
+# else sees the whole group reported as skipped.
+require_root() {
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "SKIPPED: these cases need root (setpriv, chown, mount)" >&2
+        exit 77
+    fi
 }
 
 # package PRODUCT_DIR OUTPUT
@@ -143,6 +169,11 @@ expect_no_settings() {
 
 expect_absent() {
     if [ -e "$1" ] || [ -L "$1" ]; then fail "$1 exists"; fi
+}
+
+# The names in a directory, sorted, on one line.
+entries() {
+    find "$1" -mindepth 1 -maxdepth 1 -printf '%f\n' | LC_ALL=C sort | paste -sd ' '
 }
 
 expect_empty_dir() {

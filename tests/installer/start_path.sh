@@ -72,15 +72,6 @@ expect_failed_run
 expect_err "$(cannot_find "$name")"$'\n\n'
 expect_absent "$work/dest"
 
-begin "an installer file that can be run but not read is refused"
-cp "$sample" "$work/ovelo8.run"
-chmod 0711 "$work/ovelo8.run"
-mkdir "$work/owned" && chown 65534:65534 "$work/owned"
-run as_nobody "$work/ovelo8.run" -s "$work/owned/dest"
-expect_failed_run
-expect_err "$(printf 'unable to read %s.  Please do chmod 0500 %s and try again\n' "$work/ovelo8.run" "$work/ovelo8.run")"$'\n\n'
-expect_absent "$work/owned/dest"
-
 begin "an empty destination after -s is a silent run"
 run "$sample" -s ""
 expect_failed_run

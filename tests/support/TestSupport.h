@@ -20,21 +20,36 @@
 //
 // Event processing for in-process Xt tests:
 //   ProcessUntilIdle(app)               dispatches events until the server
-//                                       has had nothing new for quiet_ms
+//                                       has had nothing new for quiet_ms;
+//                                       each look follows an XSync, so every
+//                                       event the input caused is in by then
 //
 // Scratch space:
 //   ScratchDir dir("name")              a new folder /tmp/name-XXXXXX that
 //                                       every user may enter (for tests run as
 //                                       an unprivileged user), removed with its
 //                                       content; path() is empty if it could
-//                                       not be made
+//                                       not be made; what is in it goes as
+//                                       well when the test is interrupted
+//
+// Cases that need root (they run the installer as nobody, hand folders to
+// another owner or expect /usr/local writable) begin with
+//   SKIP_UNLESS_ROOT();                 reported as skipped for anybody else
 #pragma once
 
 #include <X11/Intrinsic.h>
 #include <X11/Xlib.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <string>
+
+#define SKIP_UNLESS_ROOT()                 \
+    do {                                   \
+        if (geteuid() != 0)                \
+            GTEST_SKIP() << "needs root";  \
+    } while (false)
 
 bool SaveWindowPng(Display* dpy, Window window, const std::string& path);
 bool SaveRootRegionPng(Display* dpy, int x, int y, unsigned width,
@@ -47,7 +62,7 @@ void ClickWidget(Widget w, unsigned button = 1);
 void PressKey(Display* dpy, KeySym keysym, bool shift = false);
 void TypeText(Display* dpy, const std::string& text);
 
-void ProcessUntilIdle(XtAppContext app, int quiet_ms = 60);
+void ProcessUntilIdle(XtAppContext app, int quiet_ms = 10);
 
 class ScratchDir {
 public:

@@ -25,6 +25,8 @@ namespace {
 constexpr char kTitle[] = "Ovelo 8 Installer";
 constexpr int kButtonWidth = 75;
 constexpr int kBarHeight = 30;
+constexpr int kPauseMs = 150;  // time enough for the installer to answer input
+constexpr int kPollMs = 10;
 
 using Clock = std::chrono::steady_clock;
 
@@ -183,7 +185,7 @@ Wizard::Wizard(const LaunchOptions& options)
     while (Clock::now() < deadline && !WaitForExit(0)) {
         if (const std::optional<Box> shell = FindTopLevel(display_, kTitle)) {
             window_ = shell->window;
-            Settle(300);
+            WaitForPage(1, 5000);
             return;
         }
         Sleep(20);
@@ -266,7 +268,7 @@ bool Wizard::WaitForPage(int page, int timeoutMs)
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (Clock::now() < deadline) {
         if (ShowingPage() == page) {
-            Settle();
+            AwaitSteadyLook(kPauseMs);
             return true;
         }
         Sleep(20);
@@ -308,11 +310,51 @@ void Wizard::FocusWindow()
     XSync(display_, False);
 }
 
+Wizard::Look Wizard::Now()
+{
+    Look look;
+    look.page = ShowingPage();
+    for (Window child : Children(display_, DefaultRootWindow(display_)))
+        if (IsShown(display_, child))
+            look.topLevels.push_back(child);
+    look.exited = WaitForExit(0).has_value();
+    return look;
+}
+
+// A change counts once two looks in a row agree on it: a page is unmapped
+// a moment before the next one is mapped.
+void Wizard::AwaitChangeFrom(const Look& before)
+{
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kPauseMs);
+    Look last = before;
+    while (Clock::now() < deadline) {
+        Sleep(kPollMs);
+        const Look now = Now();
+        if (now != before && now == last)
+            return;
+        last = now;
+    }
+}
+
+void Wizard::AwaitSteadyLook(int timeoutMs)
+{
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    Look last = Now();
+    while (Clock::now() < deadline) {
+        Sleep(kPollMs);
+        const Look now = Now();
+        if (now == last)
+            return;
+        last = now;
+    }
+}
+
 void Wizard::Key(unsigned long keysym)
 {
     FocusWindow();
+    const Look before = Now();
     PressKey(display_, keysym);
-    Settle();
+    AwaitChangeFrom(before);
 }
 
 // A key at a time, a few milliseconds apart, as a person types: the
@@ -342,8 +384,9 @@ void Wizard::TypeAtOnce(const std::string& text)
 
 void Wizard::Click(const Box& box)
 {
+    const Look before = Now();
     ClickAt(display_, box.CentreX(), box.CentreY());
-    Settle();
+    AwaitChangeFrom(before);
 }
 
 void Wizard::ClickButton(int index)
@@ -354,17 +397,22 @@ void Wizard::ClickButton(int index)
 }
 
 // Three clicks, each within the multi-click time of the one before,
-// select the whole line.
-void Wizard::SelectLine(const Box& field)
+// select the whole line; keys typed next reach the field after them.
+// Given a holder, the selection is taken from the field just before the
+// last click: the field owns it again once it has handled that click.
+void Wizard::SelectLine(const Box& field, Window holder)
 {
     for (int i = 0; i < 3; ++i) {
+        if (i > 0)
+            Sleep(60);
+        if (i == 2 && holder != None)
+            XSetSelectionOwner(display_, XA_PRIMARY, holder, CurrentTime);
         ClickAt(display_, field.x + 5, field.CentreY());
-        Sleep(60);
     }
-    Settle();
 }
 
-// What is typed over the selected line replaces it.
+// What is typed over the selected line replaces it.  The field takes
+// keys sent without a gap.
 void Wizard::SetDestination(const std::string& text)
 {
     const std::optional<Box> field = DestinationField();
@@ -373,10 +421,7 @@ void Wizard::SetDestination(const std::string& text)
     SelectLine(*field);
     if (text.empty())
         PressKey(display_, XK_BackSpace);
-    for (char c : text) {
-        TypeText(display_, std::string(1, c));
-        Sleep(15);
-    }
+    TypeText(display_, text);
     Settle();
 }
 
@@ -385,9 +430,16 @@ std::string Wizard::DestinationText()
     const std::optional<Box> field = DestinationField();
     if (!field)
         return "";
-    SelectLine(*field);
     const Window requestor = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0,
                                                  0, 1, 1, 0, 0, 0);
+    SelectLine(*field, requestor);
+    const auto selected = Clock::now() + std::chrono::seconds(2);
+    while (XGetSelectionOwner(display_, XA_PRIMARY) == requestor && Clock::now() < selected)
+        Sleep(kPollMs);
+    if (XGetSelectionOwner(display_, XA_PRIMARY) == requestor) {  // nothing to select
+        XDestroyWindow(display_, requestor);
+        return "";
+    }
     const Atom property = XInternAtom(display_, "WIZARD_TEST_SELECTION", False);
     XConvertSelection(display_, XA_PRIMARY, XA_STRING, property, requestor, CurrentTime);
     XFlush(display_);

@@ -50,6 +50,9 @@ public:
     std::optional<Box> DestinationField();
     std::optional<Box> ComboArrow();
 
+    // A key or a click returns once what it changed on the screen (the
+    // page, a window of its own, the end of the process) has settled, or
+    // after the pause of Settle() when nothing changed that can be seen.
     void Key(unsigned long keysym);
     void Type(const std::string& text);
     // Lower-case letters and digits, all sent in one go with no gap, as a
@@ -68,11 +71,26 @@ public:
     std::string Output();  // everything the process wrote on standard output
 
 private:
+    // What input may change that can be seen from outside.
+    struct Look {
+        int page = 0;
+        std::vector<Window> topLevels;  // windows of the screen, dialogs too
+        bool exited = false;
+        bool operator==(const Look& other) const
+        {
+            return page == other.page && topLevels == other.topLevels &&
+                   exited == other.exited;
+        }
+        bool operator!=(const Look& other) const { return !(*this == other); }
+    };
+    Look Now();
+    void AwaitChangeFrom(const Look& before);
+    void AwaitSteadyLook(int timeoutMs);
     std::vector<Box> Viewable(Window root);
     std::optional<Box> DestinationFrame();
     std::vector<Box> ComboParts();
     void FocusWindow();
-    void SelectLine(const Box& field);
+    void SelectLine(const Box& field, Window holder = None);
     Display* display_ = nullptr;
     pid_t pid_ = -1;
     int outputFd_ = -1;

@@ -1,0 +1,71 @@
+#!/bin/bash
+# An unprivileged user (nobody, through setpriv) packaging and installing,
+# and destinations that belong to another user (chown): what the permissions
+# refuse is refused with its message, and what belongs to others is left
+# alone.  Only root can switch users and hand out folders.
+. "$(dirname "$0")/lib.sh"
+require_root
+
+begin "fails, leaving nothing behind, when it cannot list the whole tree"
+cp -a "$SAMPLE_PRODUCT" "$work/tree"
+chmod 0311 "$work/tree/plugins"  # entered, not listed, by anyone but root
+mkdir "$work/tmp" "$work/out"
+chown 65534:65534 "$work/tmp" "$work/out"
+TMPDIR=$work/tmp as_nobody "$MKINSTALLER" "$INSTALLER_IMAGE" "$work/tree" "$work/out/x.run" \
+    2>"$work/err" && fail "packaged a tree it could not list"
+grep -q '^mkinstaller: ' "$work/err" || fail "no message of its own"
+[ -z "$(entries "$work/tmp")$(entries "$work/out")" ] || fail "left files behind"
+
+begin "an installer file that can be run but not read is refused"
+cp "$sample" "$work/ovelo8.run"
+chmod 0711 "$work/ovelo8.run"
+mkdir "$work/owned" && chown 65534:65534 "$work/owned"
+run as_nobody "$work/ovelo8.run" -s "$work/owned/dest"
+expect_failed_run
+expect_err "$(printf 'unable to read %s.  Please do chmod 0500 %s and try again\n' "$work/ovelo8.run" "$work/ovelo8.run")"$'\n\n'
+expect_absent "$work/owned/dest"
+
+begin "leaves the mode and owner of an existing destination alone"
+mkdir -m 1777 "$work/shared"
+run "$sample" -s "$work/shared"
+expect_status 0
+[ "$(stat -c %a "$work/shared")" = 1777 ] || fail "a shared directory became $(stat -c %a "$work/shared")"
+for who in root nobody; do
+    mkdir -m 0700 "$work/$who-private"
+    chown 65534:65534 "$work/$who-private"
+    if [ "$who" = root ]; then
+        run "$sample" -s "$work/$who-private"
+    else
+        run as_nobody "$sample" -s "$work/$who-private"
+    fi
+    expect_status 0
+    [ "$(stat -c '%a %u' "$work/$who-private")" = "700 65534" ] ||
+        fail "installed by $who, a private directory became $(stat -c '%a %u' "$work/$who-private")"
+done
+
+begin "refuses an existing directory without write permission"
+mkdir -m 0555 "$work/readonly"
+run as_nobody "$sample" -s "$work/readonly"
+expect_failed_run
+expect_err $'You do not have write permission for the destination directory.\n'
+expect_empty_dir "$work/readonly"
+
+begin "stops when it cannot change into a writable destination"
+# Writable but not searchable: the checks pass, changing into it does not.
+mkdir -m 0722 "$work/nosearch"
+run as_nobody "$sample" -s "$work/nosearch"
+expect_failed_run
+expect_err "Can not change to directory $work/nosearch"$'\n'
+expect_empty_dir "$work/nosearch"
+[ "$(stat -c %a "$work/nosearch")" = 722 ] || fail "the destination was changed"
+
+begin "installs as an unprivileged user into a directory it owns"
+mkdir "$work/owned"
+chown 65534:65534 "$work/owned"
+run as_nobody "$sample" -s "$work/owned/dest"
+expect_status 0
+expect_err ""
+[ "$(stat -c %u "$work/owned/dest/ovelo")" = 65534 ] || fail "the tree is not the user's"
+diff -r "$SAMPLE_PRODUCT" "$work/owned/dest" >/dev/null || fail "contents differ"
+
+finish
