@@ -17,6 +17,14 @@ run "$work/ovelo8.run" -s "$work/dest"
 expect_status 0
 expect_same_tree "$SAMPLE_PRODUCT" "$work/dest"
 
+begin "reached through a link in another folder, it finds the installed image"
+mkdir "$work/bin"
+ln -s "$prefix/bin/mkinstaller" "$work/bin/mkinstaller"
+"$work/bin/mkinstaller" "$SAMPLE_PRODUCT" "$work/ovelo8.run" ||
+    fail "packaging through the link failed"
+cmp -s -n "$image_size" "$INSTALLER_IMAGE" "$work/ovelo8.run" ||
+    fail "the file does not begin with the installed image"
+
 begin "the version, the manual pages and the notices"
 [ "$("$prefix/bin/mkinstaller" --version)" = "mkinstaller (Ovelo 8 installer) $VERSION" ] ||
     fail "--version printed $("$prefix/bin/mkinstaller" --version)"
