@@ -9,9 +9,11 @@ cmake --install "$BUILD_DIR" --prefix "$prefix" >"$scratch/install.log" ||
     { cat "$scratch/install.log" >&2; fail "cmake --install failed"; finish; }
 
 begin "the installed two-argument mkinstaller packages with the installed image"
+cmp -s "$INSTALLER_IMAGE" "$prefix/libexec/ovelo8/ovelo8-installer" ||
+    fail "the installed image is not the stripped image of the build"
 PATH=$prefix/bin:$PATH mkinstaller "$SAMPLE_PRODUCT" "$work/ovelo8.run" ||
     fail "packaging failed"
-cmp -s -n "$image_size" "$prefix/libexec/ovelo8/ovelo8-installer" "$work/ovelo8.run" ||
+cmp -s -n "$image_size" "$INSTALLER_IMAGE" "$work/ovelo8.run" ||
     fail "the file does not begin with the installed image"
 run "$work/ovelo8.run" -s "$work/dest"
 expect_status 0
