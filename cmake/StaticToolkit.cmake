@@ -52,10 +52,11 @@ while(pairs)
   list(APPEND static_archives ${OVELO8_ARCHIVE_${name}})
 endwhile()
 
-# find_package(ZLIB) elsewhere in the tree gives the archive as well: link
-# ZLIB::ZLIB, not a bare -lz, which would find the shared library.
-set(ZLIB_USE_STATIC_LIBS ON)
-
+# zlib for our own code: link ZLIB::ZLIB (find_package(ZLIB)) to ovelo8core,
+# after motif.  The image then takes it from libz.a in this group, and
+# --as-needed drops the shared libz.so that follows on the line.  Linked to
+# the image itself, libz.so would come before the group and be needed, which
+# tests/installer/image_dependencies.sh reports.
 add_library(toolkit_static INTERFACE)
-target_link_libraries(toolkit_static INTERFACE
-  -static-libstdc++ -Wl,--start-group ${static_archives} -Wl,--end-group)
+target_link_libraries(toolkit_static INTERFACE -static-libstdc++ -Wl,--as-needed
+  -Wl,--start-group ${static_archives} -Wl,--end-group)
