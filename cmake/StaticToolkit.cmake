@@ -32,30 +32,32 @@ set(OVELO8_STATIC_ARCHIVES
   z            zlib1g-dev
 )
 
-# ovelo8_static_archive(NAME PACKAGE): the path of libNAME.a in the cache
-# variable OVELO8_ARCHIVE_NAME, or a configuration error naming PACKAGE.
-function(ovelo8_static_archive name package)
-  find_library(OVELO8_ARCHIVE_${name} NAMES lib${name}.a)
-  if(NOT OVELO8_ARCHIVE_${name})
-    message(FATAL_ERROR
-      "The static toolkit needs lib${name}.a: install the Debian package "
-      "${package} (scripts/install-deps.sh does), or configure with "
-      "-DOVELO8_STATIC_TOOLKIT=OFF to link the shared libraries instead.")
-  endif()
+# The archives of the list as one link group in the interface of the target
+# toolkit_static.  Each is found into the cache variable OVELO8_ARCHIVE_NAME
+# (libNAME.a); a missing one stops the configuration naming its package.
+#
+# zlib for our own code: link ZLIB::ZLIB (find_package(ZLIB)) to ovelo8core,
+# after motif.  The image then takes it from libz.a in this group, and
+# --as-needed drops the shared libz.so that follows on the line.  Linked to
+# the image itself, libz.so would come before the group and be needed, which
+# tests/installer/image_dependencies.sh reports.
+function(ovelo8_add_toolkit_static)
+  set(archives "")
+  set(pairs ${OVELO8_STATIC_ARCHIVES})
+  while(pairs)
+    list(POP_FRONT pairs name package)
+    find_library(OVELO8_ARCHIVE_${name} NAMES lib${name}.a)
+    if(NOT OVELO8_ARCHIVE_${name})
+      message(FATAL_ERROR
+        "The static toolkit needs lib${name}.a: install the Debian package "
+        "${package} (scripts/install-deps.sh does), or configure with "
+        "-DOVELO8_STATIC_TOOLKIT=OFF to link the shared libraries instead.")
+    endif()
+    list(APPEND archives ${OVELO8_ARCHIVE_${name}})
+  endwhile()
+  add_library(toolkit_static INTERFACE)
+  target_link_libraries(toolkit_static INTERFACE -static-libstdc++ -Wl,--as-needed
+    -Wl,--start-group ${archives} -Wl,--end-group)
 endfunction()
 
-set(static_archives "")
-set(pairs ${OVELO8_STATIC_ARCHIVES})
-while(pairs)
-  list(POP_FRONT pairs name package)
-  ovelo8_static_archive(${name} ${package})
-  list(APPEND static_archives ${OVELO8_ARCHIVE_${name}})
-endwhile()
-
-# find_package(ZLIB) elsewhere in the tree gives the archive as well: link
-# ZLIB::ZLIB, not a bare -lz, which would find the shared library.
-set(ZLIB_USE_STATIC_LIBS ON)
-
-add_library(toolkit_static INTERFACE)
-target_link_libraries(toolkit_static INTERFACE
-  -static-libstdc++ -Wl,--start-group ${static_archives} -Wl,--end-group)
+ovelo8_add_toolkit_static()

@@ -22,8 +22,8 @@ bool FillFromDevice(unsigned char* bytes, size_t size)
         return false;
     while (size > 0) {
         const ssize_t count = read(fd, bytes, size);
-        if (count <= 0 && errno != EINTR)
-            break;
+        if (count == 0 || (count < 0 && errno != EINTR))
+            break;  // the end of the device, or a failure other than a signal
         if (count > 0) {
             bytes += count;
             size -= count;

@@ -9,13 +9,23 @@ cmake --install "$BUILD_DIR" --prefix "$prefix" >"$scratch/install.log" ||
     { cat "$scratch/install.log" >&2; fail "cmake --install failed"; finish; }
 
 begin "the installed two-argument mkinstaller packages with the installed image"
+cmp -s "$INSTALLER_IMAGE" "$prefix/libexec/ovelo8/ovelo8-installer" ||
+    fail "the installed image is not the stripped image of the build"
 PATH=$prefix/bin:$PATH mkinstaller "$SAMPLE_PRODUCT" "$work/ovelo8.run" ||
     fail "packaging failed"
-cmp -s -n "$image_size" "$prefix/libexec/ovelo8/ovelo8-installer" "$work/ovelo8.run" ||
+cmp -s -n "$image_size" "$INSTALLER_IMAGE" "$work/ovelo8.run" ||
     fail "the file does not begin with the installed image"
 run "$work/ovelo8.run" -s "$work/dest"
 expect_status 0
 expect_same_tree "$SAMPLE_PRODUCT" "$work/dest"
+
+begin "reached through a link in another folder, it finds the installed image"
+mkdir "$work/bin"
+ln -s "$prefix/bin/mkinstaller" "$work/bin/mkinstaller"
+"$work/bin/mkinstaller" "$SAMPLE_PRODUCT" "$work/ovelo8.run" ||
+    fail "packaging through the link failed"
+cmp -s -n "$image_size" "$INSTALLER_IMAGE" "$work/ovelo8.run" ||
+    fail "the file does not begin with the installed image"
 
 begin "the version, the manual pages and the notices"
 [ "$("$prefix/bin/mkinstaller" --version)" = "mkinstaller (Ovelo 8 installer) $VERSION" ] ||

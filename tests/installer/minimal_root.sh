@@ -1,5 +1,5 @@
-# The packaged sample in a root as bare as a fresh server's (no Motif, no X
-# library, no font, no locale file): the silent installation works there.
+# The packaged sample in a minimal root (no Motif, no X library, no font, no
+# locale file): the silent installation works there.
 source "$(dirname "$0")/lib.sh"
 
 if [ "$(id -u)" -ne 0 ]; then

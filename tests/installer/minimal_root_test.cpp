@@ -1,7 +1,7 @@
-// The packaged sample's wizard in a root as bare as a fresh server's (no
-// Motif, no X library, no font, no locale file), talking to the suite's X
-// server through its socket directory bound into the root: it installs,
-// writes the settings file and becomes the player, without a warning.
+// The packaged sample's wizard in a minimal root (no Motif, no X library,
+// no font, no locale file), talking to the suite's X server through its
+// socket directory bound into the root: it installs, writes the settings
+// file and becomes the player, without a warning.
 #include <gtest/gtest.h>  // before the X headers and their macros
 
 #include "TestSupport.h"
@@ -20,37 +20,13 @@ namespace fs = std::filesystem;
 namespace {
 
 enum Button { kAcceptButton = 2, kFinishButton = 3 };
-const char kSocketDir[] = "/tmp/.X11-unix";
-
-// The server's socket directory, bound read-only into the root for the
-// test's length and unbound before the root is removed: removing the root
-// through a writable binding would empty the real directory.
-class BoundSocketDir {
-public:
-    explicit BoundSocketDir(const fs::path& root) : target_(root / "tmp/.X11-unix")
-    {
-        fs::create_directories(target_);
-        mounted_ = Run("mount --bind " + Quote(kSocketDir) + " " + Quote(target_));
-        readOnly_ = mounted_ && Run("mount -o remount,bind,ro " + Quote(target_));
-    }
-    ~BoundSocketDir()
-    {
-        if (mounted_)
-            Run("umount -l " + Quote(target_));
-    }
-    BoundSocketDir(const BoundSocketDir&) = delete;
-    BoundSocketDir& operator=(const BoundSocketDir&) = delete;
-    bool bound() const { return readOnly_; }
-
-private:
-    fs::path target_;
-    bool mounted_ = false;
-    bool readOnly_ = false;
-};
 
 // A script that starts the installer inside the root in the C locale with
 // nothing of our environment but the display (and its cookie, copied into
-// the root); the installer's standard error goes to errors.
+// the root); the installer's standard error goes to errors.  The server's
+// socket directory is bound read-only into the root in a mount namespace of
+// the installer's own, so the binding ends with the installer, even one
+// killed with the test: removing the root never reaches the real directory.
 std::string WriteLauncher(const fs::path& root, const std::string& display,
                           const fs::path& errors)
 {
@@ -58,13 +34,17 @@ std::string WriteLauncher(const fs::path& root, const std::string& display,
     const char* authority = std::getenv("XAUTHORITY");
     if (authority && fs::is_regular_file(authority)) {
         fs::copy_file(authority, root / "xauthority");
-        cookie = " XAUTHORITY=/xauthority";
+        cookie = "/xauthority";
     }
+    fs::create_directories(root / "tmp/.X11-unix");
     const fs::path launcher = root.parent_path() / "launch";
-    std::ofstream(launcher) << "#!/bin/sh\nexec env -i PATH=/usr/bin:/bin HOME=/home/user"
-                            << " DISPLAY=" << Quote(display) << cookie
-                            << " /usr/sbin/chroot " << Quote(root) << " /ovelo8.run 2>"
-                            << Quote(errors) << "\n";
+    std::ofstream(launcher)
+        << "#!/bin/sh\nexec unshare --mount --propagation private sh -ec '\n"
+        << "  mount --bind /tmp/.X11-unix \"$1/tmp/.X11-unix\"\n"
+        << "  mount -o remount,bind,ro \"$1/tmp/.X11-unix\"\n"
+        << "  exec env -i PATH=/usr/bin:/bin HOME=/home/user DISPLAY=\"$2\" ${3:+\"XAUTHORITY=$3\"} \\\n"
+        << "      /usr/sbin/chroot \"$1\" /ovelo8.run' sh " << Quote(root) << " "
+        << Quote(display) << " " << Quote(cookie) << " 2>" << Quote(errors) << "\n";
     chmod(launcher.c_str(), 0755);
     return launcher;
 }
@@ -74,7 +54,7 @@ std::string WriteLauncher(const fs::path& root, const std::string& display,
 TEST(MinimalRoot, TheWizardInstallsAndStartsThePlayerWithoutWarnings)
 {
     if (getuid() != 0)
-        GTEST_SKIP() << "chroot and mount need root";
+        GTEST_SKIP() << "chroot, unshare and mount need root";
     const char* display = std::getenv("DISPLAY");
     ASSERT_NE(display, nullptr) << "no $DISPLAY to run the wizard on";
     const ScratchDir scratch("ovelo8-minimal-root");
@@ -85,8 +65,6 @@ TEST(MinimalRoot, TheWizardInstallsAndStartsThePlayerWithoutWarnings)
     chmod((root / "ovelo8.run").c_str(), 0755);
     fs::create_directories(root / "home/user");
     fs::create_directory(root / "opt");
-    const BoundSocketDir socketDir(root);
-    ASSERT_TRUE(socketDir.bound());
     const fs::path errors = scratch / "errors";
 
     LaunchOptions options;
