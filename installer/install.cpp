@@ -13,6 +13,12 @@ namespace {
 
 bool bInstalling = false;  // under way: the copy loop's events may call us again
 
+}  // namespace
+
+bool bMadeDestination = false;
+
+namespace {
+
 // The text of the combo box's field, copied so that the toolkit's copy can
 // be freed at once.
 std::string ChosenDestination()
@@ -64,6 +70,7 @@ bool MakeDestination(const std::string& destination)
     }
     close(fd);
     remove(test.c_str());
+    bMadeDestination = true;
     return true;
 }
 
@@ -71,6 +78,7 @@ bool MakeDestination(const std::string& destination)
 bool PrepareDestination(const std::string& destination)
 {
     struct stat info;
+    bMadeDestination = false;
     if (stat(destination.c_str(), &info) == -1)
         return MakeDestination(destination);
     if (!S_ISDIR(info.st_mode)) {

@@ -56,6 +56,12 @@ void Install(Widget, XtPointer, XtPointer);
 // (completely) installed, so that the sequence stops there.
 bool Extract(char* directory);
 
+// Ends a running unpacker at once, with every process it started, so that
+// nothing more is written into the destination; for Cancel and C.
+void StopUnpacking();
+
+extern bool bMadeDestination;  // Install made the destination (it was missing)
+
 // Shows text in the error dialog, or prints it on standard error when silent.
 void ReportError(const char* text);
 extern int nErrorsReported;    // reports so far; a silent run then exits 1
