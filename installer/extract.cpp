@@ -154,14 +154,17 @@ bool SealHolds(int fd, const Payload& payload, const Seal& seal)
            crc.Final() == seal.crc;
 }
 
-// MB, or GB from 1,000 MB on, with one decimal; what is needed is rounded
-// up and what is available down, so that the two never read alike.
+// MB, or GB from 1,000 MB on, with one decimal (two below 1 MB); what is
+// needed is rounded up and what is available down, so that the two never
+// read alike.
 std::string ShownSize(std::uint64_t bytes, bool roundUp)
 {
     const bool giga = bytes >= 1000000000u;
-    const double tenths = static_cast<double>(bytes) / (giga ? 1e8 : 1e5);
-    const double shown = (roundUp ? std::ceil(tenths) : std::floor(tenths)) / 10;
-    return FormatText("%.1f %s", shown, giga ? "GB" : "MB");
+    const int decimals = bytes < 1000000u ? 2 : 1;
+    const double scale = std::pow(10.0, decimals);
+    const double units = static_cast<double>(bytes) / (giga ? 1e9 : 1e6) * scale;
+    const double shown = (roundUp ? std::ceil(units) : std::floor(units)) / scale;
+    return FormatText("%.*f %s", decimals, shown, giga ? "GB" : "MB");
 }
 
 // Nothing is refused when the file system cannot tell its free space.
@@ -190,7 +193,11 @@ bool FreeSpaceSuffices(const char* directory, const Seal& seal)
 // anything is written; a destination made for us goes again.
 bool SealAllows(int fd, const Payload& payload, const char* start, const char* directory)
 {
-    const std::optional<Seal> seal = ReadSeal(fd, payload.start, payload.length);
+    std::optional<Seal> seal;
+    if (!ReadSeal(fd, payload.start, payload.length, &seal)) {
+        ReportDamaged(start, "its seal can not be read");
+        return false;
+    }
     if (!seal)
         return true;
     if (!SealHolds(fd, payload, *seal)) {

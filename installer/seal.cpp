@@ -108,28 +108,31 @@ std::uint32_t CksumCrc::Final() const
 }
 
 // The subfields of the extra field are walked; ours is taken by its ID.
-std::optional<Seal> ReadSeal(int fd, off_t start, off_t length)
+bool ReadSeal(int fd, off_t start, off_t length, std::optional<Seal>* seal)
 {
+    seal->reset();
     unsigned char header[kFixedHeader + 2];
     if (length < static_cast<off_t>(sizeof header) ||
         !ReadExactly(fd, header, sizeof header, start) || header[0] != 0x1f ||
         header[1] != 0x8b || !(header[3] & kFlagExtra))
-        return std::nullopt;
+        return true;  // no seal; what is not gzip shows when it is read
     const std::size_t extraLength = LittleEndian16(header + kFixedHeader);
     const off_t extraStart = start + static_cast<off_t>(sizeof header);
     std::string extra(extraLength, '\0');
     if (static_cast<off_t>(sizeof header + extraLength) > length ||
         !ReadExactly(fd, extra.data(), extraLength, extraStart))
-        return std::nullopt;
+        return false;
     for (std::size_t at = 0; at + 4 <= extraLength;) {
         const std::size_t size =
             LittleEndian16(reinterpret_cast<const unsigned char*>(extra.data()) + at + 2);
         if (at + 4 + size > extraLength)
-            return std::nullopt;
-        if (extra.compare(at, 2, "Ov") == 0)
-            return ParseSeal(extra.substr(at + 4, size),
-                             extraStart - start + static_cast<off_t>(at + 4));
+            return false;
+        if (extra.compare(at, 2, "Ov") == 0) {
+            *seal = ParseSeal(extra.substr(at + 4, size),
+                              extraStart - start + static_cast<off_t>(at + 4));
+            return seal->has_value();
+        }
         at += 4 + size;
     }
-    return std::nullopt;
+    return true;
 }

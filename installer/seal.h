@@ -22,8 +22,9 @@ struct Seal {
 };
 
 // The seal in the gzip header at the start of a payload of length bytes
-// read through fd; nothing when the header carries none.
-std::optional<Seal> ReadSeal(int fd, off_t start, off_t length);
+// read through fd, into *seal; nothing when the header carries none.
+// False when the header has one that cannot be read: a damaged file.
+bool ReadSeal(int fd, off_t start, off_t length, std::optional<Seal>* seal);
 
 // The CRC of POSIX cksum: MSB first, polynomial 0x04C11DB7, the length
 // appended, complemented.
