@@ -56,8 +56,7 @@ for tar in bsdtar "busybox tar"; do
     command -v "${tar%% *}" >/dev/null || { fail "$tar is not installed"; continue; }
     rm -rf "$work/bin" "$work/shared"
     mkdir "$work/bin"
-    printf '#!/bin/sh
-exec %s "$@"\n' "$tar" >"$work/bin/tar"
+    printf '#!/bin/sh\nexec %s "$@"\n' "$tar" >"$work/bin/tar"
     chmod 0755 "$work/bin/tar"
     mkdir -m 1777 "$work/shared"
     PATH=$work/bin:$PATH run "$sample" -s "$work/shared"
