@@ -5,6 +5,10 @@
 #include <string>
 #include <unistd.h>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace {
 
 constexpr unsigned char kFlagExtra = 0x04;
@@ -81,12 +85,68 @@ std::optional<Seal> ParseSeal(const std::string& data, off_t dataOffset)
     return seal;
 }
 
+// x^n mod the polynomial, for the folding constants.
+constexpr std::uint32_t PowerOfX(int n)
+{
+    std::uint32_t value = 1;
+    for (int i = 0; i < n; ++i)
+        value = (value & 0x80000000u) ? (value << 1) ^ 0x04C11DB7u : value << 1;
+    return value;
+}
+
+#if defined(__x86_64__)
+// Carry-less multiplication folds 16 bytes at a time, an order of
+// magnitude faster than the tables: with the data as a polynomial,
+// H*x^192 + L*x^128 is replaced by H*(x^192 mod P) + L*(x^128 mod P), the
+// same modulo P, and the next 16 bytes are added.  The 16 bytes left are
+// then run through the tables from 0, which gives their remainder.
+// 16 bytes as one number, the first byte the most significant.
+__attribute__((target("ssse3")))
+__m128i LoadBigEndian(const unsigned char* data)
+{
+    const __m128i reverse = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data)), reverse);
+}
+
+__attribute__((target("pclmul,ssse3")))
+std::uint32_t FoldBlocks(std::uint32_t crc, const unsigned char* data, std::size_t blocks)
+{
+    const __m128i reverse = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m128i constants = _mm_set_epi64x(PowerOfX(192), PowerOfX(128));
+    __m128i folded = _mm_xor_si128(LoadBigEndian(data), _mm_set_epi32(static_cast<int>(crc), 0, 0, 0));
+    for (std::size_t block = 1; block < blocks; ++block)
+        folded = _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(folded, constants, 0x11),
+                                             _mm_clmulepi64_si128(folded, constants, 0x00)),
+                               LoadBigEndian(data + 16 * block));
+    unsigned char rest[16];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(rest), _mm_shuffle_epi8(folded, reverse));
+    crc = 0;
+    for (unsigned char byte : rest)
+        crc = AddByte(crc, byte);
+    return crc;
+}
+
+bool CanFold()
+{
+    static const bool can = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("ssse3");
+    return can;
+}
+#endif
+
 }  // namespace
 
 void CksumCrc::Update(const unsigned char* data, std::size_t count)
 {
     length_ += count;
     std::uint32_t crc = crc_;
+#if defined(__x86_64__)
+    if (count >= 64 && CanFold()) {
+        const std::size_t blocks = count / 16;
+        crc = FoldBlocks(crc, data, blocks);
+        data += blocks * 16;
+        count -= blocks * 16;
+    }
+#endif
     for (; count >= 8; data += 8, count -= 8) {
         const std::uint32_t a = crc ^ BigEndian32(data);
         const std::uint32_t b = BigEndian32(data + 4);
