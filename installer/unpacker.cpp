@@ -25,7 +25,7 @@ constexpr int kPipeCapacity = 1024 * 1024;  // fewer switches to tar
 // Xt timers are served at least this often while we wait for tar.
 constexpr int kLookMs = 50;
 
-pid_t nUnpackerPid = -1;  // also the process group of tar and its children
+pid_t nUnpackerPid = -1;  // in the wizard also the process group of tar and its children
 
 // Variables that would change what tar unpacks or where it puts it.
 bool IsUnpackerOption(const char* variable)
@@ -44,8 +44,10 @@ std::vector<char*> UnpackerEnvironment()
     return environment;
 }
 
-// Standard input from the pipe, a group of its own, and the default
-// actions of the signals we change for ourselves.
+// Standard input from the pipe, the default actions of the signals we
+// change for ourselves, and in the wizard a process group of its own for
+// Cancel to stop.  A silent run keeps it in ours, so that an interrupt
+// from the terminal stops both.
 int Spawn(int input)
 {
     posix_spawn_file_actions_t actions;
@@ -61,8 +63,8 @@ int Spawn(int input)
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF |
-                                              POSIX_SPAWN_SETSIGMASK);
+    posix_spawnattr_setflags(&attributes, (bIsSilent ? 0 : POSIX_SPAWN_SETPGROUP) |
+                                              POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     static char tar[] = "tar", extract[] = "-xf", standardInput[] = "-";
     char* argv[] = {tar, extract, standardInput, nullptr};
     std::vector<char*> environment = UnpackerEnvironment();
@@ -161,12 +163,13 @@ bool FinishUnpacker(int pipe)
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// Killed at once, children included, so that nothing more is written.
+// Killed at once, in the wizard with its whole group, so that nothing more
+// is written.
 void StopUnpacking()
 {
     if (nUnpackerPid <= 0)
         return;
-    kill(-nUnpackerPid, SIGKILL);
+    kill(bIsSilent ? nUnpackerPid : -nUnpackerPid, SIGKILL);
     waitpid(nUnpackerPid, nullptr, 0);
     nUnpackerPid = -1;
 }

@@ -7,8 +7,9 @@
 #include <cstddef>
 #include <string>
 
-// Starts "tar -xf -" in the current directory, in a process group of its
-// own, reading from a pipe whose other end is returned (non-blocking).
+// Starts "tar -xf -" in the current directory (in the wizard in a process
+// group of its own), reading from a pipe whose other end is returned
+// (non-blocking).
 // -1, with the system's reason in *reason, when it cannot be started.
 int StartUnpacker(std::string* reason);
 
