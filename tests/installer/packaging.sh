@@ -79,6 +79,14 @@ for kind in missing not-executable symlink directory; do
         fail "wrote something for an ovelo that is $kind"
 done
 
+begin "refuses a tree holding a FIFO, which the installer would refuse"
+cp -a "$SAMPLE_PRODUCT" "$work/tree"
+mkfifo "$work/tree/clips/pipe"
+"$MKINSTALLER" "$INSTALLER_IMAGE" "$work/tree" "$work/out.run" 2>"$work/err" &&
+    fail "packaged a FIFO"
+grep -q 'FIFO' "$work/err" || fail "no clear message: $(cat "$work/err")"
+expect_absent "$work/out.run"
+
 begin "fails, leaving nothing behind, when tar cannot archive the tree"
 cp -a "$SAMPLE_PRODUCT" "$work/tree"
 : >"$work/tree/$(printf 'n%.0s' {1..150})"  # longer than a ustar name can be
