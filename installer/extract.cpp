@@ -3,6 +3,9 @@
 //
 // Layout of the file's end: the payload (one gzip member of a tar archive),
 // then a trailer of a newline, the payload's length in decimal and a newline.
+// The member is decompressed here and the archive handed to tar, checked
+// header by header on the way (tar_filter.h); its seal (seal.h), when it
+// has one, is checked before anything is written.
 #include "format.h"
 #include "seal.h"
 #include "state.h"
@@ -243,6 +246,36 @@ bool ReadPayload(int fd, const Payload& payload, off_t* consumed, std::vector<un
     return true;
 }
 
+// Inflates behind the carried bytes of the output; false (and *damage
+// says why) when the member is damaged or cut short.
+bool InflateInto(z_stream* stream, std::vector<char>* output, std::size_t carry, int* status,
+                 std::string* damage)
+{
+    stream->next_out = reinterpret_cast<Bytef*>(output->data() + carry);
+    stream->avail_out = static_cast<uInt>(output->size() - carry);
+    *status = inflate(stream, Z_NO_FLUSH);
+    if (*status == Z_BUF_ERROR)
+        *damage = "its compressed archive is cut short";
+    else if (*status != Z_OK && *status != Z_STREAM_END)
+        *damage = FormatText("its compressed archive is corrupt (%s)",
+                             stream->msg ? stream->msg : "no detail");
+    return damage->empty();
+}
+
+// Once the member has ended: nothing may follow it, and the archive must
+// have ended where it should, with the player in it.
+bool EndsCleanly(const z_stream& stream, off_t consumed, const Payload& payload,
+                 std::size_t carry, TarFilter* filter, std::string* damage)
+{
+    if (stream.avail_in != 0 || consumed != payload.length)
+        *damage = "other data follows its compressed archive";
+    else if (carry != 0)
+        *damage = "its archive ends in the middle";
+    else if (!filter->Finish())
+        *damage = filter->Refusal();
+    return damage->empty();
+}
+
 // Decompresses the payload and hands tar the archive, checked and made
 // safe header by header.  False when tar stopped reading or damage was
 // found (*damage says what).
@@ -263,18 +296,8 @@ bool Stream(int fd, const Payload& payload, int pipe, std::string* damage)
             *damage = "it can not be read to its end";
             return false;
         }
-        stream.next_out = reinterpret_cast<Bytef*>(output.data() + carry);
-        stream.avail_out = static_cast<uInt>(output.size() - carry);
-        status = inflate(&stream, Z_NO_FLUSH);
-        if (status == Z_BUF_ERROR) {
-            *damage = "its compressed archive is cut short";
+        if (!InflateInto(&stream, &output, carry, &status, damage))
             return false;
-        }
-        if (status != Z_OK && status != Z_STREAM_END) {
-            *damage = FormatText("its compressed archive is corrupt (%s)",
-                                 stream.msg ? stream.msg : "no detail");
-            return false;
-        }
         const std::size_t have = output.size() - stream.avail_out;
         const std::size_t whole = have - have % kTarBlock;
         const std::size_t kept = filter.Pass(output.data(), whole);
@@ -289,14 +312,8 @@ bool Stream(int fd, const Payload& payload, int pipe, std::string* damage)
         if (!bIsSilent)
             ShowProgress();
     }
-    if (stream.avail_in != 0 || consumed != payload.length) {
-        *damage = "other data follows its compressed archive";
+    if (!EndsCleanly(stream, consumed, payload, carry, &filter, damage))
         return false;
-    }
-    if (carry != 0 || !filter.Finish()) {
-        *damage = carry != 0 ? "its archive ends in the middle" : filter.Refusal();
-        return false;
-    }
     static const char kEndOfArchive[2 * kTarBlock] = {};
     return FeedUnpacker(pipe, kEndOfArchive, sizeof kEndOfArchive);
 }
