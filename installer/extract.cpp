@@ -24,6 +24,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -129,16 +130,50 @@ void ReportDamaged(const char* start, const std::string& what)
     ReportError(FormatText("The installer file %s is damaged: %s.", start, what.c_str()).c_str());
 }
 
+// The payload mapped into memory, so that the check reads it without
+// copying it (the file is our running image: nobody can change it under
+// us); empty when it cannot be mapped, and the bytes are read instead.
+class PayloadView {
+public:
+    PayloadView(int fd, const Payload& payload)
+    {
+        const off_t page = sysconf(_SC_PAGESIZE);
+        base_ = payload.start / page * page;
+        size_ = static_cast<std::size_t>(payload.start + payload.length - base_);
+        void* map = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, base_);
+        if (map == MAP_FAILED)
+            return;
+        map_ = static_cast<const unsigned char*>(map);
+        madvise(map, size_, MADV_SEQUENTIAL);
+    }
+    ~PayloadView()
+    {
+        if (map_)
+            munmap(const_cast<unsigned char*>(map_), size_);
+    }
+    PayloadView(const PayloadView&) = delete;
+    PayloadView& operator=(const PayloadView&) = delete;
+
+    // count bytes of the file from offset on, or null when not mapped.
+    const unsigned char* At(off_t offset) const { return map_ ? map_ + (offset - base_) : nullptr; }
+
+private:
+    const unsigned char* map_ = nullptr;
+    off_t base_ = 0;
+    std::size_t size_ = 0;
+};
+
 // Adds the bytes from..to of the file to the checksum.
-bool AddToChecksum(int fd, off_t from, off_t to, CksumCrc* crc, std::vector<unsigned char>* buffer)
+bool AddToChecksum(int fd, const PayloadView& view, off_t from, off_t to, CksumCrc* crc,
+                   std::vector<unsigned char>* buffer)
 {
     while (from < to) {
-        const std::size_t want = std::min<off_t>(buffer->size(), to - from);
-        const ssize_t got = pread(fd, buffer->data(), want, from);
-        if (got <= 0)
+        const std::size_t count = std::min<off_t>(buffer->size(), to - from);
+        const unsigned char* bytes = view.At(from);
+        if (!bytes && pread(fd, buffer->data(), count, from) != static_cast<ssize_t>(count))
             return false;
-        crc->Update(buffer->data(), got);
-        from += got;
+        crc->Update(bytes ? bytes : buffer->data(), count);
+        from += count;
         if (!bIsSilent)
             ServeWindowEventsSometimes();
     }
@@ -148,11 +183,12 @@ bool AddToChecksum(int fd, off_t from, off_t to, CksumCrc* crc, std::vector<unsi
 // The checksum covers the whole payload but its own digits.
 bool SealHolds(int fd, const Payload& payload, const Seal& seal)
 {
+    const PayloadView view(fd, payload);
     std::vector<unsigned char> buffer(kReadSize);
     CksumCrc crc;
     const off_t digits = payload.start + seal.crcOffset;
-    return AddToChecksum(fd, payload.start, digits, &crc, &buffer) &&
-           AddToChecksum(fd, digits + kSealCrcDigits, payload.start + payload.length, &crc,
+    return AddToChecksum(fd, view, payload.start, digits, &crc, &buffer) &&
+           AddToChecksum(fd, view, digits + kSealCrcDigits, payload.start + payload.length, &crc,
                          &buffer) &&
            crc.Final() == seal.crc;
 }
