@@ -36,6 +36,7 @@ constexpr std::size_t kBlockSize = 1024;    // the trailer is looked for in the 
 constexpr std::size_t kStreamBuffer = 256 * 1024;
 constexpr std::size_t kReadSize = 256 * 1024;      // payload bytes per read
 constexpr std::size_t kInflatedSize = 256 * 1024;  // archive bytes per round to tar
+constexpr std::size_t kCheckWindow = 4 * 1024 * 1024;  // payload bytes mapped at a time
 constexpr off_t kSealCrcDigits = 10;
 static_assert(sizeof(off_t) >= 8, "payloads of 2 GiB and more need 64-bit file offsets");
 
@@ -130,52 +131,57 @@ void ReportDamaged(const char* start, const std::string& what)
     ReportError(FormatText("The installer file %s is damaged: %s.", start, what.c_str()).c_str());
 }
 
-// The payload mapped into memory, so that the check reads it without
-// copying it (the file is our running image: nobody can change it under
-// us); empty when it cannot be mapped, and the bytes are read instead.
-class PayloadView {
+// A window of the file mapped into memory, so that the check reads the
+// payload without copying it (the file is our running image: nobody can
+// change it under us).  One window at a time keeps the memory used the
+// same whatever the payload's size.  Null data when it cannot be mapped.
+class MappedWindow {
 public:
-    PayloadView(int fd, const Payload& payload)
+    MappedWindow(int fd, off_t offset, std::size_t count)
     {
-        const off_t page = sysconf(_SC_PAGESIZE);
-        base_ = payload.start / page * page;
-        size_ = static_cast<std::size_t>(payload.start + payload.length - base_);
-        void* map = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, base_);
-        if (map == MAP_FAILED)
-            return;
-        map_ = static_cast<const unsigned char*>(map);
-        madvise(map, size_, MADV_SEQUENTIAL);
+        skip_ = static_cast<std::size_t>(offset % sysconf(_SC_PAGESIZE));
+        size_ = skip_ + count;
+        void* map = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, offset - skip_);
+        if (map != MAP_FAILED)
+            map_ = static_cast<unsigned char*>(map);
     }
-    ~PayloadView()
+    ~MappedWindow()
     {
         if (map_)
-            munmap(const_cast<unsigned char*>(map_), size_);
+            munmap(map_, size_);
     }
-    PayloadView(const PayloadView&) = delete;
-    PayloadView& operator=(const PayloadView&) = delete;
+    MappedWindow(const MappedWindow&) = delete;
+    MappedWindow& operator=(const MappedWindow&) = delete;
 
-    // count bytes of the file from offset on, or null when not mapped.
-    const unsigned char* At(off_t offset) const { return map_ ? map_ + (offset - base_) : nullptr; }
+    const unsigned char* data() const { return map_ ? map_ + skip_ : nullptr; }
 
 private:
-    const unsigned char* map_ = nullptr;
-    off_t base_ = 0;
+    unsigned char* map_ = nullptr;
+    std::size_t skip_ = 0;
     std::size_t size_ = 0;
 };
 
-// Adds the bytes from..to of the file to the checksum.
-bool AddToChecksum(int fd, const PayloadView& view, off_t from, off_t to, CksumCrc* crc,
-                   std::vector<unsigned char>* buffer)
+// Adds the bytes from..to of the file to the checksum, window by window,
+// read into a buffer where a window cannot be mapped.
+bool AddToChecksum(int fd, off_t from, off_t to, CksumCrc* crc)
 {
+    std::vector<unsigned char> buffer;
     while (from < to) {
-        const std::size_t count = std::min<off_t>(buffer->size(), to - from);
-        const unsigned char* bytes = view.At(from);
-        if (!bytes && pread(fd, buffer->data(), count, from) != static_cast<ssize_t>(count))
-            return false;
-        crc->Update(bytes ? bytes : buffer->data(), count);
+        const std::size_t count = std::min<off_t>(kCheckWindow, to - from);
+        const MappedWindow window(fd, from, count);
+        const unsigned char* bytes = window.data();
+        if (!bytes) {
+            buffer.resize(count);
+            if (pread(fd, buffer.data(), count, from) != static_cast<ssize_t>(count))
+                return false;
+            bytes = buffer.data();
+        }
+        for (std::size_t done = 0; done < count; done += kReadSize) {
+            crc->Update(bytes + done, std::min(kReadSize, count - done));
+            if (!bIsSilent)
+                ServeWindowEventsSometimes();
+        }
         from += count;
-        if (!bIsSilent)
-            ServeWindowEventsSometimes();
     }
     return true;
 }
@@ -183,13 +189,10 @@ bool AddToChecksum(int fd, const PayloadView& view, off_t from, off_t to, CksumC
 // The checksum covers the whole payload but its own digits.
 bool SealHolds(int fd, const Payload& payload, const Seal& seal)
 {
-    const PayloadView view(fd, payload);
-    std::vector<unsigned char> buffer(kReadSize);
     CksumCrc crc;
     const off_t digits = payload.start + seal.crcOffset;
-    return AddToChecksum(fd, view, payload.start, digits, &crc, &buffer) &&
-           AddToChecksum(fd, view, digits + kSealCrcDigits, payload.start + payload.length, &crc,
-                         &buffer) &&
+    return AddToChecksum(fd, payload.start, digits, &crc) &&
+           AddToChecksum(fd, digits + kSealCrcDigits, payload.start + payload.length, &crc) &&
            crc.Final() == seal.crc;
 }
 
