@@ -3,47 +3,45 @@
 //
 // Layout of the file's end: the payload (one gzip member of a tar archive),
 // then a trailer of a newline, the payload's length in decimal and a newline.
+// The member is decompressed here and the archive handed to tar, checked
+// header by header on the way (tar_filter.h); its seal (seal.h), when it
+// has one, is checked before anything is written.
 #include "format.h"
+#include "seal.h"
 #include "state.h"
+#include "tar_filter.h"
+#include "unpacker.h"
+
+#include <zlib.h>
 
 #include <algorithm>
-#include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
-constexpr std::size_t kBlockSize = 1024;    // progress is counted per block
-constexpr std::size_t kStreamBuffer = 256 * 1024;  // bytes per read or write call
-constexpr int kPipeCapacity = 1024 * 1024;
+constexpr std::size_t kBlockSize = 1024;    // the trailer is looked for in the last block
+constexpr std::size_t kReadSize = 256 * 1024;      // payload bytes per read
+constexpr std::size_t kInflatedSize = 256 * 1024;  // archive bytes per round to tar
+constexpr std::size_t kCheckWindow = 4 * 1024 * 1024;  // payload bytes mapped at a time
+constexpr off_t kSealCrcDigits = 10;
 static_assert(sizeof(off_t) >= 8, "payloads of 2 GiB and more need 64-bit file offsets");
 
 const char kUnpackFailed[] =
     "Installation failed.  Perhaps the destination directory is unwriteable or you\n"
     "are out of disk space?\n";
-
-// Run by sh in the destination.  A pipeline's status is its last command's,
-// and tar may well read a damaged stream to a clean end, so gunzip's status
-// must count too: it is written on descriptor 3, which the command
-// substitution captures, while tar writes to the shell's own output, kept
-// on descriptor 4.  Neither command gets 3 or 4 itself.  A failing tar ends
-// the script with its status ("|| exit"); otherwise gunzip's status is the
-// script's.  The archive's first member is "." itself: tar must leave the
-// mode and owner of a directory that exists already (the destination
-// above all, which may be someone's private or a shared directory) alone.
-const char kUnpackCommand[] =
-    "exec 4>&1\n"
-    "gunzip_status=$( { { gunzip 3>&- 4>&-; echo $? >&3; } |"
-    " tar xf - --no-overwrite-dir 3>&- >&4 4>&-; } 3>&1 ) || exit\n"
-    "exit \"$gunzip_status\"\n";
 
 struct FileCloser {
     void operator()(FILE* file) const { std::fclose(file); }
@@ -127,72 +125,268 @@ private:
     struct sigaction saved_ {};
 };
 
-// Asking the server for events costs two system calls, a thousand times
-// per megabyte; a look every few milliseconds keeps the window as lively.
-constexpr auto kEventInterval = std::chrono::milliseconds(5);
-
-// Keeps the window alive during the copy.  Timers and other sources are
-// served without XtAppNextEvent, which would wait for an X event after them.
-// The last block is always followed by a look, which shows the full bar.
-void ShowProgress()
+void ReportDamaged(const char* start, const std::string& what)
 {
-    static std::chrono::steady_clock::time_point nextLook;
-    DrawProgressBar(page3progressbar, nullptr, nullptr);
-    const auto now = std::chrono::steady_clock::now();
-    if (now < nextLook && fPercentDone < 100.0f)
-        return;
-    nextLook = now + kEventInterval;
-    while (const XtInputMask pending = XtAppPending(appContext)) {
-        if (pending & XtIMXEvent) {
-            XEvent event;
-            XtAppNextEvent(appContext, &event);
-            XtDispatchEvent(&event);
-        } else {
-            XtAppProcessEvent(appContext, pending);
-        }
-    }
+    ReportError(FormatText("The installer file %s is damaged: %s.", start, what.c_str()).c_str());
 }
 
-// Hands exactly the payload's bytes to the pipe, block by block, and reads
-// on to the end of the file (the trailer is dropped).  False when anything
-// short of the whole payload reached the pipe.
-bool CopyPayload(FILE* file, FILE* pipe, off_t length)
+// A window of the file mapped into memory, so that the check reads the
+// payload without copying it (the file is our running image: nobody can
+// change it under us).  One window at a time keeps the memory used the
+// same whatever the payload's size.  Null data when it cannot be mapped.
+class MappedWindow {
+public:
+    MappedWindow(int fd, off_t offset, std::size_t count)
+    {
+        skip_ = static_cast<std::size_t>(offset % sysconf(_SC_PAGESIZE));
+        size_ = skip_ + count;
+        void* map = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, offset - skip_);
+        if (map != MAP_FAILED)
+            map_ = static_cast<unsigned char*>(map);
+    }
+    ~MappedWindow()
+    {
+        if (map_)
+            munmap(map_, size_);
+    }
+    MappedWindow(const MappedWindow&) = delete;
+    MappedWindow& operator=(const MappedWindow&) = delete;
+
+    const unsigned char* data() const { return map_ ? map_ + skip_ : nullptr; }
+
+private:
+    unsigned char* map_ = nullptr;
+    std::size_t skip_ = 0;
+    std::size_t size_ = 0;
+};
+
+// Adds the bytes from..to of the file to the checksum, window by window,
+// read into a buffer where a window cannot be mapped.
+bool AddToChecksum(int fd, off_t from, off_t to, CksumCrc* crc)
 {
-    char block[kBlockSize];
-    off_t written = 0;
-    std::size_t count;
-    while ((count = std::fread(block, 1, sizeof block, file)) > 0) {
-        const std::size_t k = std::min<off_t>(count, length - written);
-        if (k > 0 && std::fwrite(block, 1, k, pipe) != k)
+    std::vector<unsigned char> buffer;
+    while (from < to) {
+        const std::size_t count = std::min<off_t>(kCheckWindow, to - from);
+        const MappedWindow window(fd, from, count);
+        const unsigned char* bytes = window.data();
+        if (!bytes) {
+            buffer.resize(count);
+            if (pread(fd, buffer.data(), count, from) != static_cast<ssize_t>(count))
+                return false;
+            bytes = buffer.data();
+        }
+        for (std::size_t done = 0; done < count; done += kReadSize) {
+            crc->Update(bytes + done, std::min(kReadSize, count - done));
+            if (!bIsSilent)
+                ServeWindowEventsSometimes();
+        }
+        from += count;
+    }
+    return true;
+}
+
+// The checksum covers the whole payload but its own digits.
+bool SealHolds(int fd, const Payload& payload, const Seal& seal)
+{
+    CksumCrc crc;
+    const off_t digits = payload.start + seal.crcOffset;
+    return AddToChecksum(fd, payload.start, digits, &crc) &&
+           AddToChecksum(fd, digits + kSealCrcDigits, payload.start + payload.length, &crc) &&
+           crc.Final() == seal.crc;
+}
+
+// MB, or GB from 1,000 MB on, with one decimal (two below 1 MB); what is
+// needed is rounded up and what is available down, so that the two never
+// read alike.
+std::string ShownSize(std::uint64_t bytes, bool roundUp)
+{
+    const bool giga = bytes >= 1000000000u;
+    const int decimals = bytes < 1000000u ? 2 : 1;
+    const double scale = std::pow(10.0, decimals);
+    const double units = static_cast<double>(bytes) / (giga ? 1e9 : 1e6) * scale;
+    const double shown = (roundUp ? std::ceil(units) : std::floor(units)) / scale;
+    return FormatText("%.*f %s", decimals, shown, giga ? "GB" : "MB");
+}
+
+// The file system of the current directory, the destination entered.
+// Nothing is refused when the file system cannot tell its free space.
+bool FreeSpaceSuffices(const char* directory, const Seal& seal)
+{
+    struct statvfs space;
+    if (statvfs(".", &space) != 0)
+        return true;
+    const std::uint64_t available = std::uint64_t{space.f_bavail} * space.f_frsize;
+    std::string needed, free;
+    if (seal.bytes > available) {
+        needed = ShownSize(seal.bytes, true);
+        free = ShownSize(available, false);
+    } else if (space.f_files > 0 && seal.entries > space.f_favail) {
+        needed = FormatText("%llu files", static_cast<unsigned long long>(seal.entries));
+        free = FormatText("%llu files", static_cast<unsigned long long>(space.f_favail));
+    } else {
+        return true;
+    }
+    ReportError(FormatText("There is not enough free space in %s: %s needed, %s available.",
+                           directory, needed.c_str(), free.c_str()).c_str());
+    return false;
+}
+
+// With a seal, damage and a file system too small are found before
+// anything is written; a destination made for us goes again (we stand in
+// it, which does not keep it from being removed).
+bool SealAllows(int fd, const Payload& payload, const char* start, const char* directory)
+{
+    std::optional<Seal> seal;
+    if (!ReadSeal(fd, payload.start, payload.length, &seal)) {
+        ReportDamaged(start, "its seal can not be read");
+        return false;
+    }
+    if (!seal)
+        return true;
+    if (!SealHolds(fd, payload, *seal)) {
+        ReportDamaged(start, "its checksum does not match its content");
+        return false;
+    }
+    if (!FreeSpaceSuffices(directory, *seal)) {
+        if (bMadeDestination)
+            rmdir(directory);  // only while still empty
+        return false;
+    }
+    return true;
+}
+
+void ShowProgress()
+{
+    DrawProgressBar(page3progressbar, nullptr, nullptr);
+    ServeWindowEventsSometimes();
+}
+
+struct Inflater {
+    Inflater() { ready = inflateInit2(&stream, 15 + 16) == Z_OK; }  // a gzip member
+    ~Inflater() { inflateEnd(&stream); }
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+    z_stream stream{};
+    bool ready = false;
+};
+
+// The next bytes of the payload for the decompressor; the share read so
+// far is the progress shown.
+bool ReadPayload(int fd, const Payload& payload, off_t* consumed, std::vector<unsigned char>* input,
+                 z_stream* stream)
+{
+    const std::size_t want = std::min<off_t>(input->size(), payload.length - *consumed);
+    const ssize_t got = pread(fd, input->data(), want, payload.start + *consumed);
+    if (got <= 0)
+        return false;
+    *consumed += got;
+    stream->next_in = input->data();
+    stream->avail_in = static_cast<uInt>(got);
+    fPercentDone = static_cast<float>(static_cast<double>(*consumed) / payload.length * 100.0);
+    return true;
+}
+
+// Inflates behind the carried bytes of the output; false (and *damage
+// says why) when the member is damaged or cut short.
+bool InflateInto(z_stream* stream, std::vector<char>* output, std::size_t carry, int* status,
+                 std::string* damage)
+{
+    stream->next_out = reinterpret_cast<Bytef*>(output->data() + carry);
+    stream->avail_out = static_cast<uInt>(output->size() - carry);
+    *status = inflate(stream, Z_NO_FLUSH);
+    if (*status == Z_BUF_ERROR)
+        *damage = "its compressed archive is cut short";
+    else if (*status != Z_OK && *status != Z_STREAM_END)
+        *damage = FormatText("its compressed archive is corrupt (%s)",
+                             stream->msg ? stream->msg : "no detail");
+    return damage->empty();
+}
+
+// Once the member has ended: nothing may follow it, and the archive must
+// have ended where it should, with the player in it.
+bool EndsCleanly(const z_stream& stream, off_t consumed, const Payload& payload,
+                 std::size_t carry, TarFilter* filter, std::string* damage)
+{
+    if (stream.avail_in != 0 || consumed != payload.length)
+        *damage = "other data follows its compressed archive";
+    else if (carry != 0)
+        *damage = "its archive ends in the middle";
+    else if (!filter->Finish())
+        *damage = filter->Refusal();
+    return damage->empty();
+}
+
+// Decompresses the payload and hands tar the archive, checked and made
+// safe header by header.  False when tar stopped reading or damage was
+// found (*damage says what).
+bool Stream(int fd, const Payload& payload, int pipe, std::string* damage)
+{
+    Inflater inflater;
+    if (!inflater.ready)
+        return false;
+    z_stream& stream = inflater.stream;
+    TarFilter filter;
+    std::vector<unsigned char> input(kReadSize);
+    std::vector<char> output(kInflatedSize);
+    std::size_t carry = 0;  // the start of a block, completed by the next round
+    off_t consumed = 0;
+    for (int status = Z_OK; status != Z_STREAM_END;) {
+        if (stream.avail_in == 0 && consumed < payload.length &&
+            !ReadPayload(fd, payload, &consumed, &input, &stream)) {
+            *damage = "it can not be read to its end";
             return false;
-        written += k;
-        fPercentDone = static_cast<float>(static_cast<double>(written) / length * 100.0);
+        }
+        if (!InflateInto(&stream, &output, carry, &status, damage))
+            return false;
+        const std::size_t have = output.size() - stream.avail_out;
+        const std::size_t whole = have - have % kTarBlock;
+        const std::size_t kept = filter.Pass(output.data(), whole);
+        if (filter.Refused()) {
+            *damage = filter.Refusal();
+            return false;
+        }
+        if (!FeedUnpacker(pipe, output.data(), kept))
+            return false;
+        std::memmove(output.data(), output.data() + whole, have - whole);
+        carry = have - whole;
         if (!bIsSilent)
             ShowProgress();
     }
-    return !std::ferror(file) && written == length && std::fflush(pipe) == 0;
+    if (!EndsCleanly(stream, consumed, payload, carry, &filter, damage))
+        return false;
+    static const char kEndOfArchive[2 * kTarBlock] = {};
+    return FeedUnpacker(pipe, kEndOfArchive, sizeof kEndOfArchive);
 }
 
-// Runs the unpacker in the current directory and feeds it the payload.
-bool Unpack(FILE* file, off_t length)
+// Runs tar in the current directory and feeds it the payload.  Reports
+// its own failures: a damaged file stops tar where the damage shows.
+bool Unpack(int fd, const Payload& payload, const char* start)
 {
-    // An unpacker that ends early must turn our writes into EPIPE rather
-    // than kill us.  A handler, not SIG_IGN: exec resets a handler, so
-    // gunzip, tar and the player still start with the default.
+    // A tar that ends early must turn our writes into EPIPE rather than
+    // kill us.  A handler, not SIG_IGN, which tar would inherit.
     const SignalGuard brokenPipe(SIGPIPE, IgnoreSignal);
-    // pclose must find its child to wait for: with SIGCHLD ignored, as
-    // whoever started us may have left it, the child is reaped unseen and
-    // a sound unpacking would count as failed.
+    // tar must be there to wait for: with SIGCHLD ignored, as whoever
+    // started us may have left it, it would be reaped unseen.
     const SignalGuard childEnds(SIGCHLD, SIG_DFL);
-    FILE* pipe = popen(kUnpackCommand, "we");
-    if (!pipe)
+    std::string reason;
+    const int pipe = StartUnpacker(&reason);
+    if (pipe < 0) {
+        ReportError(FormatText("Can not start tar: %s", reason.c_str()).c_str());
         return false;
-    std::vector<char> buffer(kStreamBuffer);
-    std::setvbuf(pipe, buffer.data(), _IOFBF, buffer.size());
-    // Fewer switches to gunzip; the default capacity serves if refused.
-    fcntl(fileno(pipe), F_SETPIPE_SZ, kPipeCapacity);
-    const bool copied = CopyPayload(file, pipe, length);
-    return pclose(pipe) == 0 && copied;
+    }
+    std::string damage;
+    const bool fed = Stream(fd, payload, pipe, &damage);
+    if (!damage.empty()) {
+        StopUnpacking();
+        close(pipe);
+        ReportDamaged(start, damage);
+        return false;
+    }
+    if (!FinishUnpacker(pipe) || !fed) {
+        ReportError(kUnpackFailed);
+        return false;
+    }
+    return true;
 }
 
 // The two lines the installed player reads its bandwidth from.
@@ -214,13 +408,11 @@ void WriteSettings()
 bool Extract(char* directory, int ownFile)
 {
     const char* start = pArgv[0];
-    std::vector<char> buffer(kStreamBuffer);
     File file(fdopen(fcntl(ownFile, F_DUPFD_CLOEXEC, 0), "rb"));
     if (!file) {
         ReportError(kUnpackFailed);
         return false;
     }
-    std::setvbuf(file.get(), buffer.data(), _IOFBF, buffer.size());
     const std::optional<Payload> payload = FindPayload(file.get());
     if (!payload) {
         ReportError(FormatText("The installer file %s is damaged: "
@@ -229,11 +421,9 @@ bool Extract(char* directory, int ownFile)
     }
     if (!EnterDestination(directory))
         return false;
-    if (fseeko(file.get(), payload->start, SEEK_SET) != 0 ||
-        !Unpack(file.get(), payload->length)) {
-        ReportError(kUnpackFailed);
+    const int fd = fileno(file.get());
+    if (!SealAllows(fd, *payload, start, directory) || !Unpack(fd, *payload, start))
         return false;
-    }
     file.reset();
     if (!bIsSilent)
         WriteSettings();

@@ -186,6 +186,7 @@ bool MakeDestination(const std::string& destination)
 bool PrepareDestination(const std::string& destination)
 {
     struct stat info;
+    bMadeDestination = false;
     if (stat(destination.c_str(), &info) == -1)
         return MakeDestination(destination);
     if (!S_ISDIR(info.st_mode)) {

@@ -11,8 +11,8 @@
 namespace {
 
 // A standard descriptor left closed by whoever started us would be taken
-// by the next file we open, and the unpacking command passes them on to
-// gunzip and tar: each closed one gets /dev/null.
+// by the next file we open, and tar inherits them: each closed one gets
+// /dev/null.
 void OpenStandardDescriptors()
 {
     for (int fd = 0; fd <= 2; ++fd) {

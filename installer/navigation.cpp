@@ -71,6 +71,7 @@ void BackToLicense(Widget, XtPointer, XtPointer)
 
 void ExitInstaller(Widget, XtPointer, XtPointer)
 {
+    StopUnpacking();
     std::exit(0);
 }
 

@@ -65,6 +65,10 @@ bool Extract(char* directory, int ownFile);
 // must still be the folder it made.  Reports its own failures.
 bool EnterDestination(const char* directory);
 
+// Ends a running unpacker at once, with every process it started, so that
+// nothing more is written into the destination; for Cancel and C.
+void StopUnpacking();
+
 // Shows text in the error dialog, or prints it on standard error when silent.
 void ReportError(const char* text);
 extern int nErrorsReported;    // reports so far; a silent run then exits 1

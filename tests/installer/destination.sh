@@ -89,7 +89,7 @@ expect_absent "$work/target"
 
 begin "unpacks nothing outside the destination, whatever the archive names"
 # Members that climb out with "..", and one written through a link that
-# points outside: tar refuses them, and the run fails.
+# points outside: both are refused, and the run fails.
 mkdir -p "$work/src" "$work/outside" "$work/a/b"
 printf 'out\n' >"$work/src/climber"
 printf 'out\n' >"$work/src/file"
@@ -101,7 +101,14 @@ assemble "$work/hostile.run" "$work/hostile.gz"
 printf '\n%s\n' "$(stat -c %s "$work/hostile.gz")" >>"$work/hostile.run"
 run "$work/hostile.run" -s "$work/a/b/dest"
 expect_failed_run
-expect_err_ends "$unpack_failed"
+expect_damaged "$work/hostile.run" 'its archive holds a member named "../../climber", outside the destination'
+rm -f "$work/hostile.gz"
+tar -C "$work/src" -cPf - --format=ustar --transform 's,^\./file$,./link/file,' \
+    ./link ./file | gzip -n >"$work/hostile.gz"
+installer_with "$work/hostile.run" "$work/hostile.gz"
+run "$work/hostile.run" -s "$work/a/b/dest2"
+expect_failed_run
+expect_damaged "$work/hostile.run" 'its archive holds a member "link/file" below a symbolic link'
 expect_empty_dir "$work/outside"
 expect_absent "$work/a/climber"
 expect_absent "$work/climber"

@@ -6,11 +6,14 @@
 require_root
 
 # A product with 8 MiB that do not compress: more than the pipe holds.
+# Unsealed, so that no free-space check stops it before tar runs.
 big_product=$scratch/big-product
 cp -a "$SAMPLE_PRODUCT" "$big_product"
 head -c $((8 * 1024 * 1024)) /dev/urandom >"$big_product/clips/noise.ovl"
+package "$big_product" "$scratch/sealed.run"
+unsealed_payload "$scratch/sealed.run" >"$scratch/big.gz"
 big=$scratch/big.run
-package "$big_product" "$big"
+installer_with "$big" "$scratch/big.gz"
 
 expect_unpack_failure() {
     expect_failed_run

@@ -115,6 +115,18 @@ padded_member() {
     tail -c +11 "$4"
 }
 
+# The same archive in a member without the seal, as another packager would
+# write it.
+unsealed_payload() {
+    payload_of "$1" | gzip -dc | gzip -n
+}
+
+# installer_with OUTPUT PAYLOAD: the image, the payload and its trailer.
+installer_with() {
+    assemble "$1" "$2"
+    printf '\n%s\n' "$(stat -c %s "$2")" >>"$1"
+}
+
 # assemble OUTPUT PAYLOAD: the image and the payload, without a trailer.
 assemble() {
     cat "$INSTALLER_IMAGE" "$2" >"$1"
@@ -189,6 +201,11 @@ expect_same_tree() {
     [ "$(tree_listing "$1")" = "$(tree_listing "$2")" ] ||
         fail "names, types or modes of $2 differ from $1"
     diff -r "$1" "$2" >/dev/null || fail "contents of $2 differ from $1"
+}
+
+# The message for a damaged installer file FILE, saying WHAT was found.
+expect_damaged() {
+    expect_err "The installer file $1 is damaged: $2."$'\n'
 }
 
 # A failed silent run: status 1, no player, no settings file.

@@ -11,10 +11,22 @@ cmp -s -n "$image_size" "$INSTALLER_IMAGE" "$sample" || fail "the image is not c
 cmp -s <(tail -c $((${#length} + 2)) "$sample") <(printf '\n%s\n' "$length") ||
     fail "the trailer is not a newline, the length and a newline"
 [ $((image_size + length + ${#length} + 2)) -eq "$size" ] || fail "the trailer's length does not fit"
-[ "$(od -An -tx1 -j "$image_size" -N 4 "$sample" | tr -d ' ')" = 1f8b0800 ] ||
-    fail "no gzip member of method 8 without a stored name after the image"
+[ "$(od -An -tx1 -j "$image_size" -N 4 "$sample" | tr -d ' ')" = 1f8b0804 ] ||
+    fail "no gzip member of method 8 with an extra field and no stored name after the image"
 payload_of "$sample" | gzip -t 2>/dev/null || fail "the member does not decompress cleanly"
 [ -x "$sample" ] || fail "the output is not executable"
+
+begin "seals the member with what the product needs on disk"
+# Behind the fixed header: the extra field's length, the subfield ID "Ov",
+# its length and "1 BYTES ENTRIES CRC".  gzip -dc reads the member above.
+payload_of "$sample" | head -c 1024 >"$work/head"
+seal_length=$(od -An -tu2 -j 14 -N 2 "$work/head" | tr -d ' ')
+[ "$(od -An -c -j 12 -N 2 "$work/head" | tr -d ' ')" = Ov ] || fail "no subfield Ov"
+seal=$(tail -c +17 "$work/head" | head -c "$seal_length")
+bytes=$(find "$SAMPLE_PRODUCT" -type f -printf '%s\n' | awk '{ n += $1 } END { print n }')
+entries=$(find "$SAMPLE_PRODUCT" -mindepth 1 | wc -l)
+[[ $seal =~ ^1\ $bytes\ $entries\ [0-9]{10}$ ]] ||
+    fail "the seal $(shown "$seal") does not record $bytes bytes and $entries entries"
 
 begin "archives every member as ./ustar, top directory first and ovelo last"
 payload_of "$sample" | gzip -dc >"$work/archive.tar"

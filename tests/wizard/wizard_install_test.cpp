@@ -11,10 +11,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <iostream>
 #include <random>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -157,11 +160,11 @@ protected:
         wizard.Settle();
     }
 
-    // A wrapper named gunzip, found first through PATH by the unpacker.
-    std::string GunzipWrapper(const std::string& body)
+    // A wrapper named tar, found first through PATH by the installer.
+    std::string TarWrapper(const std::string& body)
     {
         fs::create_directories(tools_.path());
-        WriteExecutable(tools_ / "gunzip", "#!/bin/sh\n" + body);
+        WriteExecutable(tools_ / "tar", "#!/bin/sh\n" + body);
         return tools_.path();
     }
 
@@ -226,7 +229,7 @@ class FailedUnpackingTest : public InstallTest, public testing::WithParamInterfa
 
 TEST_P(FailedUnpackingTest, EndsWithStatus1AfterItsMessage)
 {
-    const std::string tools = GunzipWrapper("cat >/dev/null\nexit 1\n");
+    const std::string tools = TarWrapper("cat >/dev/null\nexit 1\n");
     auto wizard = StartOnPage2(kSampleInstaller, tools);
     ASSERT_TRUE(wizard->Found());
     const std::string destination = work_ / "dest";
@@ -257,8 +260,8 @@ INSTANTIATE_TEST_SUITE_P(, FailedUnpackingTest, testing::Values(false, true),
 // ------------------------------------------------------- a long unpacking
 
 // A product with a few megabytes of incompressible data between a small
-// first member and the player, unpacked through a gunzip that is fed at
-// about 1.6 MB/s.
+// first member and the player, unpacked by a tar that is handed 32 KiB at a
+// time, at about 1.6 MB/s unless a longer pause is asked for.
 class SlowInstallTest : public InstallTest {
 protected:
     static void SetUpTestSuite()
@@ -281,13 +284,13 @@ protected:
     }
     static void TearDownTestSuite() { product_.reset(); }
 
-    std::string SlowGunzip()
+    std::string SlowTar(const char* pause = "0.02")
     {
-        return GunzipWrapper(
+        return TarWrapper(
             "perl -e 'binmode STDIN; binmode STDOUT; $| = 1;\n"
-            "  while (read(STDIN, my $block, 16384)) { print $block;"
-            " select(undef, undef, undef, 0.01) }' |\n"
-            "PATH=/usr/bin:/bin gunzip\n");
+            "  while (read(STDIN, my $block, 32768)) { print $block;"
+            " select(undef, undef, undef, " + std::string(pause) + ") }' |\n"
+            "PATH=/usr/bin:/bin tar \"$@\"\n");
     }
 
     static std::unique_ptr<ScratchDir> product_;
@@ -299,7 +302,7 @@ std::string SlowInstallTest::installer_;
 
 TEST_F(SlowInstallTest, CancelInTheMiddleEndsAtOnceAndKeepsWhatWasUnpacked)
 {
-    auto wizard = StartOnPage2(installer_, SlowGunzip());
+    auto wizard = StartOnPage2(installer_, SlowTar());
     ASSERT_TRUE(wizard->Found());
     const std::string destination = work_ / "dest";
     wizard->SetDestination(destination);
@@ -337,7 +340,7 @@ TEST_F(SlowInstallTest, CancelInTheMiddleEndsAtOnceAndKeepsWhatWasUnpacked)
 
 TEST_F(SlowInstallTest, TheBarFillsUpAndThePlayerStarts)
 {
-    auto wizard = StartOnPage2(installer_, SlowGunzip());
+    auto wizard = StartOnPage2(installer_, SlowTar());
     ASSERT_TRUE(wizard->Found());
     const std::string destination = work_ / "dest";
     wizard->SetDestination(destination);
@@ -356,6 +359,72 @@ TEST_F(SlowInstallTest, TheBarFillsUpAndThePlayerStarts)
     EXPECT_EQ(wizard->WaitForExit(), std::optional<int>(0));
     EXPECT_EQ(wizard->Output(), "started\n");
     EXPECT_EQ(fs::file_size(destination + "/data/blob"), 6u * 1024 * 1024);
+}
+
+// ------------------------------------------ C stops the unpacker at once
+
+std::uintmax_t TreeBytes(const std::string& dir)
+{
+    std::uintmax_t bytes = 0;
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(dir, error), end; !error && it != end;
+         it.increment(error))
+        if (it->is_regular_file(error))
+            bytes += it->file_size(error);
+    return bytes;
+}
+
+// Finish with a slow tar, then C once the bar shows the percentage wanted:
+// the installer ends at once (0.2 s, asserted with room to spare), tar
+// writes nothing more after it, and the player never starts.
+class CancelStopsTarTest : public SlowInstallTest {
+protected:
+    void CancelAt(int wanted)
+    {
+        auto wizard = StartOnPage2(installer_, SlowTar("0.05"));
+        ASSERT_TRUE(wizard->Found());
+        const std::string destination = work_ / "dest";
+        wizard->SetDestination(destination);
+        wizard->Key(XK_Tab);
+        wizard->Key(XK_f);
+        ASSERT_TRUE(wizard->WaitForPage(3));
+        int percent = -1;
+        for (int i = 0; i < 1000 && percent < wanted; ++i) {
+            wizard->Settle(20);
+            percent = BarPercent(*wizard);
+        }
+        ASSERT_GE(percent, wanted);
+        ASSERT_FALSE(wizard->WaitForExit(0)) << "tar should still be working";
+        // A bar wiped clean is painted again: the window serves its events.
+        const std::optional<Box> bar = wizard->ProgressBar();
+        ASSERT_TRUE(bar);
+        XClearArea(wizard->display(), bar->window, 0, 0, 0, 0, True);
+        wizard->Settle(200);
+        EXPECT_GE(BarPercent(*wizard), wanted) << "the bar was not repainted";
+
+        const auto pressed = std::chrono::steady_clock::now();
+        PressKey(wizard->display(), XK_c);  // the window has had the focus since F
+        EXPECT_EQ(wizard->WaitForExit(1000), std::optional<int>(0)) << "at once";
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - pressed);
+        std::cout << "C at " << percent << "%: ended in " << took.count() << " ms\n";
+        const std::uintmax_t unpacked = TreeBytes(destination);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        EXPECT_EQ(TreeBytes(destination), unpacked) << "written into after C";
+        EXPECT_EQ(wizard->Output(), "") << "no player";
+        EXPECT_FALSE(fs::exists(destination + "/ovelo"));
+        EXPECT_FALSE(fs::exists(home_ / kSettingsName));
+    }
+};
+
+TEST_F(CancelStopsTarTest, CAtHalfWayEndsAtOnceAndStopsTar)
+{
+    CancelAt(50);
+}
+
+TEST_F(CancelStopsTarTest, CWithTheBarFullAndTarStillWorkingEndsAtOnceAndStopsTar)
+{
+    CancelAt(100);
 }
 
 }  // namespace

@@ -1,0 +1,258 @@
+// The checks and rewrites of the tar stream, header by header.
+#include "tar_filter.h"
+
+#include "format.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+namespace {
+
+// Offsets and lengths of the ustar header fields we read or write.
+struct Field {
+    std::size_t offset, length;
+};
+constexpr Field kName{0, 100}, kMode{100, 8}, kUid{108, 8}, kGid{116, 8}, kSize{124, 12};
+constexpr Field kChecksum{148, 8}, kLinkName{157, 100}, kMagic{257, 6};
+constexpr Field kUserName{265, 32}, kGroupName{297, 32}, kPrefix{345, 155};
+constexpr std::size_t kType = 156;
+
+constexpr unsigned kClearedModeBits = 07000 | 0022;  // set-id, sticky, group/other write
+
+std::string Text(const char* header, Field field)
+{
+    const char* start = header + field.offset;
+    return std::string(start, strnlen(start, field.length));
+}
+
+void Put(char* header, Field field, const std::string& text)
+{
+    std::memset(header + field.offset, 0, field.length);
+    std::memcpy(header + field.offset, text.data(), std::min(text.size(), field.length));
+}
+
+// Octal digits between blanks and NULs, or the base-256 form of large sizes.
+bool ParseNumber(const char* header, Field field, std::uint64_t* value)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(header + field.offset);
+    *value = 0;
+    if (p[0] & 0x80) {
+        if (p[0] != 0x80)
+            return false;
+        for (std::size_t i = 1; i < field.length; ++i) {
+            if (*value >> 56)
+                return false;
+            *value = *value << 8 | p[i];
+        }
+        return true;
+    }
+    std::size_t i = 0;
+    while (i < field.length && p[i] == ' ')
+        ++i;
+    const std::size_t first = i;
+    for (; i < field.length && p[i] >= '0' && p[i] <= '7'; ++i)
+        *value = *value << 3 | (p[i] - '0');
+    for (; i < field.length; ++i)
+        if (p[i] != ' ' && p[i] != '\0')
+            return false;
+    return i > first;
+}
+
+unsigned HeaderSum(const char* header)
+{
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < kTarBlock; ++i) {
+        const bool inChecksum = i >= kChecksum.offset && i < kChecksum.offset + kChecksum.length;
+        sum += inChecksum ? ' ' : static_cast<unsigned char>(header[i]);
+    }
+    return sum;
+}
+
+// Old tars summed signed bytes; both sums are accepted.
+bool ChecksumMatches(const char* header)
+{
+    std::uint64_t stored = 0;
+    if (!ParseNumber(header, kChecksum, &stored))
+        return false;
+    int signedSum = 0;
+    for (std::size_t i = 0; i < kTarBlock; ++i) {
+        const bool inChecksum = i >= kChecksum.offset && i < kChecksum.offset + kChecksum.length;
+        signedSum += inChecksum ? ' ' : static_cast<signed char>(header[i]);
+    }
+    return stored == HeaderSum(header) || static_cast<int>(stored) == signedSum;
+}
+
+bool IsZeroBlock(const char* block)
+{
+    return block[0] == 0 && std::memcmp(block, block + 1, kTarBlock - 1) == 0;
+}
+
+// "./a/./b/" becomes "a/b"; false for an absolute name or a ".." in it.
+bool NormalName(const std::string& raw, std::string* name)
+{
+    if (raw.empty() || raw[0] == '/')
+        return false;
+    name->clear();
+    std::string_view rest(raw);
+    while (!rest.empty()) {
+        const std::size_t slash = rest.find('/');
+        const std::string_view part = rest.substr(0, slash);
+        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+        if (part == "..")
+            return false;
+        if (part.empty() || part == ".")
+            continue;
+        if (!name->empty())
+            *name += '/';
+        *name += part;
+    }
+    return true;
+}
+
+// Owner 0/root, no set-id, sticky or group/other write bits, and the
+// checksum that goes with the new header.
+void MakeSafe(char* header, std::uint64_t mode)
+{
+    Put(header, kMode, FormatText("%07o", static_cast<unsigned>(mode & 07777 & ~kClearedModeBits)));
+    Put(header, kUid, "0000000");
+    Put(header, kGid, "0000000");
+    Put(header, kUserName, "root");
+    Put(header, kGroupName, "root");
+    std::memcpy(header + kChecksum.offset, FormatText("%06o", HeaderSum(header)).c_str(), 7);
+    header[kChecksum.offset + 7] = ' ';
+}
+
+std::string TypeName(char type)
+{
+    switch (type) {
+    case '3': return "a character device";
+    case '4': return "a block device";
+    case '6': return "a FIFO";
+    default: return FormatText("a member of type '%c'", type >= ' ' && type < 127 ? type : '?');
+    }
+}
+
+}  // namespace
+
+bool TarFilter::Refuse(const std::string& what)
+{
+    if (refusal_.empty())
+        refusal_ = what;
+    return false;
+}
+
+std::size_t TarFilter::Pass(char* blocks, std::size_t count)
+{
+    std::size_t kept = 0;
+    for (std::size_t at = 0; at < count && !Refused();) {
+        if (dataLeft_ > 0) {
+            const std::size_t run = std::min<std::uint64_t>(dataLeft_, count - at);
+            std::memmove(blocks + kept, blocks + at, run);
+            kept += run;
+            at += run;
+            dataLeft_ -= run;
+            continue;
+        }
+        char* block = blocks + at;
+        at += kTarBlock;
+        if (ended_) {
+            if (!IsZeroBlock(block))
+                Refuse("data follows the end of its archive");
+            continue;
+        }
+        if (IsZeroBlock(block)) {
+            ended_ = true;
+            continue;
+        }
+        bool keep = true;
+        if (CheckHeader(block, &keep) && keep) {
+            std::memmove(blocks + kept, block, kTarBlock);
+            kept += kTarBlock;
+        }
+    }
+    return Refused() ? 0 : kept;
+}
+
+bool TarFilter::CheckHeader(char* header, bool* keep)
+{
+    if (std::memcmp(header + kMagic.offset, "ustar", 5) != 0 || !ChecksumMatches(header))
+        return Refuse("its archive holds a damaged tar header");
+    // The prefix field holds other data in the GNU variant of the header.
+    const bool posix = std::memcmp(header + kMagic.offset, "ustar\0", 6) == 0;
+    const std::string prefix = posix ? Text(header, kPrefix) : "";
+    const std::string raw = (prefix.empty() ? "" : prefix + "/") + Text(header, kName);
+    std::uint64_t size = 0, mode = 0;
+    if (!ParseNumber(header, kSize, &size) || !ParseNumber(header, kMode, &mode))
+        return Refuse("its archive holds a damaged tar header");
+    std::string name;
+    if (!NormalName(raw, &name))
+        return Refuse(FormatText("its archive holds a member named \"%s\", outside the destination",
+                                 raw.c_str()));
+    const char type = header[kType] == '\0' ? '0' : header[kType];
+    if (name.empty() && type == '5') {
+        *keep = false;  // the destination itself
+        return true;
+    }
+    if (!CheckName(name, type) || !CheckType(name, type, size, header))
+        return false;
+    if (name == "ovelo" && !(mode & 0111))
+        return Refuse("its player ./ovelo is not executable");
+    player_ = player_ || name == "ovelo";
+    if (type != '5')
+        earlier_.insert(name);
+    if (type == '2')
+        symlinks_.insert(name);
+    dataLeft_ = type == '0' ? (size + kTarBlock - 1) / kTarBlock * kTarBlock : 0;
+    MakeSafe(header, mode);
+    return true;
+}
+
+// A member below an earlier symbolic link would be written wherever it points.
+bool TarFilter::CheckName(const std::string& name, char type)
+{
+    if (name.empty())
+        return Refuse(FormatText("its archive holds the top folder as %s", TypeName(type).c_str()));
+    for (std::size_t slash = name.find('/'); slash != std::string::npos;
+         slash = name.find('/', slash + 1)) {
+        if (symlinks_.count(name.substr(0, slash)))
+            return Refuse(FormatText("its archive holds a member \"%s\" below a symbolic link",
+                                     name.c_str()));
+    }
+    if (name == "ovelo" && type != '0')
+        return Refuse("its player ./ovelo is not a regular file");
+    return true;
+}
+
+bool TarFilter::CheckType(const std::string& name, char type, std::uint64_t size,
+                          const char* header)
+{
+    switch (type) {
+    case '0':
+        return true;
+    case '1': {
+        std::string target;
+        if (!NormalName(Text(header, kLinkName), &target) || !earlier_.count(target))
+            return Refuse(FormatText("its archive holds a hard link \"%s\" to no earlier member",
+                                     name.c_str()));
+        return size == 0 || Refuse("its archive holds a damaged tar header");
+    }
+    case '2':
+    case '5':
+        return size == 0 || Refuse("its archive holds a damaged tar header");
+    default:
+        return Refuse(FormatText("its archive holds \"%s\", %s", name.c_str(),
+                                 TypeName(type).c_str()));
+    }
+}
+
+bool TarFilter::Finish()
+{
+    if (Refused())
+        return false;
+    if (!ended_ || dataLeft_ > 0)
+        return Refuse("its archive ends in the middle");
+    if (!player_)
+        return Refuse("its archive holds no player ./ovelo");
+    return true;
+}

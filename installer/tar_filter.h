@@ -1,0 +1,50 @@
+// Checks the tar stream on its way to tar and makes it safe to unpack as
+// anyone, with any tar: every header is read, refused or rewritten before
+// tar sees it.
+//
+// Refused: headers that are not ustar or whose checksum is wrong, names
+// that are absolute, climb with "..", or pass through an earlier symbolic
+// link; members other than files, folders, symbolic links and hard links
+// to earlier members; a player "ovelo" that is not an executable regular
+// file, or none at all.  Rewritten: owner and group become 0/root, the
+// setuid, setgid and sticky bits and the write bits of group and others
+// are cleared.  Dropped: the top folder "./", so that tar leaves an
+// existing destination's mode and owner alone, and the end of the archive,
+// which the caller writes once the whole stream has passed (Finish).
+#ifndef OVELO_INSTALLER_TAR_FILTER_H
+#define OVELO_INSTALLER_TAR_FILTER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <set>
+#include <string>
+
+constexpr std::size_t kTarBlock = 512;
+
+class TarFilter {
+public:
+    // Takes count bytes of whole blocks, the next of the stream, and leaves
+    // at the front of blocks what tar is to get; returns its length.  After
+    // a refusal nothing more is to be passed on (Refused).
+    std::size_t Pass(char* blocks, std::size_t count);
+    // At the end of the stream: true when the archive ended where it
+    // should, with the player in it.
+    bool Finish();
+    bool Refused() const { return !refusal_.empty(); }
+    const std::string& Refusal() const { return refusal_; }  // what was found
+
+private:
+    bool CheckHeader(char* header, bool* keep);
+    bool CheckName(const std::string& name, char type);
+    bool CheckType(const std::string& name, char type, std::uint64_t size, const char* header);
+    bool Refuse(const std::string& what);
+
+    std::uint64_t dataLeft_ = 0;  // of the current member, in whole blocks
+    bool ended_ = false;          // the first zero block was seen
+    bool player_ = false;
+    std::set<std::string> earlier_;   // members a hard link may name
+    std::set<std::string> symlinks_;
+    std::string refusal_;
+};
+
+#endif

@@ -1,0 +1,83 @@
+#!/bin/bash
+# Archives made by other tools: every member is checked on its way to tar.
+# Names outside the destination, devices, FIFOs, links to nowhere and a
+# missing or unfit player are refused, saying what was found; set-id bits,
+# write bits for others and foreign owners never reach the disk.
+. "$(dirname "$0")/lib.sh"
+
+# archive MEMBERS...: an unsealed installer $work/f.run whose archive
+# python3's tarfile writes: each member "TYPE NAME MODE [UID] [LINK]", TYPE
+# f (a file of a few bytes), d, l (symbolic link), h (hard link), c, b or p.
+archive() {
+    python3 - "$@" >"$work/archive.tar" <<'PYTHON' || fail "test setup: python3 failed"
+import sys, tarfile
+types = {"f": tarfile.REGTYPE, "d": tarfile.DIRTYPE, "l": tarfile.SYMTYPE,
+         "h": tarfile.LNKTYPE, "c": tarfile.CHRTYPE, "b": tarfile.BLKTYPE, "p": tarfile.FIFOTYPE}
+data = b"#!/bin/sh\necho started\n"
+with tarfile.open(fileobj=sys.stdout.buffer, mode="w|", format=tarfile.USTAR_FORMAT) as out:
+    for member in sys.argv[1:]:
+        kind, name, mode, *rest = member.split(" ")
+        info = tarfile.TarInfo(name)
+        info.type, info.mode = types[kind], int(mode, 8)
+        info.uid = info.gid = int(rest[0]) if rest else 0
+        info.uname = info.gname = "nobody" if info.uid else "root"
+        info.linkname = rest[1] if len(rest) > 1 else ""
+        info.size = len(data) if kind == "f" else 0
+        out.addfile(info, __import__("io").BytesIO(data) if kind == "f" else None)
+PYTHON
+    gzip -n <"$work/archive.tar" >"$work/archive.gz"
+    installer_with "$work/f.run" "$work/archive.gz"
+}
+
+player="f ./ovelo 0755"
+
+begin "installs an unsealed archive of another tool, made safe"
+archive "d ./ 0777" "d ./share 1777 1234" "f ./share/tool 6775 1234" "f ./share/data 0666" \
+    "l ./share/tool-link 0777 0 tool" "h ./share/same 0644 0 ./share/data" "$player"
+mkdir -m 0700 "$work/dest"
+run "$work/f.run" -s "$work/dest"
+expect_status 0
+expect_err ""
+# Owned by whoever installs: root gets root, not the archive's 1234.
+(cd "$work/dest" && find . -printf "%p %y %m %U\n" | LC_ALL=C sort) >"$work/listing"
+me=$(id -u)
+cat >"$work/expected" <<LISTING
+. d 700 $me
+./ovelo f 755 $me
+./share d 755 $me
+./share/data f 644 $me
+./share/same f 644 $me
+./share/tool f 755 $me
+./share/tool-link l 777 $me
+LISTING
+diff "$work/expected" "$work/listing" >&2 || fail "not made safe (differences above)"
+[ "$(stat -c %i "$work/dest/share/data")" = "$(stat -c %i "$work/dest/share/same")" ] ||
+    fail "the hard link was not made"
+
+begin "refuses archives that reach outside, hold devices or lack a fit player"
+while IFS='|' read -r members what; do
+    IFS=';' read -ra list <<<"$members"
+    archive "${list[@]}"
+    rm -rf "$work/dest"
+    run "$work/f.run" -s "$work/dest"
+    expect_failed_run
+    expect_damaged "$work/f.run" "$what"
+    # Members before the refused one may be unpacked, nothing from it on.
+    [ -z "$(ls -A "$work/dest" | grep -vx -e a -e player)" ] ||
+        fail "refused members were written: $(ls -A "$work/dest")"
+    expect_absent "$work/a"
+done <<CASES
+f ../a 0644;$player|its archive holds a member named "../a", outside the destination
+f ./a/../../a 0644;$player|its archive holds a member named "./a/../../a", outside the destination
+f /a 0644;$player|its archive holds a member named "/a", outside the destination
+c ./null 0666;$player|its archive holds "null", a character device
+b ./disk 0660;$player|its archive holds "disk", a block device
+p ./fifo 0644;$player|its archive holds "fifo", a FIFO
+f ./a 0644;h ./b 0644 0 ./nowhere;$player|its archive holds a hard link "b" to no earlier member
+f ./a 0644|its archive holds no player ./ovelo
+f ./player 0755;l ./ovelo 0777 0 player|its player ./ovelo is not a regular file
+d ./ovelo 0755|its player ./ovelo is not a regular file
+f ./ovelo 0644|its player ./ovelo is not executable
+CASES
+
+finish
