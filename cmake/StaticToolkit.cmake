@@ -36,11 +36,10 @@ set(OVELO8_STATIC_ARCHIVES
 # toolkit_static.  Each is found into the cache variable OVELO8_ARCHIVE_NAME
 # (libNAME.a); a missing one stops the configuration naming its package.
 #
-# zlib for our own code: link ZLIB::ZLIB (find_package(ZLIB)) to ovelo8core,
-# after motif.  The image then takes it from libz.a in this group, and
-# --as-needed drops the shared libz.so that follows on the line.  Linked to
-# the image itself, libz.so would come before the group and be needed, which
-# tests/installer/image_dependencies.sh reports.
+# zlib for our own code comes from libz.a in this group too: the installer's
+# core links ZLIB::ZLIB only where the toolkit is shared (a shared libz on
+# the image's link line would be needed at run time, which
+# tests/installer/image_dependencies.sh reports).
 function(ovelo8_add_toolkit_static)
   set(archives "")
   set(pairs ${OVELO8_STATIC_ARCHIVES})
