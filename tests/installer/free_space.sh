@@ -4,7 +4,7 @@
 # one with a tenth more room than the product takes is never refused.
 # Needs root to mount file systems of a chosen size.
 . "$(dirname "$0")/lib.sh"
-require_root
+require_root mount
 
 product=$scratch/product
 cp -a "$SAMPLE_PRODUCT" "$product"

@@ -3,7 +3,7 @@
 # a failed installation, after tar's own diagnostics.  Only root can mount
 # the small file system it needs.
 . "$(dirname "$0")/lib.sh"
-require_root
+require_root mount
 
 # A product with 8 MiB that do not compress: more than the pipe holds.
 # Unsealed, so that no free-space check stops it before tar runs.

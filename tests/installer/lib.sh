@@ -61,11 +61,12 @@ as_nobody() {
     setpriv --reuid=65534 --regid=65534 --clear-groups "$@"
 }
 
-# For a group whose cases all need root (setpriv, chown, mount): anybody
-# else sees the whole group reported as skipped.
+# require_root WHAT: for a group whose cases all need root for WHAT
+# (setpriv, chown, mount...); anybody else sees the whole group reported as
+# skipped.
 require_root() {
     if [ "$(id -u)" -ne 0 ]; then
-        echo "SKIPPED: these cases need root (setpriv, chown, mount)" >&2
+        echo "SKIPPED: these cases need root ($1)" >&2
         exit 77
     fi
 }

@@ -1,11 +1,7 @@
 # The packaged sample in a minimal root (no Motif, no X library, no font, no
 # locale file): the silent installation works there.
 source "$(dirname "$0")/lib.sh"
-
-if [ "$(id -u)" -ne 0 ]; then
-    echo "SKIPPED: chroot needs root"
-    exit 77
-fi
+require_root chroot
 chroot=$(command -v chroot)
 
 begin "silent installation in a minimal root"

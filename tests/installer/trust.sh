@@ -2,11 +2,8 @@
 # Root installing among other users' files (uid 65534 plays the other user):
 # their links are never followed, a destination swapped during the run is
 # never written into, and without /proc our own file is still the one read.
-if [ "$(id -u)" -ne 0 ]; then
-    echo "SKIPPED: these cases need root (setpriv, chown, mount namespaces)"
-    exit 77
-fi
 . "$(dirname "$0")/lib.sh"
+require_root "setpriv, chown, mount namespaces"
 
 begin "refuses another user's link, as the destination or on the way to it"
 mkdir -m 1777 "$work/shared" "$work/target"

@@ -4,7 +4,7 @@
 # refuse is refused with its message, and what belongs to others is left
 # alone.  Only root can switch users and hand out folders.
 . "$(dirname "$0")/lib.sh"
-require_root
+require_root "setpriv, chown"
 
 begin "fails, leaving nothing behind, when it cannot list the whole tree"
 cp -a "$SAMPLE_PRODUCT" "$work/tree"
