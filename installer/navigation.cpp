@@ -69,10 +69,17 @@ void BackToLicense(Widget, XtPointer, XtPointer)
     FocusDefaultButton();
 }
 
-void ExitInstaller(Widget, XtPointer, XtPointer)
+// Every way out of the wizard: an unpacker still running would otherwise
+// go on writing into the destination after we are gone.
+[[noreturn]] void EndInstaller(int status)
 {
     StopUnpacking();
-    std::exit(0);
+    std::exit(status);
+}
+
+void ExitInstaller(Widget, XtPointer, XtPointer)
+{
+    EndInstaller(0);
 }
 
 // From the moment the progress page replaces the others an installation is
@@ -93,7 +100,7 @@ bool InstallationFailed()
 void EndAfterFailedInstallation(Widget, XtPointer, XtPointer)
 {
     if (InstallationStarted())
-        std::exit(1);
+        EndInstaller(1);
 }
 
 // Closing the window through the window manager is Cancel, on any page;
@@ -101,7 +108,7 @@ void EndAfterFailedInstallation(Widget, XtPointer, XtPointer)
 void CloseWindow(Widget, XtPointer, XtPointer)
 {
     if (InstallationFailed())
-        std::exit(1);
+        EndInstaller(1);
     ExitInstaller(nullptr, nullptr, nullptr);
 }
 
