@@ -247,7 +247,7 @@ TEST_P(FailedUnpackingTest, EndsWithStatus1AfterItsMessage)
         wizard->CloseByWindowManager();
     else
         PressOk(*wizard, *dialog);
-    EXPECT_EQ(wizard->WaitForExit(2000), std::optional<int>(1));
+    ASSERT_EQ(wizard->WaitForExit(2000), std::optional<int>(1));
     EXPECT_EQ(wizard->Output(), "") << "no player";
     EXPECT_FALSE(fs::exists(home_ / kSettingsName));
     EXPECT_FALSE(fs::exists(destination + "/ovelo"));
@@ -332,7 +332,7 @@ TEST_F(SlowInstallTest, CancelInTheMiddleEndsAtOnceAndKeepsWhatWasUnpacked)
     EXPECT_LT(BarPercent(*wizard), 100);
 
     wizard->Key(XK_c);
-    EXPECT_EQ(wizard->WaitForExit(1000), std::optional<int>(0)) << "at once";
+    ASSERT_EQ(wizard->WaitForExit(1000), std::optional<int>(0)) << "at once";
     EXPECT_EQ(wizard->Output(), "") << "no player";
     EXPECT_TRUE(fs::exists(destination + "/aaa-first.txt"));
     EXPECT_FALSE(fs::exists(destination + "/ovelo"));
@@ -357,7 +357,7 @@ TEST_F(SlowInstallTest, TheBarFillsUpAndThePlayerStarts)
         wizard->Settle(100);
     }
     EXPECT_TRUE(grew) << "the bar was seen growing";
-    EXPECT_EQ(wizard->WaitForExit(), std::optional<int>(0));
+    ASSERT_EQ(wizard->WaitForExit(), std::optional<int>(0));
     EXPECT_EQ(wizard->Output(), "started\n");
     EXPECT_EQ(fs::file_size(destination + "/data/blob"), 6u * 1024 * 1024);
 }

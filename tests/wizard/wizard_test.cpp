@@ -261,7 +261,7 @@ TEST_F(WizardTest, AltWithAnUnderlinedLetterPressesItsButton)
     ASSERT_TRUE(field);
     wizard->Click(*field);
     altKey(XK_c);
-    EXPECT_EQ(wizard->WaitForExit(5000), std::optional<int>(0));
+    ASSERT_EQ(wizard->WaitForExit(5000), std::optional<int>(0));
     EXPECT_EQ(wizard->Output(), "") << "no player";
 }
 
@@ -300,7 +300,7 @@ TEST_P(CancelTest, EndsTheInstallerWithStatus0)
         wizard->CloseByWindowManager();
         break;
     }
-    EXPECT_EQ(wizard->WaitForExit(5000), std::optional<int>(0));
+    ASSERT_EQ(wizard->WaitForExit(5000), std::optional<int>(0));
     EXPECT_EQ(wizard->Output(), "") << "no player";
 }
 
