@@ -222,10 +222,22 @@ TEST_F(WizardTest, ReturnAndTheAKeyAndTheAcceptButtonEachShowPage2)
     EXPECT_FALSE(wizard->WaitForExit(0));
 }
 
+// Once only: Back and then Accept, the default button of the page Back
+// shows, would leave page 2 showing again.
 TEST_F(WizardTest, ReturnPressesTheButtonWithTheFocus)
 {
-    auto wizard = Start();
+    auto wizard = StartOnPage2();
     ASSERT_TRUE(wizard->Found());
+    wizard->SetDestination(work_ / "dest");  // should Finish be pressed after all
+    wizard->ClickButton(kBackButton);
+    wizard->ClickButton(kAcceptButton);
+    ASSERT_TRUE(wizard->WaitForPage(2));
+    wizard->Key(XK_Left);  // from Finish to Back
+    wizard->Key(XK_Return);
+    ASSERT_TRUE(wizard->WaitForPage(1));
+    wizard->Settle(300);
+    ASSERT_EQ(wizard->ShowingPage(), 1) << "pressed once";
+
     wizard->Key(XK_Tab);
     wizard->Key(XK_Tab);  // from Accept past the licence to Cancel
     wizard->Key(XK_Return);
