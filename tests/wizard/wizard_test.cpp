@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +21,7 @@
 #include <memory>
 #include <sstream>
 #include <utility>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -69,24 +71,53 @@ std::map<std::string, std::string> PlayerReport(const std::string& output)
     return report;
 }
 
-// Presses a key for keysym through a spare key code mapped to it, for
-// letters the keyboard does not have.  The mapping stays, so that the
-// client reads the key after the change it was told of.
-void PressSpareKey(Display* display, KeySym keysym)
-{
-    int first = 0, last = 0, perCode = 0;
-    XDisplayKeycodes(display, &first, &last);
-    KeySym* map = XGetKeyboardMapping(display, first, last - first + 1, &perCode);
-    int spare = last;
-    while (spare > first && map[(spare - first) * perCode] != NoSymbol)
-        --spare;
-    XFree(map);
-    XChangeKeyboardMapping(display, spare, 1, &keysym, 1);
-    XSync(display, False);
-    XTestFakeKeyEvent(display, spare, True, CurrentTime);
-    XTestFakeKeyEvent(display, spare, False, CurrentTime);
-    XSync(display, False);
-}
+// Presses keys for letters the keyboard does not have, each through a
+// spare key code of its own.  The mappings stay while this lives, so that
+// the client reads every key after the change it was told of; then the
+// codes get their old mapping back, for the tests that follow on the same
+// server.
+class SpareKeys {
+public:
+    explicit SpareKeys(Display* display) : display_(display)
+    {
+        XDisplayKeycodes(display_, &first_, &last_);
+        map_ = XGetKeyboardMapping(display_, first_, last_ - first_ + 1, &perCode_);
+    }
+    ~SpareKeys()
+    {
+        for (int code : used_)
+            XChangeKeyboardMapping(display_, code, perCode_, Row(code), 1);
+        XSync(display_, False);
+        XFree(map_);
+    }
+    SpareKeys(const SpareKeys&) = delete;
+    SpareKeys& operator=(const SpareKeys&) = delete;
+
+    void Press(KeySym keysym)
+    {
+        int spare = last_;
+        while (spare > first_ && (Row(spare)[0] != NoSymbol || IsUsed(spare)))
+            --spare;
+        used_.push_back(spare);
+        XChangeKeyboardMapping(display_, spare, 1, &keysym, 1);
+        XSync(display_, False);
+        XTestFakeKeyEvent(display_, spare, True, CurrentTime);
+        XTestFakeKeyEvent(display_, spare, False, CurrentTime);
+        XSync(display_, False);
+    }
+
+private:
+    KeySym* Row(int code) const { return map_ + (code - first_) * perCode_; }
+    bool IsUsed(int code) const
+    {
+        return std::find(used_.begin(), used_.end(), code) != used_.end();
+    }
+
+    Display* display_;
+    int first_ = 0, last_ = 0, perCode_ = 0;
+    KeySym* map_ = nullptr;  // as it was before
+    std::vector<int> used_;
+};
 
 // Windows mapped at the top of the screen: the wizard and its popups.
 int ViewableTopLevels(Display* display)
@@ -450,8 +481,9 @@ TEST_F(WizardTest, AUtf8LocaleInstallsIntoTheNameAsTyped)
     auto wizard = StartOnPage2();
     ASSERT_TRUE(wizard->Found());
     wizard->SetDestination(work_.path() + "/");
+    SpareKeys spareKeys(wizard->display());
     for (KeySym letter : {XK_udiaeresis, XK_n, XK_idiaeresis})
-        PressSpareKey(wizard->display(), letter);
+        spareKeys.Press(letter);
     wizard->Settle();
     Screenshot(*wizard, "page2-utf8-destination.png");
     wizard->ClickButton(kFinishButton);
