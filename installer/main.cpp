@@ -10,6 +10,9 @@
 
 namespace {
 
+// The toolkit's own warning handler, which ours hands warnings on to.
+XtErrorMsgHandler toolkitWarning = nullptr;
+
 // A standard descriptor left closed by whoever started us would be taken
 // by the next file we open, and tar inherits them: each closed one gets
 // /dev/null.
@@ -37,13 +40,11 @@ String SetLocaleFromEnvironment(Display*, String language, XtPointer)
     if (!std::setlocale(LC_ALL, language) || !XSupportsLocale())
         std::setlocale(LC_ALL, "C");
     XSetLocaleModifiers("");
-    String locale = std::setlocale(LC_ALL, nullptr);
-    if (!IsPlainLocale(locale))
+    // The character set is LC_CTYPE's alone, whatever the other categories say.
+    if (!IsPlainLocale(std::setlocale(LC_CTYPE, nullptr)))
         UseFontSetForLabels();
-    return locale;
+    return std::setlocale(LC_ALL, nullptr);
 }
-
-XtErrorMsgHandler toolkitWarning = nullptr;
 
 // The labels are drawn with a font set, so that names read in the locale's
 // encoding show as such.  In a locale of many character sets (UTF-8) no

@@ -8,6 +8,7 @@
 
 #include <Xm/Protocols.h>
 #include <Xm/PushB.h>
+#include <X11/keysym.h>
 
 #include <cstdlib>
 #include <vector>
@@ -69,10 +70,17 @@ void BackToLicense(Widget, XtPointer, XtPointer)
     FocusDefaultButton();
 }
 
-void ExitInstaller(Widget, XtPointer, XtPointer)
+// Every way out of the wizard: an unpacker still running would otherwise
+// go on writing into the destination after we are gone.
+[[noreturn]] void EndInstaller(int status)
 {
     StopUnpacking();
-    std::exit(0);
+    std::exit(status);
+}
+
+void ExitInstaller(Widget, XtPointer, XtPointer)
+{
+    EndInstaller(0);
 }
 
 // From the moment the progress page replaces the others an installation is
@@ -93,7 +101,7 @@ bool InstallationFailed()
 void EndAfterFailedInstallation(Widget, XtPointer, XtPointer)
 {
     if (InstallationStarted())
-        std::exit(1);
+        EndInstaller(1);
 }
 
 // Closing the window through the window manager is Cancel, on any page;
@@ -101,7 +109,7 @@ void EndAfterFailedInstallation(Widget, XtPointer, XtPointer)
 void CloseWindow(Widget, XtPointer, XtPointer)
 {
     if (InstallationFailed())
-        std::exit(1);
+        EndInstaller(1);
     ExitInstaller(nullptr, nullptr, nullptr);
 }
 
@@ -171,15 +179,22 @@ Widget ShowingButtonRow()
 }
 
 // Alt with a button's underlined letter acts like the button, wherever the
-// keyboard focus is in the window (the destination field included).
+// keyboard focus is in the window (the destination field included).  Once
+// the installation has started the grab still brings Alt with C here,
+// where it means what C alone means: Cancel.
 void MnemonicKey(Widget, XtPointer, XEvent* event, Boolean*)
 {
-    if (event->type != KeyPress || !(event->xkey.state & Mod1Mask) || InstallationStarted())
+    if (event->type != KeyPress || !(event->xkey.state & Mod1Mask))
         return;
+    const KeySym key = LowerCase(XLookupKeysym(&event->xkey, 0));
+    if (InstallationStarted()) {
+        if (key == MnemonicOf(page2cancel))
+            ExitInstaller(nullptr, nullptr, nullptr);
+        return;
+    }
     Widget row = ShowingButtonRow();
     if (!row)
         return;
-    const KeySym key = LowerCase(XLookupKeysym(&event->xkey, 0));
     for (Widget button : ChildrenOf(row))
         if (MnemonicOf(button) == key && XtIsSensitive(button)) {
             XtCallCallbacks(button, XmNactivateCallback, nullptr);
@@ -187,12 +202,26 @@ void MnemonicKey(Widget, XtPointer, XEvent* event, Boolean*)
         }
 }
 
+// The modifier bit that Num Lock sets on this keyboard, 0 when none does.
+Modifiers NumLockMask(Display* display)
+{
+    const KeyCode numLock = XKeysymToKeycode(display, XK_Num_Lock);
+    XModifierKeymap* map = XGetModifierMapping(display);
+    Modifiers mask = 0;
+    for (int i = 0; numLock != 0 && i < 8 * map->max_keypermod; ++i)
+        if (map->modifiermap[i] == numLock)
+            mask = 1u << (i / map->max_keypermod);
+    XFreeModifiermap(map);
+    return mask;
+}
+
 // The keys reach placeholder, not the widget with the focus, through a
 // grab, as the accelerators do; with Caps Lock and Num Lock too.
 void GrabMnemonicKeys()
 {
     Display* display = XtDisplay(placeholder);
-    const Modifiers locks[] = {0, LockMask, Mod2Mask, LockMask | Mod2Mask};
+    const Modifiers numLock = NumLockMask(display);
+    const Modifiers locks[] = {0, LockMask, numLock, LockMask | numLock};
     for (Widget row : {page1buttons, page2buttons})
         for (Widget button : ChildrenOf(row)) {
             const KeySym mnemonic = MnemonicOf(button);

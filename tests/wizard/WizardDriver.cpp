@@ -175,6 +175,12 @@ Wizard::Wizard(const LaunchOptions& options)
     pid_ = fork();
     if (pid_ == 0) {
         dup2(pipeFds[1], STDOUT_FILENO);
+        if (!options.errorFile.empty()) {
+            const int errors = open(options.errorFile.c_str(),
+                                    O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            if (errors < 0 || dup2(errors, STDERR_FILENO) < 0)
+                _exit(127);
+        }
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
@@ -263,17 +269,23 @@ int Wizard::ShowingPage()
     return Buttons().size() == 4 ? 1 : 0;
 }
 
-bool Wizard::WaitForPage(int page, int timeoutMs)
+bool Wizard::WaitUntil(const std::function<bool()>& condition, int timeoutMs)
 {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (Clock::now() < deadline) {
-        if (ShowingPage() == page) {
-            AwaitSteadyLook(kPauseMs);
-            return true;
-        }
+    while (!condition()) {
+        if (Clock::now() >= deadline)
+            return false;
         Sleep(20);
     }
-    return false;
+    return true;
+}
+
+bool Wizard::WaitForPage(int page, int timeoutMs)
+{
+    if (!WaitUntil([this, page] { return ShowingPage() == page; }, timeoutMs))
+        return false;
+    AwaitSteadyLook(kPauseMs);
+    return true;
 }
 
 // The combo box in the frame holds the field and the arrow, the field

@@ -8,6 +8,7 @@
 
 #include <X11/Xlib.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@ struct LaunchOptions {
     std::optional<std::string> home;       // nullopt: HOME unset
     std::string pathPrefix;                // put before $PATH when not empty
     bool unprivileged = false;             // run as nobody (uid/gid 65534)
+    std::string errorFile;                 // standard error goes here when not empty
 };
 
 // A window's place on the screen, in root coordinates.
@@ -42,6 +44,8 @@ public:
     // 1, 2 or 3 from the mapped widgets; 0 when none is recognised.
     int ShowingPage();
     bool WaitForPage(int page, int timeoutMs = 5000);
+    // Polls condition until it holds; false when it never did in time.
+    bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
     // The 75-pixel push buttons that can be seen, from left to right:
     // Cancel, Back, Accept or Next, Finish.
     std::vector<Box> Buttons();
