@@ -118,6 +118,57 @@ __m128i Shift(__m128i value, __m128i constants)
                          _mm_clmulepi64_si128(value, constants, 0x00));
 }
 
+// Two blocks, each as LoadBigEndian gives it, the first in the low half.
+__attribute__((target("avx2")))
+__m256i LoadBigEndianPair(const unsigned char* data)
+{
+    const __m256i reverse = _mm256_broadcastsi128_si256(
+        _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+    return _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(data)), reverse);
+}
+
+// Shift for two blocks at once.
+__attribute__((target("avx2,vpclmulqdq")))
+__m256i ShiftPair(__m256i value, __m256i constants)
+{
+    return _mm256_xor_si256(_mm256_clmulepi64_epi128(value, constants, 0x11),
+                            _mm256_clmulepi64_epi128(value, constants, 0x00));
+}
+
+// Where the processor multiplies 256 bits at once, two blocks are shifted
+// by one instruction, which doubles the speed of the 16-byte lanes below:
+// four lanes of 32 bytes, 128 bytes apart, kept in registers.  The eight
+// blocks they end with are joined one at a time.
+__attribute__((target("avx2,vpclmulqdq,pclmul")))
+__m128i FoldWide(std::uint32_t crc, const unsigned char* data, std::size_t chunks)
+{
+    const __m256i by8 = _mm256_set_epi64x(PowerOfX(1088), PowerOfX(1024), PowerOfX(1088),
+                                          PowerOfX(1024));
+    __m256i lane[4];
+    for (int i = 0; i < 4; ++i)
+        lane[i] = LoadBigEndianPair(data + 32 * i);
+    const int first = static_cast<int>(crc);
+    lane[0] = _mm256_xor_si256(lane[0], _mm256_set_epi32(0, 0, 0, 0, first, 0, 0, 0));
+    for (std::size_t chunk = 1; chunk < chunks; ++chunk)
+#pragma GCC unroll 4
+        for (int i = 0; i < 4; ++i)
+            lane[i] = _mm256_xor_si256(ShiftPair(lane[i], by8),
+                                       LoadBigEndianPair(data + 128 * chunk + 32 * i));
+    __m128i blocks[8];
+    for (int i = 0; i < 4; ++i)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(blocks + 2 * i), lane[i]);
+    const __m128i by1 = _mm_set_epi64x(PowerOfX(192), PowerOfX(128));
+    for (int i = 1; i < 8; ++i)
+        blocks[0] = _mm_xor_si128(Shift(blocks[0], by1), blocks[i]);
+    return blocks[0];
+}
+
+bool CanFoldWide()
+{
+    static const bool can = __builtin_cpu_supports("vpclmulqdq") && __builtin_cpu_supports("avx2");
+    return can;
+}
+
 // Four lanes of 16 bytes are folded side by side, 64 bytes apart, so that
 // the multiplications of one lane need not wait for another's; they are
 // joined at the end and the blocks left are folded one at a time.
@@ -129,7 +180,10 @@ std::uint32_t FoldBlocks(std::uint32_t crc, const unsigned char* data, std::size
     __m128i lane[4];
     std::size_t block = 1;
     lane[0] = _mm_xor_si128(LoadBigEndian(data), _mm_set_epi32(static_cast<int>(crc), 0, 0, 0));
-    if (blocks >= 8) {
+    if (blocks >= 16 && CanFoldWide()) {
+        block = blocks / 8 * 8;
+        lane[0] = FoldWide(crc, data, block / 8);
+    } else if (blocks >= 8) {
         for (int i = 1; i < 4; ++i)
             lane[i] = LoadBigEndian(data + 16 * i);
         for (block = 4; block + 4 <= blocks; block += 4)
