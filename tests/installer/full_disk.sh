@@ -5,15 +5,8 @@
 . "$(dirname "$0")/lib.sh"
 require_root mount
 
-# A product with 8 MiB that do not compress: more than the pipe holds.
-# Unsealed, so that no free-space check stops it before tar runs.
-big_product=$scratch/big-product
-cp -a "$SAMPLE_PRODUCT" "$big_product"
-head -c $((8 * 1024 * 1024)) /dev/urandom >"$big_product/clips/noise.ovl"
-package "$big_product" "$scratch/sealed.run"
-unsealed_payload "$scratch/sealed.run" >"$scratch/big.gz"
 big=$scratch/big.run
-installer_with "$big" "$scratch/big.gz"
+big_unsealed_installer "$big"
 
 expect_unpack_failure() {
     expect_failed_run

@@ -122,6 +122,18 @@ unsealed_payload() {
     payload_of "$1" | gzip -dc | gzip -n
 }
 
+# big_unsealed_installer OUTPUT: the sample with 8 MiB more that do not
+# compress (more than a pipe holds), without a seal, so that no free-space
+# check stops it before tar runs.
+big_unsealed_installer() {
+    local product=$scratch/big-product
+    cp -a "$SAMPLE_PRODUCT" "$product"
+    head -c $((8 * 1024 * 1024)) /dev/urandom >"$product/clips/noise.ovl"
+    package "$product" "$scratch/big-sealed.run"
+    unsealed_payload "$scratch/big-sealed.run" >"$scratch/big.gz"
+    installer_with "$1" "$scratch/big.gz"
+}
+
 # installer_with OUTPUT PAYLOAD: the image, the payload and its trailer.
 installer_with() {
     assemble "$1" "$2"
