@@ -110,6 +110,16 @@ bool NormalName(const std::string& raw, std::string* name)
     return true;
 }
 
+// tar takes a file whose name ends in "/" for a folder, and its data for
+// the headers that follow: only folders may end in "/" or "/.".
+bool EndsLikeFolder(const std::string& raw)
+{
+    const std::size_t slash = raw.rfind('/');
+    const std::string_view last =
+        std::string_view(raw).substr(slash == std::string::npos ? 0 : slash + 1);
+    return last.empty() || last == ".";
+}
+
 // Owner 0/root, no set-id, sticky or group/other write bits, and the
 // checksum that goes with the new header.
 void MakeSafe(char* header, std::uint64_t mode)
@@ -194,6 +204,8 @@ bool TarFilter::CheckHeader(char* header, bool* keep)
         *keep = false;  // the destination itself
         return true;
     }
+    if (type != '5' && EndsLikeFolder(raw))
+        return Refuse("its archive holds a damaged tar header");
     if (!CheckName(name, type) || !CheckType(name, type, size, header))
         return false;
     if (name == "ovelo" && !(mode & 0111))

@@ -78,6 +78,9 @@ f ./a 0644|its archive holds no player ./ovelo
 f ./player 0755;l ./ovelo 0777 0 player|its player ./ovelo is not a regular file
 d ./ovelo 0755|its player ./ovelo is not a regular file
 f ./ovelo 0644|its player ./ovelo is not executable
+f ./a/ 0644;$player|its archive holds a damaged tar header
+f ./ovelo/ 0755|its archive holds a damaged tar header
+f ./ovelo/. 0755|its archive holds a damaged tar header
 CASES
 
 finish
