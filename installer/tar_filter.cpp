@@ -18,6 +18,10 @@ constexpr Field kChecksum{148, 8}, kLinkName{157, 100}, kMagic{257, 6};
 constexpr Field kUserName{265, 32}, kGroupName{297, 32}, kPrefix{345, 155};
 constexpr std::size_t kType = 156;
 
+// Larger sizes are beyond what tar takes, or wrap when rounded up to whole
+// blocks: either way tar and we would part on where the next header is.
+constexpr std::uint64_t kLargestNumber = INT64_MAX - (kTarBlock - 1);
+
 constexpr unsigned kClearedModeBits = 07000 | 0022;  // set-id, sticky, group/other write
 
 std::string Text(const char* header, Field field)
@@ -45,7 +49,7 @@ bool ParseNumber(const char* header, Field field, std::uint64_t* value)
                 return false;
             *value = *value << 8 | p[i];
         }
-        return true;
+        return *value <= kLargestNumber;
     }
     std::size_t i = 0;
     while (i < field.length && p[i] == ' ')

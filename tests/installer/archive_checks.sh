@@ -7,23 +7,36 @@
 
 # archive MEMBERS...: an unsealed installer $work/f.run whose archive
 # python3's tarfile writes: each member "TYPE NAME MODE [UID] [LINK]", TYPE
-# f (a file of a few bytes), d, l (symbolic link), h (hard link), c, b or p.
+# f (a file of a few bytes), d, l (symbolic link), h (hard link), c, b or p;
+# or "@ OFFSET HEX", bytes written into the header before, whose checksum
+# is then made right again.
 archive() {
     python3 - "$@" >"$work/archive.tar" <<'PYTHON' || fail "test setup: python3 failed"
-import sys, tarfile
+import io, sys, tarfile
 types = {"f": tarfile.REGTYPE, "d": tarfile.DIRTYPE, "l": tarfile.SYMTYPE,
          "h": tarfile.LNKTYPE, "c": tarfile.CHRTYPE, "b": tarfile.BLKTYPE, "p": tarfile.FIFOTYPE}
 data = b"#!/bin/sh\necho started\n"
-with tarfile.open(fileobj=sys.stdout.buffer, mode="w|", format=tarfile.USTAR_FORMAT) as out:
+buffer, edits = io.BytesIO(), []
+with tarfile.open(fileobj=buffer, mode="w", format=tarfile.USTAR_FORMAT) as out:
     for member in sys.argv[1:]:
         kind, name, mode, *rest = member.split(" ")
+        if kind == "@":
+            edits.append((header, int(name), bytes.fromhex(mode)))
+            continue
+        header = out.offset
         info = tarfile.TarInfo(name)
         info.type, info.mode = types[kind], int(mode, 8)
         info.uid = info.gid = int(rest[0]) if rest else 0
         info.uname = info.gname = "nobody" if info.uid else "root"
         info.linkname = rest[1] if len(rest) > 1 else ""
         info.size = len(data) if kind == "f" else 0
-        out.addfile(info, __import__("io").BytesIO(data) if kind == "f" else None)
+        out.addfile(info, io.BytesIO(data) if kind == "f" else None)
+archive = bytearray(buffer.getvalue())
+for header, offset, edit in edits:
+    archive[header + offset:header + offset + len(edit)] = edit
+    archive[header + 148:header + 156] = b" " * 8
+    archive[header + 148:header + 156] = b"%06o\0 " % sum(archive[header:header + 512])
+sys.stdout.buffer.write(archive)
 PYTHON
     gzip -n <"$work/archive.tar" >"$work/archive.gz"
     installer_with "$work/f.run" "$work/archive.gz"
@@ -81,6 +94,8 @@ f ./ovelo 0644|its player ./ovelo is not executable
 f ./a/ 0644;$player|its archive holds a damaged tar header
 f ./ovelo/ 0755|its archive holds a damaged tar header
 f ./ovelo/. 0755|its archive holds a damaged tar header
+l ./a 0777 0 x;@ 156 30;@ 124 800000008000000000000000;$player|its archive holds a damaged tar header
+l ./a 0777 0 x;@ 156 30;@ 124 80000000ffffffffffffffff;$player|its archive holds a damaged tar header
 CASES
 
 finish
