@@ -87,6 +87,13 @@ bool ChecksumMatches(const char* header)
     return stored == HeaderSum(header) || static_cast<int>(stored) == signedSum;
 }
 
+// Only the POSIX header has a prefix to the name; the GNU one keeps other
+// data there.
+bool IsPosix(const char* header)
+{
+    return std::memcmp(header + kMagic.offset, "ustar\0", 6) == 0;
+}
+
 bool IsZeroBlock(const char* block)
 {
     return block[0] == 0 && std::memcmp(block, block + 1, kTarBlock - 1) == 0;
@@ -133,6 +140,10 @@ void MakeSafe(char* header, std::uint64_t mode)
     Put(header, kGid, "0000000");
     Put(header, kUserName, "root");
     Put(header, kGroupName, "root");
+    // Some tars join the prefix to the name in any header: a name is
+    // unpacked as it was checked, by any tar.
+    if (!IsPosix(header))
+        std::memset(header + kPrefix.offset, 0, kPrefix.length);
     std::memcpy(header + kChecksum.offset, FormatText("%06o", HeaderSum(header)).c_str(), 7);
     header[kChecksum.offset + 7] = ' ';
 }
@@ -192,9 +203,7 @@ bool TarFilter::CheckHeader(char* header, bool* keep)
 {
     if (std::memcmp(header + kMagic.offset, "ustar", 5) != 0 || !ChecksumMatches(header))
         return Refuse("its archive holds a damaged tar header");
-    // The prefix field holds other data in the GNU variant of the header.
-    const bool posix = std::memcmp(header + kMagic.offset, "ustar\0", 6) == 0;
-    const std::string prefix = posix ? Text(header, kPrefix) : "";
+    const std::string prefix = IsPosix(header) ? Text(header, kPrefix) : "";
     const std::string raw = (prefix.empty() ? "" : prefix + "/") + Text(header, kName);
     std::uint64_t size = 0, mode = 0;
     if (!ParseNumber(header, kSize, &size) || !ParseNumber(header, kMode, &mode))

@@ -67,6 +67,20 @@ diff "$work/expected" "$work/listing" >&2 || fail "not made safe (differences ab
 [ "$(stat -c %i "$work/dest/share/data")" = "$(stat -c %i "$work/dest/share/same")" ] ||
     fail "the hard link was not made"
 
+begin "every tar unpacks a member under the name that was checked"
+# Bytes behind the NUL that ends a name; the prefix area of a GNU header,
+# which busybox tar joins to the name.
+archive "f ./a 0644" "@ 4 2e2e2f78" "$player" "@ 257 7573746172202000" "@ 345 737562"
+for tar in tar bsdtar busybox; do
+    rm -rf "$work/bin" "$work/dest"
+    mkdir "$work/bin"
+    ln -s "$(command -v "$tar")" "$work/bin/tar" || fail "$tar is not installed"
+    PATH=$work/bin:$PATH run "$work/f.run" -s "$work/dest"
+    expect_status 0
+    expect_err ""
+    [ "$(entries "$work/dest")" = "a ovelo" ] || fail "$tar unpacked $(entries "$work/dest")"
+done
+
 begin "refuses archives that reach outside, hold devices or lack a fit player"
 while IFS='|' read -r members what; do
     IFS=';' read -ra list <<<"$members"
