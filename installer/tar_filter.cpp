@@ -121,6 +121,13 @@ bool NormalName(const std::string& raw, std::string* name)
     return true;
 }
 
+// The member a hard link names; empty when it names one outside.
+std::string LinkTarget(const char* header)
+{
+    std::string target;
+    return NormalName(Text(header, kLinkName), &target) ? target : std::string();
+}
+
 // tar takes a file whose name ends in "/" for a folder, and its data for
 // the headers that follow: only folders may end in "/" or "/.".
 bool EndsLikeFolder(const std::string& raw)
@@ -226,7 +233,8 @@ bool TarFilter::CheckHeader(char* header, bool* keep)
     player_ = player_ || name == "ovelo";
     if (type != '5')
         earlier_.insert(name);
-    if (type == '2')
+    // A hard link to a symbolic link is one as well.
+    if (type == '2' || (type == '1' && symlinks_.count(LinkTarget(header))))
         symlinks_.insert(name);
     dataLeft_ = type == '0' ? (size + kTarBlock - 1) / kTarBlock * kTarBlock : 0;
     MakeSafe(header, mode);
@@ -255,13 +263,11 @@ bool TarFilter::CheckType(const std::string& name, char type, std::uint64_t size
     switch (type) {
     case '0':
         return true;
-    case '1': {
-        std::string target;
-        if (!NormalName(Text(header, kLinkName), &target) || !earlier_.count(target))
+    case '1':
+        if (!earlier_.count(LinkTarget(header)))
             return Refuse(FormatText("its archive holds a hard link \"%s\" to no earlier member",
                                      name.c_str()));
         return size == 0 || Refuse("its archive holds a damaged tar header");
-    }
     case '2':
     case '5':
         return size == 0 || Refuse("its archive holds a damaged tar header");

@@ -105,6 +105,7 @@ f ./a 0644|its archive holds no player ./ovelo
 f ./player 0755;l ./ovelo 0777 0 player|its player ./ovelo is not a regular file
 d ./ovelo 0755|its player ./ovelo is not a regular file
 f ./ovelo 0644|its player ./ovelo is not executable
+l ./a 0777 0 ..;h ./player 0644 0 ./a;f ./player/a 0644;$player|its archive holds a member "player/a" below a symbolic link
 f ./a/ 0644;$player|its archive holds a damaged tar header
 f ./ovelo/ 0755|its archive holds a damaged tar header
 f ./ovelo/. 0755|its archive holds a damaged tar header
