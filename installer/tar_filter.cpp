@@ -63,28 +63,26 @@ bool ParseNumber(const char* header, Field field, std::uint64_t* value)
     return i > first;
 }
 
-unsigned HeaderSum(const char* header)
+// The sum of the header's bytes, those of the checksum counted as blanks.
+// Old tars summed signed bytes, hence Byte.
+template <typename Byte>
+int HeaderSum(const char* header)
 {
-    unsigned sum = 0;
+    int sum = 0;
     for (std::size_t i = 0; i < kTarBlock; ++i) {
         const bool inChecksum = i >= kChecksum.offset && i < kChecksum.offset + kChecksum.length;
-        sum += inChecksum ? ' ' : static_cast<unsigned char>(header[i]);
+        sum += inChecksum ? ' ' : static_cast<Byte>(header[i]);
     }
     return sum;
 }
 
-// Old tars summed signed bytes; both sums are accepted.
 bool ChecksumMatches(const char* header)
 {
     std::uint64_t stored = 0;
     if (!ParseNumber(header, kChecksum, &stored))
         return false;
-    int signedSum = 0;
-    for (std::size_t i = 0; i < kTarBlock; ++i) {
-        const bool inChecksum = i >= kChecksum.offset && i < kChecksum.offset + kChecksum.length;
-        signedSum += inChecksum ? ' ' : static_cast<signed char>(header[i]);
-    }
-    return stored == HeaderSum(header) || static_cast<int>(stored) == signedSum;
+    const auto sum = static_cast<std::int64_t>(stored);  // at most kLargestNumber
+    return sum == HeaderSum<unsigned char>(header) || sum == HeaderSum<signed char>(header);
 }
 
 // Only the POSIX header has a prefix to the name; the GNU one keeps other
@@ -151,7 +149,8 @@ void MakeSafe(char* header, std::uint64_t mode)
     // unpacked as it was checked, by any tar.
     if (!IsPosix(header))
         std::memset(header + kPrefix.offset, 0, kPrefix.length);
-    std::memcpy(header + kChecksum.offset, FormatText("%06o", HeaderSum(header)).c_str(), 7);
+    const int sum = HeaderSum<unsigned char>(header);
+    std::memcpy(header + kChecksum.offset, FormatText("%06o", static_cast<unsigned>(sum)).c_str(), 7);
     header[kChecksum.offset + 7] = ' ';
 }
 
