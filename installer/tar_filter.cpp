@@ -18,6 +18,10 @@ constexpr Field kChecksum{148, 8}, kLinkName{157, 100}, kMagic{257, 6};
 constexpr Field kUserName{265, 32}, kGroupName{297, 32}, kPrefix{345, 155};
 constexpr std::size_t kType = 156;
 
+// Larger sizes are beyond what tar takes, or wrap when rounded up to whole
+// blocks: either way tar and we would part on where the next header is.
+constexpr std::uint64_t kLargestNumber = INT64_MAX - (kTarBlock - 1);
+
 constexpr unsigned kClearedModeBits = 07000 | 0022;  // set-id, sticky, group/other write
 
 std::string Text(const char* header, Field field)
@@ -45,7 +49,7 @@ bool ParseNumber(const char* header, Field field, std::uint64_t* value)
                 return false;
             *value = *value << 8 | p[i];
         }
-        return true;
+        return *value <= kLargestNumber;
     }
     std::size_t i = 0;
     while (i < field.length && p[i] == ' ')
@@ -59,28 +63,33 @@ bool ParseNumber(const char* header, Field field, std::uint64_t* value)
     return i > first;
 }
 
-unsigned HeaderSum(const char* header)
+// The sum of the header's bytes, those of the checksum counted as blanks.
+// Old tars summed signed bytes, hence Byte.
+template <typename Byte>
+int HeaderSum(const char* header)
 {
-    unsigned sum = 0;
+    int sum = 0;
     for (std::size_t i = 0; i < kTarBlock; ++i) {
         const bool inChecksum = i >= kChecksum.offset && i < kChecksum.offset + kChecksum.length;
-        sum += inChecksum ? ' ' : static_cast<unsigned char>(header[i]);
+        sum += inChecksum ? ' ' : static_cast<Byte>(header[i]);
     }
     return sum;
 }
 
-// Old tars summed signed bytes; both sums are accepted.
 bool ChecksumMatches(const char* header)
 {
     std::uint64_t stored = 0;
     if (!ParseNumber(header, kChecksum, &stored))
         return false;
-    int signedSum = 0;
-    for (std::size_t i = 0; i < kTarBlock; ++i) {
-        const bool inChecksum = i >= kChecksum.offset && i < kChecksum.offset + kChecksum.length;
-        signedSum += inChecksum ? ' ' : static_cast<signed char>(header[i]);
-    }
-    return stored == HeaderSum(header) || static_cast<int>(stored) == signedSum;
+    const auto sum = static_cast<std::int64_t>(stored);  // at most kLargestNumber
+    return sum == HeaderSum<unsigned char>(header) || sum == HeaderSum<signed char>(header);
+}
+
+// Only the POSIX header has a prefix to the name; the GNU one keeps other
+// data there.
+bool IsPosix(const char* header)
+{
+    return std::memcmp(header + kMagic.offset, "ustar\0", 6) == 0;
 }
 
 bool IsZeroBlock(const char* block)
@@ -110,6 +119,23 @@ bool NormalName(const std::string& raw, std::string* name)
     return true;
 }
 
+// The member a hard link names; empty when it names one outside.
+std::string LinkTarget(const char* header)
+{
+    std::string target;
+    return NormalName(Text(header, kLinkName), &target) ? target : std::string();
+}
+
+// tar takes a file whose name ends in "/" for a folder, and its data for
+// the headers that follow: only folders may end in "/" or "/.".
+bool EndsLikeFolder(const std::string& raw)
+{
+    const std::size_t slash = raw.rfind('/');
+    const std::string_view last =
+        std::string_view(raw).substr(slash == std::string::npos ? 0 : slash + 1);
+    return last.empty() || last == ".";
+}
+
 // Owner 0/root, no set-id, sticky or group/other write bits, and the
 // checksum that goes with the new header.
 void MakeSafe(char* header, std::uint64_t mode)
@@ -119,7 +145,12 @@ void MakeSafe(char* header, std::uint64_t mode)
     Put(header, kGid, "0000000");
     Put(header, kUserName, "root");
     Put(header, kGroupName, "root");
-    std::memcpy(header + kChecksum.offset, FormatText("%06o", HeaderSum(header)).c_str(), 7);
+    // Some tars join the prefix to the name in any header: a name is
+    // unpacked as it was checked, by any tar.
+    if (!IsPosix(header))
+        std::memset(header + kPrefix.offset, 0, kPrefix.length);
+    const int sum = HeaderSum<unsigned char>(header);
+    std::memcpy(header + kChecksum.offset, FormatText("%06o", static_cast<unsigned>(sum)).c_str(), 7);
     header[kChecksum.offset + 7] = ' ';
 }
 
@@ -178,9 +209,7 @@ bool TarFilter::CheckHeader(char* header, bool* keep)
 {
     if (std::memcmp(header + kMagic.offset, "ustar", 5) != 0 || !ChecksumMatches(header))
         return Refuse("its archive holds a damaged tar header");
-    // The prefix field holds other data in the GNU variant of the header.
-    const bool posix = std::memcmp(header + kMagic.offset, "ustar\0", 6) == 0;
-    const std::string prefix = posix ? Text(header, kPrefix) : "";
+    const std::string prefix = IsPosix(header) ? Text(header, kPrefix) : "";
     const std::string raw = (prefix.empty() ? "" : prefix + "/") + Text(header, kName);
     std::uint64_t size = 0, mode = 0;
     if (!ParseNumber(header, kSize, &size) || !ParseNumber(header, kMode, &mode))
@@ -194,6 +223,8 @@ bool TarFilter::CheckHeader(char* header, bool* keep)
         *keep = false;  // the destination itself
         return true;
     }
+    if (type != '5' && EndsLikeFolder(raw))
+        return Refuse("its archive holds a damaged tar header");
     if (!CheckName(name, type) || !CheckType(name, type, size, header))
         return false;
     if (name == "ovelo" && !(mode & 0111))
@@ -201,7 +232,8 @@ bool TarFilter::CheckHeader(char* header, bool* keep)
     player_ = player_ || name == "ovelo";
     if (type != '5')
         earlier_.insert(name);
-    if (type == '2')
+    // A hard link to a symbolic link is one as well.
+    if (type == '2' || (type == '1' && symlinks_.count(LinkTarget(header))))
         symlinks_.insert(name);
     dataLeft_ = type == '0' ? (size + kTarBlock - 1) / kTarBlock * kTarBlock : 0;
     MakeSafe(header, mode);
@@ -230,13 +262,11 @@ bool TarFilter::CheckType(const std::string& name, char type, std::uint64_t size
     switch (type) {
     case '0':
         return true;
-    case '1': {
-        std::string target;
-        if (!NormalName(Text(header, kLinkName), &target) || !earlier_.count(target))
+    case '1':
+        if (!earlier_.count(LinkTarget(header)))
             return Refuse(FormatText("its archive holds a hard link \"%s\" to no earlier member",
                                      name.c_str()));
         return size == 0 || Refuse("its archive holds a damaged tar header");
-    }
     case '2':
     case '5':
         return size == 0 || Refuse("its archive holds a damaged tar header");

@@ -2,13 +2,15 @@
 // anyone, with any tar: every header is read, refused or rewritten before
 // tar sees it.
 //
-// Refused: headers that are not ustar or whose checksum is wrong, names
-// that are absolute, climb with "..", or pass through an earlier symbolic
-// link; members other than files, folders, symbolic links and hard links
-// to earlier members; a player "ovelo" that is not an executable regular
-// file, or none at all.  Rewritten: owner and group become 0/root, the
-// setuid, setgid and sticky bits and the write bits of group and others
-// are cleared.  Dropped: the top folder "./", so that tar leaves an
+// Refused: headers that are not ustar or whose checksum or size is wrong,
+// names that are absolute, climb with "..", or pass through an earlier
+// symbolic link (or a hard link to one); members other than files,
+// folders, symbolic links and hard links to earlier members, and any but
+// a folder named like one ("a/"); a player "ovelo" that is not an
+// executable regular file, or none at all.  Rewritten: owner and group
+// become 0/root, the setuid, setgid and sticky bits and the write bits of
+// group and others are cleared, and so is the prefix area of a non-POSIX
+// header, which some tars would join to the name.  Dropped: the top folder "./", so that tar leaves an
 // existing destination's mode and owner alone, and the end of the archive,
 // which the caller writes once the whole stream has passed (Finish).
 #ifndef OVELO_INSTALLER_TAR_FILTER_H

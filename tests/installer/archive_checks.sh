@@ -7,23 +7,36 @@
 
 # archive MEMBERS...: an unsealed installer $work/f.run whose archive
 # python3's tarfile writes: each member "TYPE NAME MODE [UID] [LINK]", TYPE
-# f (a file of a few bytes), d, l (symbolic link), h (hard link), c, b or p.
+# f (a file of a few bytes), d, l (symbolic link), h (hard link), c, b or p;
+# or "@ OFFSET HEX", bytes written into the header before, whose checksum
+# is then made right again.
 archive() {
     python3 - "$@" >"$work/archive.tar" <<'PYTHON' || fail "test setup: python3 failed"
-import sys, tarfile
+import io, sys, tarfile
 types = {"f": tarfile.REGTYPE, "d": tarfile.DIRTYPE, "l": tarfile.SYMTYPE,
          "h": tarfile.LNKTYPE, "c": tarfile.CHRTYPE, "b": tarfile.BLKTYPE, "p": tarfile.FIFOTYPE}
 data = b"#!/bin/sh\necho started\n"
-with tarfile.open(fileobj=sys.stdout.buffer, mode="w|", format=tarfile.USTAR_FORMAT) as out:
+buffer, edits = io.BytesIO(), []
+with tarfile.open(fileobj=buffer, mode="w", format=tarfile.USTAR_FORMAT) as out:
     for member in sys.argv[1:]:
         kind, name, mode, *rest = member.split(" ")
+        if kind == "@":
+            edits.append((header, int(name), bytes.fromhex(mode)))
+            continue
+        header = out.offset
         info = tarfile.TarInfo(name)
         info.type, info.mode = types[kind], int(mode, 8)
         info.uid = info.gid = int(rest[0]) if rest else 0
         info.uname = info.gname = "nobody" if info.uid else "root"
         info.linkname = rest[1] if len(rest) > 1 else ""
         info.size = len(data) if kind == "f" else 0
-        out.addfile(info, __import__("io").BytesIO(data) if kind == "f" else None)
+        out.addfile(info, io.BytesIO(data) if kind == "f" else None)
+archive = bytearray(buffer.getvalue())
+for header, offset, edit in edits:
+    archive[header + offset:header + offset + len(edit)] = edit
+    archive[header + 148:header + 156] = b" " * 8
+    archive[header + 148:header + 156] = b"%06o\0 " % sum(archive[header:header + 512])
+sys.stdout.buffer.write(archive)
 PYTHON
     gzip -n <"$work/archive.tar" >"$work/archive.gz"
     installer_with "$work/f.run" "$work/archive.gz"
@@ -54,6 +67,20 @@ diff "$work/expected" "$work/listing" >&2 || fail "not made safe (differences ab
 [ "$(stat -c %i "$work/dest/share/data")" = "$(stat -c %i "$work/dest/share/same")" ] ||
     fail "the hard link was not made"
 
+begin "every tar unpacks a member under the name that was checked"
+# Bytes behind the NUL that ends a name; the prefix area of a GNU header,
+# which busybox tar joins to the name.
+archive "f ./a 0644" "@ 4 2e2e2f78" "$player" "@ 257 7573746172202000" "@ 345 737562"
+for tar in tar bsdtar busybox; do
+    rm -rf "$work/bin" "$work/dest"
+    mkdir "$work/bin"
+    ln -s "$(command -v "$tar")" "$work/bin/tar" || fail "$tar is not installed"
+    PATH=$work/bin:$PATH run "$work/f.run" -s "$work/dest"
+    expect_status 0
+    expect_err ""
+    [ "$(entries "$work/dest")" = "a ovelo" ] || fail "$tar unpacked $(entries "$work/dest")"
+done
+
 begin "refuses archives that reach outside, hold devices or lack a fit player"
 while IFS='|' read -r members what; do
     IFS=';' read -ra list <<<"$members"
@@ -78,6 +105,12 @@ f ./a 0644|its archive holds no player ./ovelo
 f ./player 0755;l ./ovelo 0777 0 player|its player ./ovelo is not a regular file
 d ./ovelo 0755|its player ./ovelo is not a regular file
 f ./ovelo 0644|its player ./ovelo is not executable
+l ./a 0777 0 ..;h ./player 0644 0 ./a;f ./player/a 0644;$player|its archive holds a member "player/a" below a symbolic link
+f ./a/ 0644;$player|its archive holds a damaged tar header
+f ./ovelo/ 0755|its archive holds a damaged tar header
+f ./ovelo/. 0755|its archive holds a damaged tar header
+l ./a 0777 0 x;@ 156 30;@ 124 800000008000000000000000;$player|its archive holds a damaged tar header
+l ./a 0777 0 x;@ 156 30;@ 124 80000000ffffffffffffffff;$player|its archive holds a damaged tar header
 CASES
 
 finish

@@ -63,12 +63,12 @@ touch -d '2001-02-03 04:05' "$work/copy/README"
 package "$work/copy" "$work/again.run"
 cmp -s "$sample" "$work/again.run" || fail "two packagings differ"
 
-begin "packages a tree named relatively, whatever CDPATH says"
+begin "packages the same bytes whatever CDPATH, TAR_OPTIONS and GZIP say"
 mkdir -p "$work/here" "$work/elsewhere/tree"
 cp -a "$SAMPLE_PRODUCT" "$work/here/tree"
-(cd "$work/here" && CDPATH=$work/elsewhere "$MKINSTALLER" "$INSTALLER_IMAGE" tree out.run) ||
-    fail "refused with CDPATH set"
-cmp -s "$sample" "$work/here/out.run" || fail "packaged something else with CDPATH set"
+(cd "$work/here" && CDPATH=$work/elsewhere TAR_OPTIONS=--exclude=README GZIP=-1 \
+    "$MKINSTALLER" "$INSTALLER_IMAGE" tree out.run) || fail "refused with them set"
+cmp -s "$sample" "$work/here/out.run" || fail "packaged something else with them set"
 
 begin "refuses a tree without an executable regular file ovelo, writing nothing"
 for kind in missing not-executable symlink directory; do
