@@ -249,8 +249,7 @@ bool SealAllows(int fd, const Payload& payload, const char* start, const char* d
         return false;
     }
     if (!FreeSpaceSuffices(directory, *seal)) {
-        if (bMadeDestination)
-            rmdir(directory);  // only while still empty
+        RemoveMadeDestination();
         return false;
     }
     return true;

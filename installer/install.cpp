@@ -47,7 +47,10 @@ private:
     int fd_;
 };
 
-struct stat madeDestination;  // the folder MakeDestination made, while bMadeDestination
+// The folder MakeDestination made, while bMadeDestination, and its name
+// in the folder it was made in.
+struct stat madeDestination;
+std::string madeName;
 
 bool SameFile(const struct stat& a, const struct stat& b)
 {
@@ -249,7 +252,8 @@ bool MakeDestination(const std::string& destination, Place* place)
         return false;
     }
     bMadeDestination = true;
-    const Descriptor made(openat(place->parent.get(), place->name.c_str(),
+    madeName = place->name;
+    const Descriptor made(openat(place->parent.get(), madeName.c_str(),
                                  O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!made || fstat(made.get(), &madeDestination) == -1 ||
         madeDestination.st_uid != geteuid())
@@ -369,6 +373,19 @@ bool EnterDestination(const char* directory)
         return false;
     }
     return true;
+}
+
+// We stand in the folder we made: its parent is ".." from here, whether
+// the path given was relative or not.  No descriptor is kept for it from
+// the start, as the unpacker's pipe still needs two under a low limit.
+void RemoveMadeDestination()
+{
+    const Descriptor parent(open("..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat now;
+    if (bMadeDestination && parent &&
+        fstatat(parent.get(), madeName.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+        SameFile(now, madeDestination))
+        unlinkat(parent.get(), madeName.c_str(), AT_REMOVEDIR);
 }
 
 // Called by main in a silent run, and as the activate callback of Finish.
