@@ -409,8 +409,11 @@ void WriteSettings()
 bool Extract(char* directory, int ownFile)
 {
     const char* start = pArgv[0];
-    File file(fdopen(fcntl(ownFile, F_DUPFD_CLOEXEC, 0), "rb"));
+    const int copy = fcntl(ownFile, F_DUPFD_CLOEXEC, 0);
+    File file(fdopen(copy, "rb"));
     if (!file) {
+        if (copy != -1)
+            close(copy);
         ReportError(kUnpackFailed);
         return false;
     }
