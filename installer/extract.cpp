@@ -233,24 +233,24 @@ bool FreeSpaceSuffices(const char* directory, const Seal& seal)
 }
 
 // With a seal, damage and a file system too small are found before
-// anything is written; a destination made for us goes again (we stand in
-// it, which does not keep it from being removed).
+// anything is written, and a destination made for us goes again.
 bool SealAllows(int fd, const Payload& payload, const char* start, const char* directory)
 {
     std::optional<Seal> seal;
     if (!ReadSeal(fd, payload.start, payload.length, &seal)) {
         ReportDamaged(start, "its seal can not be read");
+        RemoveMadeDestination();
         return false;
     }
     if (!seal)
         return true;
     if (!SealHolds(fd, payload, *seal)) {
         ReportDamaged(start, "its checksum does not match its content");
+        RemoveMadeDestination();
         return false;
     }
     if (!FreeSpaceSuffices(directory, *seal)) {
-        if (bMadeDestination)
-            rmdir(directory);  // only while still empty
+        RemoveMadeDestination();
         return false;
     }
     return true;
@@ -409,8 +409,11 @@ void WriteSettings()
 bool Extract(char* directory, int ownFile)
 {
     const char* start = pArgv[0];
-    File file(fdopen(fcntl(ownFile, F_DUPFD_CLOEXEC, 0), "rb"));
+    const int copy = fcntl(ownFile, F_DUPFD_CLOEXEC, 0);
+    File file(fdopen(copy, "rb"));
     if (!file) {
+        if (copy != -1)
+            close(copy);
         ReportError(kUnpackFailed);
         return false;
     }

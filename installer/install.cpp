@@ -9,18 +9,19 @@
 #include "state.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
+#include <deque>
 #include <exception>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
 bool bInstalling = false;  // under way: the copy loop's events may call us again
-
-struct stat madeDestination;  // the folder MakeDestination made, while bMadeDestination
 
 // A file descriptor, closed when it goes.
 class Descriptor {
@@ -29,7 +30,11 @@ public:
     Descriptor(Descriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
-    Descriptor& operator=(Descriptor&&) = delete;
+    Descriptor& operator=(Descriptor&& other) noexcept
+    {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
     ~Descriptor()
     {
         if (fd_ != -1)
@@ -41,6 +46,11 @@ public:
 private:
     int fd_;
 };
+
+// The folder MakeDestination made, while bMadeDestination, and its name
+// in the folder it was made in.
+struct stat madeDestination;
+std::string madeName;
 
 bool SameFile(const struct stat& a, const struct stat& b)
 {
@@ -123,28 +133,103 @@ bool IsTrustedOwner(uid_t owner)
     return owner == geteuid() || owner == 0;
 }
 
-// Every link on the way to the destination, and the destination itself,
-// must be ours or root's: another user's link could send our files anywhere.
-bool CheckLinks(const std::string& destination)
+// One name of a path being walked.  Names read from a link stand for the
+// link: they end where its name ends in the path as given.
+struct Step {
+    std::string name;
+    std::size_t end;     // where the name this step stands for ends in the path
+    bool fromLink;
+};
+
+std::deque<Step> Steps(const std::string& path, std::size_t end, bool fromLink)
+{
+    std::deque<Step> steps;
+    std::size_t begin = 0;
+    while (begin < path.size()) {
+        std::size_t slash = path.find('/', begin);
+        if (slash == std::string::npos)
+            slash = path.size();
+        if (slash > begin)
+            steps.push_back({path.substr(begin, slash - begin), fromLink ? end : slash, fromLink});
+        begin = slash + 1;
+    }
+    return steps;
+}
+
+void ReportForeignLink(const std::string& destination, std::size_t end, bool last)
+{
+    if (last)
+        ReportError(FormatText("The destination %s is a link owned by another user.",
+                               destination.c_str()).c_str());
+    else
+        ReportError(FormatText("The destination %s lies behind %s, a link owned by another "
+                               "user.", destination.c_str(),
+                               destination.substr(0, end).c_str()).c_str());
+}
+
+std::string LinkTarget(int link)
+{
+    char target[PATH_MAX];
+    const ssize_t length = readlinkat(link, "", target, sizeof target);
+    return length > 0 && length < PATH_MAX ? std::string(target, length) : std::string();
+}
+
+enum class Walked { kReached, kLastMissing, kRefused, kFailed };
+
+// Where a walk ended: what the path leads to, or, when only its last name
+// is missing, the folder that name is missing from.  Never both, so that a
+// walk holds no more than two descriptors at a time.
+struct Place {
+    Descriptor reached;
+    Descriptor parent;
+    std::string name;
+};
+
+// Walks the destination from "/" or the current directory a name at a
+// time, each opened under the folder before it without following it, so
+// that no name is looked up twice.  A link must be ours or root's: it is
+// read through its own descriptor, so it is the link whose owner was
+// checked, and its target walked in its place.  Another user's link, found
+// as the destination or on the way to it, is reported.
+Walked Walk(const std::string& destination, Place* place)
 {
     const std::string path = WithoutTrailingSlashes(destination);
-    std::size_t end = 0;
-    do {
-        end = path.find('/', end + 1);
-        const std::string step = path.substr(0, end);
+    std::deque<Step> steps = Steps(path, 0, false);
+    Descriptor here(open(path.front() == '/' ? "/" : ".",
+                         O_PATH | O_DIRECTORY | O_CLOEXEC));
+    int linksFollowed = 0;
+    while (here && !steps.empty()) {
+        const Step step = steps.front();
+        steps.pop_front();
+        Descriptor next(openat(here.get(), step.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
         struct stat info;
-        if (lstat(step.c_str(), &info) == -1 || !S_ISLNK(info.st_mode) ||
-            IsTrustedOwner(info.st_uid))
+        if (!next && errno == ENOENT && steps.empty() && !step.fromLink) {
+            place->parent = std::move(here);
+            place->name = step.name;
+            return Walked::kLastMissing;
+        }
+        if (!next || fstat(next.get(), &info) == -1)
+            return Walked::kFailed;
+        if (S_ISLNK(info.st_mode)) {
+            if (!IsTrustedOwner(info.st_uid)) {
+                ReportForeignLink(destination, step.end, step.end == path.size());
+                return Walked::kRefused;
+            }
+            const std::string target = LinkTarget(next.get());
+            if (target.empty() || ++linksFollowed > 40)
+                return Walked::kFailed;
+            const std::deque<Step> inner = Steps(target, step.end, true);
+            steps.insert(steps.begin(), inner.begin(), inner.end());
+            if (target.front() == '/')
+                here = Descriptor(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
             continue;
-        if (end == std::string::npos)
-            ReportError(FormatText("The destination %s is a link owned by another user.",
-                                   destination.c_str()).c_str());
-        else
-            ReportError(FormatText("The destination %s lies behind %s, a link owned by "
-                                   "another user.", destination.c_str(), step.c_str()).c_str());
-        return false;
-    } while (end != std::string::npos);
-    return true;
+        }
+        if (!steps.empty() && !S_ISDIR(info.st_mode))
+            return Walked::kFailed;
+        here = std::move(next);
+    }
+    place->reached = std::move(here);
+    return place->reached ? Walked::kReached : Walked::kFailed;
 }
 
 bool Replaced(const char* destination)
@@ -156,18 +241,20 @@ bool Replaced(const char* destination)
 }
 
 // Never writable by others, whatever the umask: anyone could swap the
-// player for their own.  mkdir itself never follows a link; from then on
-// the new folder is held by a descriptor, and proved writable with a
-// short-lived "test" file made inside it exclusively.
-bool MakeDestination(const std::string& destination)
+// player for their own.  Made and opened under the folder the walk left
+// open, so it is our new folder that is held by a descriptor from then on,
+// and proved writable with a short-lived "test" file made inside it
+// exclusively.
+bool MakeDestination(const std::string& destination, Place* place)
 {
-    if (mkdir(destination.c_str(), 0775) == -1) {
+    if (mkdirat(place->parent.get(), place->name.c_str(), 0775) == -1) {
         ReportError(FormatText("Can not make directory %s", destination.c_str()).c_str());
         return false;
     }
     bMadeDestination = true;
-    const Descriptor made(open(WithoutTrailingSlashes(destination).c_str(),
-                               O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    madeName = place->name;
+    const Descriptor made(openat(place->parent.get(), madeName.c_str(),
+                                 O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!made || fstat(made.get(), &madeDestination) == -1 ||
         madeDestination.st_uid != geteuid())
         return Replaced(destination.c_str());
@@ -185,11 +272,20 @@ bool MakeDestination(const std::string& destination)
 // An existing destination must be a directory; a missing one is made.
 bool PrepareDestination(const std::string& destination)
 {
+    Place place;
     struct stat info;
-    bMadeDestination = false;
-    if (stat(destination.c_str(), &info) == -1)
-        return MakeDestination(destination);
-    if (!S_ISDIR(info.st_mode)) {
+    switch (Walk(destination, &place)) {
+    case Walked::kRefused:
+        return false;
+    case Walked::kLastMissing:
+        return MakeDestination(destination, &place);
+    case Walked::kFailed:
+        ReportError(FormatText("Can not make directory %s", destination.c_str()).c_str());
+        return false;
+    case Walked::kReached:
+        break;
+    }
+    if (fstat(place.reached.get(), &info) == -1 || !S_ISDIR(info.st_mode)) {
         ReportError(FormatText("The destination %s is not a directory.",
                                destination.c_str()).c_str());
         return false;
@@ -199,7 +295,7 @@ bool PrepareDestination(const std::string& destination)
 
 bool CheckDestination(const std::string& destination)
 {
-    if (!CheckLinks(destination) || !PrepareDestination(destination))
+    if (!PrepareDestination(destination))
         return false;
     if (access(destination.c_str(), W_OK) != 0) {
         ReportError("You do not have write permission for the destination directory.");
@@ -258,33 +354,38 @@ void RunSequence()
 
 bool EnterDestination(const char* directory)
 {
-    const std::string destination = WithoutTrailingSlashes(directory);
-    if (!CheckLinks(destination))
-        return false;
-    // A link left by CheckLinks is ours or root's and is followed, as long
-    // as it is still the same link once its folder is open.
-    struct stat link;
-    const bool isLink = lstat(destination.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
-    const Descriptor entered(open(destination.c_str(),
-                                  O_PATH | O_DIRECTORY | O_CLOEXEC | (isLink ? 0 : O_NOFOLLOW)));
+    Place place;
     struct stat info;
-    struct stat now;
-    if (!entered || fstat(entered.get(), &info) == -1) {
+    const Walked walked = Walk(directory, &place);
+    if (walked == Walked::kRefused)
+        return false;
+    if (walked != Walked::kReached || fstat(place.reached.get(), &info) == -1 ||
+        !S_ISDIR(info.st_mode)) {
         if (bMadeDestination)
             return Replaced(directory);
         ReportError(FormatText("Can not change to directory %s", directory).c_str());
         return false;
     }
-    if (isLink && (lstat(destination.c_str(), &now) == -1 || !SameFile(link, now)))
+    if (bMadeDestination && (!SameFile(info, madeDestination) || info.st_uid != geteuid()))
         return Replaced(directory);
-    if (bMadeDestination &&
-        (isLink || !SameFile(info, madeDestination) || info.st_uid != geteuid()))
-        return Replaced(directory);
-    if (fchdir(entered.get()) != 0) {
+    if (fchdir(place.reached.get()) != 0) {
         ReportError(FormatText("Can not change to directory %s", directory).c_str());
         return false;
     }
     return true;
+}
+
+// We stand in the folder we made: its parent is ".." from here, whether
+// the path given was relative or not.  No descriptor is kept for it from
+// the start, as the unpacker's pipe still needs two under a low limit.
+void RemoveMadeDestination()
+{
+    const Descriptor parent(open("..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat now;
+    if (bMadeDestination && parent &&
+        fstatat(parent.get(), madeName.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+        SameFile(now, madeDestination))
+        unlinkat(parent.get(), madeName.c_str(), AT_REMOVEDIR);
 }
 
 // Called by main in a silent run, and as the activate callback of Finish.

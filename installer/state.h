@@ -65,6 +65,11 @@ bool Extract(char* directory, int ownFile);
 // must still be the folder it made.  Reports its own failures.
 bool EnterDestination(const char* directory);
 
+// Once EnterDestination has entered it: removes the destination Install
+// made this run, as long as it is still empty and still the folder it made,
+// even when the path given was relative.
+void RemoveMadeDestination();
+
 // Ends a running unpacker at once, with every process it started, so that
 // nothing more is written into the destination; for Cancel and C.
 void StopUnpacking();

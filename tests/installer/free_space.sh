@@ -28,10 +28,13 @@ expect_refused() {
     cat "$scratch/err"
 }
 
-begin "refuses too few bytes and removes the destination it made"
+begin "refuses too few bytes and removes the destination it made, named fully or not"
 small_fs size=1m
 run "$scratch/product.run" -s "$work/fs/dest"
 expect_refused "$work/fs/dest" '[0-9]+\.[0-9] MB'
+expect_absent "$work/fs/dest"
+run_in "$work/fs" "$scratch/product.run" -s dest
+expect_refused dest '[0-9]+\.[0-9] MB'
 expect_absent "$work/fs/dest"
 
 begin "refuses too few entries and leaves an existing destination as it was"

@@ -51,6 +51,31 @@ kill "$swapper"
 wait "$swapper" 2>/dev/null
 echo "$stopped of 30 runs were stopped by the swap"
 
+begin "never writes through a folder on the way swapped for a link while it runs"
+# In a sticky folder the other user swaps its folder u with its link u.l to
+# $work/victim, atomically and as fast as it can (renameat2, 316 on x86-64,
+# with RENAME_EXCHANGE).
+mkdir -m 1777 "$work/sticky"
+mkdir -p "$work/victim/bin"
+as_nobody mkdir "$work/sticky/u" "$work/sticky/u/bin"
+as_nobody ln -s "$work/victim" "$work/sticky/u.l"
+setpriv --reuid=65534 --regid=65534 --clear-groups perl -e 'alarm 300; chdir $ARGV[0] or die;
+        my ($u, $link) = ("u", "u.l"); while (1) { syscall(316, -100, $u, -100, $link, 2) == 0 or die "$!" }' \
+    "$work/sticky" &
+swapper=$!
+stopped=0
+for attempt in $(seq 30); do
+    for dest in bin "new$attempt"; do
+        run "$sample" -s "$work/sticky/u/$dest"
+        [ "$status" -eq 0 ] || stopped=$((stopped + 1))
+        [ "$(entries "$work/victim")" = bin ] && [ -z "$(ls -A "$work/victim/bin")" ] ||
+            { fail "attempt $attempt at u/$dest wrote outside"; break 2; }
+    done
+done
+kill "$swapper"
+wait "$swapper" 2>/dev/null
+echo "$stopped of 60 runs were stopped by the swap"
+
 begin "without /proc, reads the start path only when it is a path"
 cp "$sample" "$work/ovelo8.run"
 run_in "$work" unshare --mount sh -c 'umount -l /proc && exec "$@"' sh ./ovelo8.run -s "$work/dest"
