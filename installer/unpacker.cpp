@@ -77,11 +77,6 @@ int Spawn(int input)
     return error;
 }
 
-int DisplayConnection()
-{
-    return bIsSilent ? -1 : ConnectionNumber(XtDisplay(toplevel));
-}
-
 // Waits until fd is ready for events, serving the window meanwhile (for a
 // while at most, for its timers); in a silent run simply until fd is ready.
 void WaitFor(int fd, short events)
@@ -92,7 +87,7 @@ void WaitFor(int fd, short events)
         return;
     }
     ServeWindowEventsNow();
-    pollfd ready[2] = {{fd, events, 0}, {DisplayConnection(), POLLIN, 0}};
+    pollfd ready[2] = {{fd, events, 0}, {ConnectionNumber(XtDisplay(toplevel)), POLLIN, 0}};
     poll(ready, 2, fd < 0 ? 10 : kLookMs);
 }
 
