@@ -23,14 +23,11 @@
 #include <limits>
 #include <memory>
 #include <optional>
-#include <sched.h>
 #include <string>
 #include <string_view>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <system_error>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -39,8 +36,7 @@ namespace {
 constexpr std::size_t kBlockSize = 1024;    // the trailer is looked for in the last block
 constexpr std::size_t kReadSize = 256 * 1024;      // payload bytes per read
 constexpr std::size_t kInflatedSize = 256 * 1024;  // archive bytes per round to tar
-constexpr std::size_t kCheckWindow = 2 * 1024 * 1024;  // mapped at a time, by each thread
-constexpr off_t kCheckInHalvesFrom = 8 * 1024 * 1024;  // a second thread pays from here
+constexpr std::size_t kCheckWindow = 4 * 1024 * 1024;  // payload bytes mapped at a time
 constexpr off_t kSealCrcDigits = 10;
 static_assert(sizeof(off_t) >= 8, "payloads of 2 GiB and more need 64-bit file offsets");
 
@@ -166,9 +162,8 @@ private:
 };
 
 // Adds the bytes from..to of the file to the checksum, window by window,
-// read into a buffer where a window cannot be mapped.  Only the main
-// thread may serve the window's events.
-bool AddToChecksum(int fd, off_t from, off_t to, CksumCrc* crc, bool serveEvents)
+// read into a buffer where a window cannot be mapped.
+bool AddToChecksum(int fd, off_t from, off_t to, CksumCrc* crc)
 {
     std::vector<unsigned char> buffer;
     while (from < to) {
@@ -183,7 +178,7 @@ bool AddToChecksum(int fd, off_t from, off_t to, CksumCrc* crc, bool serveEvents
         }
         for (std::size_t done = 0; done < count; done += kReadSize) {
             crc->Update(bytes + done, std::min(kReadSize, count - done));
-            if (serveEvents && !bIsSilent)
+            if (!bIsSilent)
                 ServeWindowEventsSometimes();
         }
         from += count;
@@ -191,48 +186,14 @@ bool AddToChecksum(int fd, off_t from, off_t to, CksumCrc* crc, bool serveEvents
     return true;
 }
 
-bool MoreThanOneProcessor()
-{
-    cpu_set_t allowed;
-    return sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 1;
-}
-
-// Mapping the file's pages and reading them take most of the time, not
-// the sum, so a second thread that maps and sums the second half halves
-// it.  Where no thread can be had, this one sums the whole.
-bool AddToChecksumInHalves(int fd, off_t from, off_t to, CksumCrc* crc)
-{
-    off_t middle = from + (to - from) / 2;
-    middle -= middle % sysconf(_SC_PAGESIZE);  // no page mapped by both
-    CksumCrc secondHalf;
-    bool secondHalfRead = false;
-    std::thread helper;
-    try {
-        helper = std::thread(
-            [&] { secondHalfRead = AddToChecksum(fd, middle, to, &secondHalf, false); });
-    } catch (const std::system_error&) {
-        return AddToChecksum(fd, from, to, crc, true);
-    }
-    const bool firstHalfRead = AddToChecksum(fd, from, middle, crc, true);
-    helper.join();
-    crc->Append(secondHalf);
-    return firstHalfRead && secondHalfRead;
-}
-
-// The checksum covers the whole payload but its own digits, which sit in
-// the gzip header near its start.
+// The checksum covers the whole payload but its own digits.
 bool SealHolds(int fd, const Payload& payload, const Seal& seal)
 {
     CksumCrc crc;
     const off_t digits = payload.start + seal.crcOffset;
-    const off_t rest = digits + kSealCrcDigits;
-    const off_t end = payload.start + payload.length;
-    if (!AddToChecksum(fd, payload.start, digits, &crc, true))
-        return false;
-    const bool restRead = end - rest >= kCheckInHalvesFrom && MoreThanOneProcessor()
-                              ? AddToChecksumInHalves(fd, rest, end, &crc)
-                              : AddToChecksum(fd, rest, end, &crc, true);
-    return restRead && crc.Final() == seal.crc;
+    return AddToChecksum(fd, payload.start, digits, &crc) &&
+           AddToChecksum(fd, digits + kSealCrcDigits, payload.start + payload.length, &crc) &&
+           crc.Final() == seal.crc;
 }
 
 // MB, or GB from 1,000 MB on, with one decimal (two below 1 MB); what is

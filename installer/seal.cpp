@@ -94,31 +94,6 @@ constexpr std::uint32_t PowerOfX(int n)
     return value;
 }
 
-// a * b mod the polynomial, both as remainders, bit 31 the highest power.
-std::uint32_t MultiplyModP(std::uint32_t a, std::uint32_t b)
-{
-    std::uint32_t product = 0;
-    for (int bit = 31; bit >= 0; --bit) {
-        product = (product & 0x80000000u) ? (product << 1) ^ 0x04C11DB7u : product << 1;
-        if (b >> bit & 1)
-            product ^= a;
-    }
-    return product;
-}
-
-// x^(8 * count) mod the polynomial: what a remainder is multiplied by when
-// count more bytes follow its data.
-std::uint32_t ShiftForBytes(std::uint64_t count)
-{
-    std::uint32_t power = 1;
-    for (std::uint32_t square = PowerOfX(8); count > 0; count >>= 1) {
-        if (count & 1)
-            power = MultiplyModP(power, square);
-        square = MultiplyModP(square, square);
-    }
-    return power;
-}
-
 #if defined(__x86_64__)
 // Carry-less multiplication folds 16 bytes at a time, an order of
 // magnitude faster than the tables: with the data as a polynomial,
@@ -259,14 +234,6 @@ void CksumCrc::Update(const unsigned char* data, std::size_t count)
     for (; count > 0; --count)
         crc = AddByte(crc, *data++);
     crc_ = crc;
-}
-
-// Without a starting value or a final complement the CRC is linear:
-// crc(A B) = crc(A) * x^(8 |B|) + crc(B), modulo the polynomial.
-void CksumCrc::Append(const CksumCrc& later)
-{
-    crc_ = MultiplyModP(crc_, ShiftForBytes(later.length_)) ^ later.crc_;
-    length_ += later.length_;
 }
 
 std::uint32_t CksumCrc::Final() const

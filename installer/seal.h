@@ -31,9 +31,6 @@ bool ReadSeal(int fd, off_t start, off_t length, std::optional<Seal>* seal);
 class CksumCrc {
 public:
     void Update(const unsigned char* data, std::size_t count);
-    // Takes in later's bytes as if they had come through Update after
-    // ours: parts of the data can be summed apart, on other threads.
-    void Append(const CksumCrc& later);
     std::uint32_t Final() const;
 
 private:
