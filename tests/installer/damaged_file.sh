@@ -92,6 +92,22 @@ $((good_length - 8)) $checksum
 $((good_length - 1)) $checksum
 CASES
 
+begin "checks a large sealed payload piece by piece, refusing damage in any piece"
+big_sealed_installer "$work/big.run"
+big_length=$(payload_length "$work/big.run")
+run "$work/big.run" -s "$work/dest"
+expect_status 0
+expect_same_tree "$scratch/big-product" "$work/dest"
+for offset in $((big_length / 4)) $((big_length * 3 / 4)); do
+    cp "$work/big.run" "$work/f.run"
+    flip_byte "$work/f.run" $((image_size + offset))
+    rm -rf "$work/dest"
+    run "$work/f.run" -s "$work/dest"
+    expect_failed_run
+    expect_damaged "$work/f.run" "$checksum"
+    expect_absent "$work/dest"
+done
+
 begin "refuses a damaged unsealed payload, saying what was found"
 cut=$((unsealed_length - 8))
 while read -r edit what; do

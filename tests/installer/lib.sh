@@ -122,14 +122,21 @@ unsealed_payload() {
     payload_of "$1" | gzip -dc | gzip -n
 }
 
-# big_unsealed_installer OUTPUT: the sample with 8 MiB more that do not
-# compress (more than a pipe holds), without a seal, so that no free-space
-# check stops it before tar runs.
-big_unsealed_installer() {
+# big_sealed_installer OUTPUT: the sample with 8 MiB more that do not
+# compress: more than a pipe holds, and more than the seal check maps at
+# once.
+big_sealed_installer() {
     local product=$scratch/big-product
+    rm -rf "$product"
     cp -a "$SAMPLE_PRODUCT" "$product"
     head -c $((8 * 1024 * 1024)) /dev/urandom >"$product/clips/noise.ovl"
-    package "$product" "$scratch/big-sealed.run"
+    package "$product" "$1"
+}
+
+# big_unsealed_installer OUTPUT: the same without a seal, so that no
+# free-space check stops it before tar runs.
+big_unsealed_installer() {
+    big_sealed_installer "$scratch/big-sealed.run"
     unsealed_payload "$scratch/big-sealed.run" >"$scratch/big.gz"
     installer_with "$1" "$scratch/big.gz"
 }
