@@ -3,6 +3,8 @@
 #include "state.h"
 #include "toolkit_home.h"
 
+#include <Xm/XmP.h>
+
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
@@ -90,6 +92,11 @@ int main(int argc, char** argv)
         toplevel = XtVaAppInitialize(&appContext, "OveloXInstaller", nullptr, 0, &argc,
                                      argv, resources, XtNmappedWhenManaged, False,
                                      XmNmwmDecorations, 58, nullptr);
+        // Motif looks for the home directory at start-up only when the
+        // display has no key bindings yet (an earlier Motif client leaves
+        // them on the root window); otherwise at its first icon lookup,
+        // with HOME back.  Asked now, it keeps what it finds here.
+        XmeGetHomeDirName();
     }
     toolkitWarning = XtAppSetWarningMsgHandler(appContext, WarnUnlessMissingCharsets);
     // The shell's window is the drawable of the logo pixmap and of the
