@@ -503,6 +503,8 @@ std::optional<int> Wizard::WaitForExit(int timeoutMs)
 {
     if (status_)
         return status_;
+    if (pid_ <= 0)  // never started: waitpid(-1) would answer for no child at all
+        return std::nullopt;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     do {
         int status = 0;
