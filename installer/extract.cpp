@@ -429,7 +429,7 @@ bool Extract(char* directory, int ownFile)
     if (!SealAllows(fd, *payload, start, directory) || !Unpack(fd, *payload, start))
         return false;
     file.reset();
-    if (!bIsSilent)
+    if (!bIsSilent || bInTerminal)
         WriteSettings();
     return true;
 }

@@ -321,6 +321,7 @@ const char kUnknownFailure[] = "Installation failed for unknown reason";
 void RunSequence()
 {
     bMadeDestination = false;
+    bInstallationStarted = false;
     std::string destination = bIsSilent ? pLocation : ChosenDestination();
     if (destination.empty()) {
         ReportError("You must specify a destination directory.");
@@ -329,11 +330,13 @@ void RunSequence()
     const Descriptor ownFile = OpenOwnFile(pArgv[0]);
     if (!ownFile || !CheckDestination(destination))
         return;
+    bInstallationStarted = true;
     if (!bIsSilent) {
         XtUnmanageChild(page2form);
         XtManageChild(page3form);
     }
-    if (!Extract(destination.data(), ownFile.get()) || bIsSilent)
+    // The wizard in the terminal ends as the window's does.
+    if (!Extract(destination.data(), ownFile.get()) || (bIsSilent && !bInTerminal))
         return;
     // Extract left us in the destination: the player starts there.  A
     // relative destination no longer leads to it from here, so the file is
