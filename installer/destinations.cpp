@@ -1,5 +1,6 @@
 // The destinations the wizard offers, in the window's combo box and in the
 // terminal alike.
+#include "settings.h"
 #include "state.h"
 
 #include <unistd.h>
@@ -10,13 +11,13 @@
 
 // Whoever may write into /usr/local gets it first; everybody else gets the
 // home folder first.  Without a HOME, or with one too long to make a path
-// of, the home entry is left out.  An entry equal to an earlier one (a HOME
+// of, or one that is not our own, the home entry is left out.  An entry equal to an earlier one (a HOME
 // of /opt) is left out too, as the combo box refuses it.
 std::vector<std::string> DestinationChoices()
 {
     const char* home = std::getenv("HOME");
     const std::string homeEntry = home ? std::string(home) + "/Ovelo8" : std::string();
-    const bool haveHome = home && homeEntry.size() < PATH_MAX;
+    const bool haveHome = IsOwnHome(home) && homeEntry.size() < PATH_MAX;
     const std::string usrLocal = "/usr/local/Ovelo8";
 
     const bool mayWriteUsrLocal = access("/usr/local", W_OK) == 0;

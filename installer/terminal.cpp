@@ -277,9 +277,9 @@ void StartProgressLine(int fd)
     nProgressFd = fd;
 }
 
-void ShowProgressLine(off_t done, off_t total)
+void ShowProgressLine(std::uint64_t done, std::uint64_t total)
 {
-    if (nProgressFd < 0 || bProgressEnded || total <= 0)
+    if (nProgressFd < 0 || bProgressEnded || total == 0)
         return;
     const bool complete = done >= total;
     const auto now = std::chrono::steady_clock::now();
@@ -287,9 +287,9 @@ void ShowProgressLine(off_t done, off_t total)
         return;
     lastProgress = now;
     const int percent = static_cast<int>(done * 100 / total);
-    const std::string line = FormatText("Installing... %d%% (%lld of %lld bytes)", percent,
-                                        static_cast<long long>(done),
-                                        static_cast<long long>(total));
+    const std::string line = FormatText("Installing... %d%% (%llu of %llu bytes)", percent,
+                                        static_cast<unsigned long long>(done),
+                                        static_cast<unsigned long long>(total));
     const std::string text = "\r" + line + (complete ? "\n" : "");
     WriteAll(nProgressFd, text.data(), text.size());
     nProgressWidth = line.size();

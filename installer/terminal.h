@@ -3,7 +3,7 @@
 #ifndef OVELO_INSTALLER_TERMINAL_H
 #define OVELO_INSTALLER_TERMINAL_H
 
-#include <sys/types.h>
+#include <cstdint>
 
 // The wizard's road in the terminal: the licence a screenful at a time and
 // its question, the destinations numbered, then the installation sequence
@@ -19,7 +19,7 @@ void StartProgressLine(int fd);
 // Rewrites the line in place with the share done of total, at most ten
 // times a second; at done == total for the last time, ending it with a
 // newline.  Does nothing unless a line was started.
-void ShowProgressLine(off_t done, off_t total);
+void ShowProgressLine(std::uint64_t done, std::uint64_t total);
 
 // Clears a line still being rewritten, so that a message starts at the
 // start of a line of its own.
