@@ -508,3 +508,9 @@ void Install(Widget, XtPointer, XtPointer)
     }
     bInstalling = false;
 }
+
+int OpenInstallerFile()
+{
+    const Descriptor own = OpenOwnFile(pArgv[0]);
+    return own ? fcntl(own.get(), F_DUPFD_CLOEXEC, 0) : -1;
+}

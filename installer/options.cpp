@@ -5,6 +5,7 @@
 // still opens the wizard.
 #include "options.h"
 
+#include "inspect.h"
 #include "state.h"
 #include "terminal.h"
 
@@ -28,7 +29,6 @@ struct Option {
 // as it always was.
 int InstallSilently(char** argv)
 {
-    bIsSilent = 1;
     pLocation = argv[2];
     if (isatty(STDERR_FILENO))
         StartProgressLine(STDERR_FILENO);
@@ -53,6 +53,10 @@ const Option kOptions[] = {
     {"-s", "DIRECTORY", "install into DIRECTORY, asking nothing", InstallSilently},
     {"--text", nullptr, "run the wizard in this terminal, even where a display answers",
      RunWizardInTerminal},
+    {"--info", nullptr, "describe the file: its sizes, its seal, the room the product needs",
+     ShowInfo},
+    {"--list", nullptr, "list the product's entries as they would be installed", ListContents},
+    {"--check", nullptr, "read and check the whole file, installing nothing", CheckFile},
     {"--version", nullptr, "print the installer's version", PrintVersion},
     {"--help", nullptr, "print this help", PrintUsage},
 };
@@ -119,8 +123,10 @@ std::optional<int> RunCommandLineOption(int argc, char** argv)
 {
     for (const Option& option : kOptions) {
         const int count = option.operand ? 3 : 2;
-        if (argc == count && std::strcmp(argv[1], option.name) == 0)
+        if (argc == count && std::strcmp(argv[1], option.name) == 0) {
+            bIsSilent = 1;  // none of them has a window: messages go to standard error
             return option.run(argv);
+        }
     }
     return std::nullopt;
 }

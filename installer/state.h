@@ -59,6 +59,10 @@ void UseFontSetForLabels();    // before toolkit initialisation reads them
 // Installation sequence: the activate callback of page2finish and of the F key.
 void Install(Widget, XtPointer, XtPointer);
 
+// Our own file, found and checked as Install finds it, for the options
+// that read it without installing; -1 after a message.
+int OpenInstallerFile();
+
 // The destinations the wizard offers, in its order, without repeats.
 std::vector<std::string> DestinationChoices();
 
