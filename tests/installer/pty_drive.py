@@ -9,7 +9,8 @@ SCRIPT holds one step a line:
                 are escapes, other characters go as UTF-8
 Then it waits for the command to end and prints "STATUS MS": the exit
 status (128 + N for signal N) and the milliseconds from the last send to
-the end.  Everything the command wrote goes to TRANSCRIPT.  A step that
+the end.  TRANSCRIPT gets what the terminal shows: each line as a carriage
+return leaves it, the text written after one drawn over the text before.  A step that
 times out kills the command and ends the driver with status 2.
 """
 import codecs
@@ -52,6 +53,16 @@ def expect(fd, output, start, text):
             return -1
 
 
+def shown(output):
+    lines = []
+    for raw in output.split(b"\n"):
+        line = b""
+        for part in raw.split(b"\r"):
+            line = part + line[len(part):]
+        lines.append(line.rstrip(b" "))
+    return b"\n".join(lines)
+
+
 def main():
     transcript, rows, command = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
     steps = [line.rstrip("\n").split(" ", 1) for line in sys.stdin if line.strip()]
@@ -88,7 +99,7 @@ def main():
     while read_some(fd, output, 0):  # what was written before the end
         pass
     with open(transcript, "wb") as out:
-        out.write(output)
+        out.write(shown(output))
     if status:
         return status
     code = os.waitstatus_to_exitcode(ended)
