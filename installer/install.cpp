@@ -422,8 +422,8 @@ void RunSequence()
         return;
     // Extract left us in the destination: the player starts there.  A
     // relative destination no longer leads to it from here, so the file is
-    // then reached as ./ovelo, still under its full name.
-    // The wizard in the terminal ends as the window's does.
+    // then reached as ./ovelo, still under its full name.  A silent run
+    // starts nothing; the wizard in the terminal ends as the window's does.
     if (bIsSilent && !bInTerminal) {
         CheckPlayerCanStart(destination);
         return;
