@@ -4,6 +4,7 @@
 # and writing nothing; and any other command line without a display and
 # without a terminal, which ends at once with a word on the silent form.
 . "$(dirname "$0")/lib.sh"
+: "${VERSION:?}"
 
 unsealed_payload "$sample" >"$scratch/unsealed.gz"
 installer_with "$scratch/unsealed.run" "$scratch/unsealed.gz"
@@ -40,7 +41,7 @@ done
 run_in "$work" "$sample" --version
 expect_status 0
 expect_err ""
-[ "$(cat "$scratch/out")" = "Ovelo 8 installer 8.0.0" ] || fail "version line: $(cat "$scratch/out")"
+[ "$(cat "$scratch/out")" = "Ovelo 8 installer $VERSION" ] || fail "version line: $(cat "$scratch/out")"
 expect_nothing_written
 
 begin "--info tells the sizes, the seal and the room from the seal"
@@ -51,7 +52,7 @@ expect_out_has "Payload size: $sealed_length bytes"
 expect_out_has "Sealed: yes"
 expect_out_has "Entries: $product_entries"
 grep -qx 'Space needed: [1-9][0-9]* bytes' "$scratch/out" || fail "no space needed"
-expect_out_has "Installer version: 8.0.0"
+expect_out_has "Installer version: $VERSION"
 run_in "$work" "$scratch/unsealed.run" --info
 expect_status 0
 expect_out_has "Sealed: no"

@@ -9,9 +9,9 @@ SCRIPT holds one step a line:
                 are escapes, other characters go as UTF-8
 Then it waits for the command to end and prints "STATUS MS": the exit
 status (128 + N for signal N) and the milliseconds from the last send to
-the end.  TRANSCRIPT gets what the terminal shows: each line as a carriage
-return leaves it, the text written after one drawn over the text before.  A step that
-times out kills the command and ends the driver with status 2.
+the end.  TRANSCRIPT gets what the terminal shows: text written after a
+carriage return drawn over the line's text before it.  A step that times
+out kills the command and ends the driver with status 2.
 """
 import codecs
 import fcntl
@@ -29,28 +29,26 @@ END_TIMEOUT = 30.0
 
 
 def read_some(fd, output, timeout):
-    """Adds what the command writes within timeout; False once it has closed."""
-    ready, _, _ = select.select([fd], [], [], timeout)
-    if not ready:
-        return True
+    """Adds what the command writes within timeout: True when something
+    came, False when nothing did, None once nobody holds the terminal."""
+    if not select.select([fd], [], [], timeout)[0]:
+        return False
     try:
         data = os.read(fd, 65536)
-    except OSError:  # EIO: the last holder of the terminal is gone
-        return False
+    except OSError:  # EIO
+        return None
     output.extend(data)
-    return bool(data)
+    return True if data else None
 
 
 def expect(fd, output, start, text):
     deadline = time.monotonic() + STEP_TIMEOUT
     wanted = text.encode()
-    while True:
-        found = output.find(wanted, start)
-        if found >= 0:
-            return found + len(wanted)
+    while output.find(wanted, start) < 0:
         left = deadline - time.monotonic()
-        if left <= 0 or not read_some(fd, output, left):
+        if left <= 0 or read_some(fd, output, left) is None:
             return -1
+    return output.find(wanted, start) + len(wanted)
 
 
 def shown(output):
@@ -88,7 +86,8 @@ def main():
     ended = None
     deadline = time.monotonic() + (0 if status else END_TIMEOUT)
     while ended is None and time.monotonic() < deadline:
-        read_some(fd, output, 0.01)
+        if read_some(fd, output, 0.01) is None:
+            time.sleep(0.01)
         done, code = os.waitpid(pid, os.WNOHANG)
         if done == pid:
             ended = code
@@ -105,6 +104,7 @@ def main():
     code = os.waitstatus_to_exitcode(ended)
     print(code if code >= 0 else 128 - code, elapsed)
     return 0
+
 
 if __name__ == "__main__":
     sys.exit(main())
