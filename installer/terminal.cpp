@@ -245,7 +245,7 @@ std::optional<std::string> AskDestination(const std::vector<std::string>& choice
         const unsigned long number = answer->size() < 4 ? std::stoul(*answer) : 0;
         if (number >= 1 && number <= choices.size())
             return choices[number - 1];
-        ReportError(FormatText("There is no choice %s; a folder of that name is ./%s.",
+        ReportError(FormatText("There is no choice %s; type ./%s for a folder of that name.",
                                answer->c_str(), answer->c_str()).c_str());
     }
 }

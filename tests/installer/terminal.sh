@@ -99,7 +99,7 @@ send $work/missing/dest\n
 expect Can not make directory $work/missing/dest
 expect Destination [1]:
 send 4\n
-expect There is no choice 4; a folder of that name is ./4.
+expect There is no choice 4; type ./4 for a folder of that name.
 expect Destination [1]:
 send $work/dest\n
 expect pid:
