@@ -118,14 +118,16 @@ std::optional<std::string> ReadLine()
     return line;
 }
 
-// Asks, and answers the end of the input with a newline of its own, so
-// that whatever follows starts a line.
+// Asks; whatever follows starts a line of its own, also after the end of
+// the input, and answers read from a file are shown as if typed.
 std::optional<std::string> Ask(const std::string& question)
 {
     Say(question);
     std::optional<std::string> answer = ReadLine();
     if (!answer)
         Say("\n");
+    else if (!isatty(STDIN_FILENO))
+        Say(*answer + "\n");
     return answer;
 }
 

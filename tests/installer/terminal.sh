@@ -1,9 +1,10 @@
 #!/bin/bash
 # The wizard in a terminal (--text, or wherever no display can be opened),
-# driven through a pseudo-terminal as a user would answer it: the licence a
-# screenful at a time, the destinations numbered, the window's checks and
-# messages, the progress line, then the settings file and the player; and
-# the progress line of a silent installation run from a terminal.
+# driven through a pseudo-terminal as a user would answer it, or fed from a
+# file: the licence a screenful at a time, the destinations numbered, the
+# window's checks and messages, the progress line, then the settings file
+# and the player; and the progress line of a silent installation run from a
+# terminal.
 . "$(dirname "$0")/lib.sh"
 
 driver=$(dirname "$0")/pty_drive.py
@@ -154,6 +155,15 @@ expect_status 130
 [ "$elapsed" != - ] && [ "$elapsed" -lt 1000 ] || fail "ended $elapsed ms after Ctrl-C"
 kill "$(cat "$work/tar.pid")" 2>/dev/null && fail "the unpacker still ran"
 expect_absent "$work/.home/.Quorvex_ZembraSDK_60"
+
+begin "--text takes its answers from a file too, the licence unpaged"
+printf 'y\n%s\n' "$work/dest" >"$work/answers"
+(cd "$work" && HOME=$work/.home "$sample" --text <answers >"$scratch/out" 2>"$scratch/err")
+status=$?
+expect_status 0
+grep -qxF "Destination [1]: $work/dest" "$scratch/out" || fail "the answer is not shown"
+grep -qxF "args: inst" "$scratch/out" || fail "the player was not started"
+expect_same_tree "$SAMPLE_PRODUCT" "$work/dest"
 
 begin "a silent installation shows its progress on a terminal, erased before a message"
 drive 24 "$sample" -s "$work/dest" </dev/null
