@@ -1,5 +1,6 @@
 // Start-up: a silent installation when the command line is exactly
-// "-s DIRECTORY", the wizard otherwise.
+// "-s DIRECTORY", an uninstall for "--uninstall DIRECTORY", the wizard
+// otherwise.
 #include "state.h"
 #include "toolkit_home.h"
 
@@ -16,8 +17,8 @@ namespace {
 XtErrorMsgHandler toolkitWarning = nullptr;
 
 // A standard descriptor left closed by whoever started us would be taken
-// by the next file we open, and tar inherits them: each closed one gets
-// /dev/null.
+// by the next file we open, and our messages would go into it: each closed
+// one gets /dev/null.
 void OpenStandardDescriptors()
 {
     for (int fd = 0; fd <= 2; ++fd) {
@@ -83,6 +84,8 @@ int main(int argc, char** argv)
     // takes its own options out of it.
     if (IsSilentCommandLine(argc, argv))
         InstallSilently(argv[2]);
+    if (argc == 3 && std::strcmp(argv[1], "--uninstall") == 0)
+        return UninstallProduct(argv[2]);
 
     XtSetLanguageProc(nullptr, SetLocaleFromEnvironment, nullptr);
     // Unmapped while it is built; border, title, window menu and minimize

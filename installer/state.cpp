@@ -4,7 +4,6 @@
 int bIsSilent = 0;
 char* pLocation = nullptr;
 char** pArgv = nullptr;
-bool bMadeDestination = false;
 
 XtAppContext appContext = nullptr;
 Widget toplevel = nullptr;
