@@ -35,8 +35,10 @@ std::string HiddenName(const std::string& name)
 bool ClearLeftover(int folder, const char* name)
 {
     const Descriptor left(openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!left)
-        return errno == ENOENT || RemoveTree(folder, name);
+    if (!left) {
+        RemoveTree(folder, name);  // what is left is said when the new one can not be made
+        return true;
+    }
     if (flock(left.get(), LOCK_EX | LOCK_NB) == -1)
         return false;
     RemoveTree(folder, name);
@@ -128,6 +130,9 @@ Begun ProductWriter::BeginExisting(int folder)
         return Begun::kNotWritable;
     saved_.push_back({"", info.st_mode & 07777, {info.st_atim, info.st_mtim}});
     savedPaths_.insert("");
+    // Whoever may not search it could not enter it to start the player.
+    if (!Descriptor(openat(root_.get(), "..", O_PATH | O_CLOEXEC)))
+        return Begun::kCannotEnter;
     heldFiles_ = HoldsAnythingBut(root_.get(), kWorkName);
     if (!ClearLeftover(root_.get(), kWorkName))
         return Begun::kBusy;
@@ -447,7 +452,7 @@ bool ProductWriter::FinishNew()
 {
     // Never writable by others, whatever the umask: anyone could swap the
     // player for their own.  Root's is writable by root alone.
-    const mode_t mode = asRoot_ ? 0755 : 0775 & ~umask_;
+    const mode_t mode = (asRoot_ ? 0755 : 0775) & ~umask_;
     if (!ApplyFolderLooks(false) || !WriteManifest() || fchmod(root_.get(), mode) == -1)
         return Fail(failure_.empty() ? "Can not set the destination's mode" : failure_);
     Durable(root_.get());

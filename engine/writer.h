@@ -33,6 +33,7 @@ enum class Begun {
     kBegun,
     kCannotMake,   // a new destination's hidden folder can not be made
     kNotWritable,  // an existing destination can not be written into
+    kCannotEnter,  // nor searched
     kBusy,         // another installation is writing there
 };
 

@@ -138,6 +138,9 @@ bool BeginInstallation(const std::string& destination, ProductWriter* writer)
         case Begun::kBusy:
             message = Busy(destination);
             break;
+        case Begun::kCannotEnter:
+            message = FormatText("Can not change to directory %s", destination.c_str());
+            break;
         default:
             message = "You do not have write permission for the destination directory.";
         }
