@@ -106,14 +106,13 @@ ProductWriter::~ProductWriter()
 
 Begun ProductWriter::BeginNew(int parent, const std::string& name)
 {
-    parent_ = Descriptor(fcntl(parent, F_DUPFD_CLOEXEC, 0));
     name_ = name;
     hidden_ = HiddenName(name);
-    if (!ClearLeftover(parent_.get(), hidden_.c_str()))
+    if (!ClearLeftover(parent, hidden_.c_str()))
         return Begun::kBusy;
-    root_ = MakeLockedFolder(parent_.get(), hidden_.c_str());
+    root_ = MakeLockedFolder(parent, hidden_.c_str());
     if (!root_) {
-        unlinkat(parent_.get(), hidden_.c_str(), AT_REMOVEDIR);
+        unlinkat(parent, hidden_.c_str(), AT_REMOVEDIR);
         return Begun::kCannotMake;
     }
     folders_[""] = ArchiveFolder{false, ""};
@@ -153,6 +152,13 @@ Begun ProductWriter::BeginExisting(int folder)
         earlierIndex_[earlier_[i].path] = i;
     folders_[""] = ArchiveFolder{true, ""};
     return Begun::kBegun;
+}
+
+// The folder a new destination's hidden folder lies in, from the hidden
+// folder itself: one descriptor fewer to hold while writing.
+Descriptor ProductWriter::Parent() const
+{
+    return Descriptor(openat(root_.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
 }
 
 int ProductWriter::Folder() const
@@ -210,6 +216,13 @@ int ProductWriter::DestinationFolder(const std::string& path)
         destinationCachePath_ = path;
     }
     return destinationCache_.get();
+}
+
+// Under a low limit of descriptors, none is held that is not needed.
+void ProductWriter::ForgetFolders()
+{
+    stagedCache_ = Descriptor();
+    destinationCache_ = Descriptor();
 }
 
 bool ProductWriter::ExistsAsFolder(const std::string& path)
@@ -337,6 +350,7 @@ bool ProductWriter::MakeLink(const ArchiveEntry& entry, const std::string& stage
 // The same file (or link) as an earlier member, wherever that one was staged.
 bool ProductWriter::MakeHardLink(const ArchiveEntry& entry, const std::string& staged)
 {
+    ForgetFolders();
     const std::string& target = staged_[entry.link];
     const Descriptor from = OpenBeneath(StagingRoot(), FolderOf(target), O_PATH | O_DIRECTORY);
     const Descriptor to = OpenBeneath(StagingRoot(), FolderOf(staged), O_PATH | O_DIRECTORY);
@@ -394,6 +408,7 @@ bool ProductWriter::Take(const char* blocks, std::size_t count)
 // the new ones before they move into place, the existing ones after.
 bool ProductWriter::ApplyFolderLooks(bool existing)
 {
+    ForgetFolders();
     for (auto look = looks_.rbegin(); look != looks_.rend(); ++look) {
         const ArchiveFolder& folder = folders_[look->path];
         if (folder.existing != existing)
@@ -414,6 +429,7 @@ bool ProductWriter::ApplyFolderLooks(bool existing)
 
 bool ProductWriter::WriteManifest()
 {
+    ForgetFolders();
     const std::string text = ManifestText(manifest_);
     std::string staged = kManifestName;
     if (existing_) {
@@ -456,15 +472,16 @@ bool ProductWriter::FinishNew()
     if (!ApplyFolderLooks(false) || !WriteManifest() || fchmod(root_.get(), mode) == -1)
         return Fail(failure_.empty() ? "Can not set the destination's mode" : failure_);
     Durable(root_.get());
-    if (renameat2(parent_.get(), hidden_.c_str(), parent_.get(), name_.c_str(),
-                  RENAME_NOREPLACE) == -1) {
+    const Descriptor parent = Parent();
+    if (!parent || renameat2(parent.get(), hidden_.c_str(), parent.get(), name_.c_str(),
+                             RENAME_NOREPLACE) == -1) {
         appeared_ = errno == EEXIST || errno == ENOTEMPTY;
         return FailWithErrno("Can not put the destination in place");
     }
     finished_ = true;
     if (durable_) {
-        const Descriptor parent(openat(parent_.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        fsync(parent.get());
+        const Descriptor folder(openat(parent.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        fsync(folder.get());
     }
     return true;
 }
@@ -482,7 +499,7 @@ bool ProductWriter::FinishExisting()
     Durable(root_.get());
     finished_ = true;
     RemoveStale();
-    stagedCache_ = Descriptor();
+    ForgetFolders();
     staging_ = Descriptor();
     backups_ = Descriptor();
     work_ = Descriptor();
@@ -614,10 +631,11 @@ void ProductWriter::RollBack()
         return;
     begun_ = false;
     file_ = Descriptor();
+    ForgetFolders();
     if (!existing_) {
-        stagedCache_ = Descriptor();
+        const Descriptor parent = Parent();
         root_ = Descriptor();
-        RemoveTree(parent_.get(), hidden_);
+        RemoveTree(parent.get(), hidden_);
         return;
     }
     for (auto move = moves_.rbegin(); move != moves_.rend(); ++move)

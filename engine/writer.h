@@ -121,6 +121,8 @@ private:
     bool MakeHardLink(const ArchiveEntry& entry, const std::string& staged);
     bool OnlyListed(int folder, const std::string& path);
     bool ExistsAsFolder(const std::string& path);
+    void ForgetFolders();
+    Descriptor Parent() const;
     void Own(int fd, const char* name, int flags);
     unsigned ModeOf(unsigned archived) const;
     bool ApplyFolderLooks(bool existing);
@@ -143,8 +145,7 @@ private:
     bool asRoot_ = false;    // root installs: archived modes kept, owner 0/root
     bool chown_ = false;     // what we make is not yet 0/root
     mode_t umask_ = 022;
-    Descriptor parent_;      // a new destination's parent
-    std::string name_;       // its name there
+    std::string name_;       // a new destination's name in its parent
     std::string hidden_;     // the hidden staging folder's name there
     Descriptor root_;        // the new destination's staging folder, or the existing one
     Descriptor work_;        // an existing destination's hidden folder

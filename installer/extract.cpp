@@ -183,12 +183,17 @@ StopSignalsCaught::StopSignalsCaught()
     sigemptyset(&action.sa_mask);
     for (std::size_t i = 0; i < std::size(kSignals); ++i)
         sigaction(kSignals[i], &action, &saved_[i]);
+    // A file size limit must fail the write, which is put back, rather
+    // than end us half way.
+    action.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &action, &savedFileSize_);
 }
 
 StopSignalsCaught::~StopSignalsCaught()
 {
     for (std::size_t i = 0; i < std::size(kSignals); ++i)
         sigaction(kSignals[i], &saved_[i], nullptr);
+    sigaction(SIGXFSZ, &savedFileSize_, nullptr);
 }
 
 void StopUnpacking()

@@ -75,7 +75,8 @@ void StopUnpacking();
 
 // While an installation is under way, SIGINT, SIGTERM and SIGHUP only note
 // themselves here (0 until one comes); the installation then stops, puts
-// the destination back and ends with status 128 + the signal.
+// the destination back and ends with status 128 + the signal.  SIGXFSZ is
+// ignored meanwhile, so that a file size limit fails a write instead.
 extern volatile sig_atomic_t nStopSignal;
 class StopSignalsCaught {
 public:
@@ -87,6 +88,7 @@ public:
 private:
     static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
     struct sigaction saved_[3];
+    struct sigaction savedFileSize_;
 };
 
 // FILE --uninstall DIR, without a display: the exit status.

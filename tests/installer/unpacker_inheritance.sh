@@ -36,7 +36,7 @@ mkdir -m 0750 "$work/shared"
 run "$sample" -s "$work/shared"
 expect_status 0
 expect_err ""
-expect_same_tree "$SAMPLE_PRODUCT" "$work/shared"
+diff -r -x .ovelo8-manifest "$SAMPLE_PRODUCT" "$work/shared" >/dev/null || fail "contents differ"
 [ "$(stat -c %a "$work/shared")" = 750 ] || fail "the destination became $(stat -c %a "$work/shared")"
 
 begin "an ignored SIGCHLD does not turn a sound installation into a failure"
