@@ -1,10 +1,10 @@
-// The installation sequence: check the destination and our own file, make
-// the destination if it is missing, unpack into it, and become the player.
+// The installation sequence: check the destination and our own file, write
+// the product into the destination (all or nothing), and become the player.
 //
 // Root may well install into a folder other users can write to.  So no
 // name is trusted twice: our own file is the one this process runs, and the
-// destination is entered through a descriptor, never through a link that
-// another user planted, and a folder we made must still be that folder.
+// destination is walked once, never through a link that another user
+// planted, and used through its descriptor from then on.
 #include "descriptor.h"
 #include "destination.h"
 #include "format.h"
