@@ -24,6 +24,7 @@ version() {
         mkdir "$1/shortcut"
         printf 'a folder in 2\n' >"$1/shortcut/inside"
         ln -s README "$1/flat"
+        ln "$1/README" "$1/clips/README.same"
         printf '#!/bin/sh\necho version 2\n' >"$1/ovelo"
     fi
 }
@@ -70,6 +71,8 @@ expect_absent "$work/dest/skins/dark/skin.cfg"
 grep -q 'changed by the user' "$work/dest/stale.txt" || fail "the changed file was not kept"
 rm -r "$work/dest/stale.txt" "$work/dest/notes.txt" "$work/dest/skins"
 expect_same_tree "$scratch/v2" "$work/dest"
+[ "$(stat -c %i "$work/dest/README")" = "$(stat -c %i "$work/dest/clips/README.same")" ] ||
+    fail "the hard link was not made"
 expect_no_work_left() { expect_absent "$work/dest/.ovelo8-work"; }
 expect_no_work_left
 
