@@ -45,6 +45,22 @@ bool Unescape(const std::string& text, std::string* path)
     return !path->empty();
 }
 
+// Relative, one name after another: a manifest that names anything else
+// was not written by us, and nothing it names is removed.
+bool IsPlainPath(const std::string& path)
+{
+    std::size_t begin = 0;
+    for (;;) {
+        const std::size_t slash = path.find('/', begin);
+        const std::string name = path.substr(begin, slash == std::string::npos ? slash : slash - begin);
+        if (name.empty() || name == "." || name == "..")
+            return false;
+        if (slash == std::string::npos)
+            return true;
+        begin = slash + 1;
+    }
+}
+
 bool ParseLine(const std::string& line, ManifestEntry* entry)
 {
     char type = 0;
@@ -55,7 +71,7 @@ bool ParseLine(const std::string& line, ManifestEntry* entry)
         used == 0 || (type != 'd' && type != 'f' && type != 'l') || checksum > UINT32_MAX)
         return false;
     *entry = {type, mode, size, static_cast<std::uint32_t>(checksum), std::string()};
-    return Unescape(line.substr(used), &entry->path);
+    return Unescape(line.substr(used), &entry->path) && IsPlainPath(entry->path);
 }
 
 bool ReadAll(int fd, std::string* text)

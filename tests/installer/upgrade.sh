@@ -119,12 +119,18 @@ Kept $work/dest/skins: it holds files that were not installed."$'\n'
     ". ./README ./skins ./skins/dark ./skins/dark/mine.cfg" ] ||
     fail "left: $(cd "$work/dest" && find . | paste -sd ' ')"
 
-begin "--uninstall refuses a folder without a manifest and removes nothing"
-mkdir "$work/dest"
+begin "--uninstall refuses a folder without a manifest, or with one naming what lies outside"
+mkdir -p "$work/dest" "$work/outside"
 printf 'mine\n' >"$work/dest/ovelo"
 run "$sample" --uninstall "$work/dest"
 expect_status 1
 expect_err "$work/dest holds no record of an installation (.ovelo8-manifest); nothing was removed."$'\n'
 [ "$(cat "$work/dest/ovelo")" = mine ] || fail "a file was removed"
+printf 'ovelo8-manifest 1\nf 0644 5 %s ovelo\nd 0755 0 0 ../outside\n' \
+    "$(cksum <"$work/dest/ovelo" | cut -d' ' -f1)" >"$work/dest/.ovelo8-manifest"
+run "$sample" --uninstall "$work/dest"
+expect_status 1
+expect_err "The record of the installation $work/dest/.ovelo8-manifest can not be read; nothing was removed."$'\n'
+[ -f "$work/dest/ovelo" ] && [ -d "$work/outside" ] || fail "something was removed"
 
 finish
