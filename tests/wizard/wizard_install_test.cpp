@@ -29,6 +29,7 @@ const std::string kImage = INSTALLER_IMAGE;
 const std::string kMkinstaller = MKINSTALLER;
 const std::string kScreenshots = SCREENSHOT_DIR;
 const std::string kWriteFault = WRITE_FAULT;
+const std::string kSampleProduct = SAMPLE_PRODUCT;
 const char kSettingsName[] = ".Quorvex_ZembraSDK_60";
 constexpr unsigned long kBarBlue = 0x3131ce;
 constexpr unsigned long kBlack = 0x000000;
@@ -238,6 +239,37 @@ TEST_F(InstallTest, ASettingsLinkIsNamedThenThePlayerStarts)
     ASSERT_EQ(wizard->WaitForExit(5000), std::optional<int>(0));
     EXPECT_NE(wizard->Output().find("args: inst"), std::string::npos) << wizard->Output();
     EXPECT_EQ(ReadFile(target), "kept\n");
+}
+
+// An upgrade that keeps an earlier file the user changed names it in the
+// dialog before the player starts; the file stays as the user left it.
+TEST_F(InstallTest, AnUpgradeNamesTheChangedFilesItKeepsThenThePlayerStarts)
+{
+    const std::string tree = work_ / "product";
+    fs::copy(kSampleProduct, tree, fs::copy_options::recursive);
+    std::ofstream(tree + "/notes.txt") << "shipped in the earlier version\n";
+    const std::string earlier = work_ / "earlier.run";
+    ASSERT_TRUE(::Run(Quote(kMkinstaller) + " " + Quote(kImage) + " " + Quote(tree) + " " +
+                      Quote(earlier)));
+    const std::string destination = work_ / "dest";
+    ASSERT_TRUE(::Run(Quote(earlier) + " -s " + Quote(destination)));
+    std::ofstream(destination + "/notes.txt", std::ios::app) << "changed by the user\n";
+
+    auto wizard = StartOnPage2(kSampleInstaller);
+    ASSERT_TRUE(wizard->Found());
+    wizard->SetDestination(destination);
+    wizard->ClickButton(kFinishButton);
+    const std::optional<Box> dialog = WaitForDialog(*wizard);
+    ASSERT_TRUE(dialog);
+    EXPECT_TRUE(SaveWindowPng(wizard->display(), dialog->window,
+                              kScreenshots + "/kept-files-dialog.png"));
+    EXPECT_EQ(ReadDialog(wizard->display(), *dialog).textLines, 2) << "the notice and the file";
+    EXPECT_FALSE(wizard->WaitForExit(300)) << "the message waits for the user";
+    PressOk(*wizard, *dialog);
+    ASSERT_EQ(wizard->WaitForExit(5000), std::optional<int>(0));
+    EXPECT_NE(wizard->Output().find("args: inst"), std::string::npos) << wizard->Output();
+    EXPECT_EQ(ReadFile(destination + "/notes.txt"),
+              "shipped in the earlier version\nchanged by the user\n");
 }
 
 // Writing fails (the disk is full): the message stays over the progress
