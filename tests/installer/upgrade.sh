@@ -47,6 +47,9 @@ manifest=$work/dest/.ovelo8-manifest
 grep -qx "f 0755 $(stat -c %s "$work/dest/ovelo") $(cksum <"$work/dest/ovelo" | cut -d' ' -f1) ovelo" \
     "$manifest" || fail "the player's line is not what cksum says"
 grep -qx 'd 0755 0 0 help/pictures' "$manifest" || fail "no line for a folder"
+# Files and folders get the times packaging stored (its default epoch).
+[ "$(stat -c %Y "$work/dest/ovelo" "$work/dest/help" "$work/dest/help/pictures" | sort -u)" = 1767225600 ] ||
+    fail "times not the archive's: $(stat -c '%n %Y' "$work/dest/ovelo" "$work/dest/help")"
 
 begin "mkinstaller refuses a product holding a manifest of its own"
 cp -a "$SAMPLE_PRODUCT" "$work/tree"
