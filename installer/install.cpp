@@ -96,9 +96,22 @@ Descriptor OpenOwnFile(const char* start)
     return SameFile(named, runs) ? std::move(running) : CannotFind(start);
 }
 
-std::string Busy(const std::string& destination)
+// Why the writer could not begin; empty when it did.
+std::string NotBegun(const std::string& destination, Begun begun)
 {
-    return FormatText("Another installation into %s is under way.", destination.c_str());
+    switch (begun) {
+    case Begun::kBegun:
+        return std::string();
+    case Begun::kBusy:
+        return FormatText("Another installation into %s is under way.", destination.c_str());
+    case Begun::kCannotMake:
+        return FormatText("Can not make directory %s", destination.c_str());
+    case Begun::kCannotEnter:
+        return FormatText("Can not change to directory %s", destination.c_str());
+    case Begun::kNotWritable:
+        break;
+    }
+    return "You do not have write permission for the destination directory.";
 }
 
 // The destination walked once: an existing one must be a folder we may
@@ -110,43 +123,22 @@ bool BeginInstallation(const std::string& destination, ProductWriter* writer)
     std::string message;
     switch (WalkDestination(destination, &place, &message)) {
     case Walked::kRefused:
-        ReportError(message.c_str());
-        return false;
+        break;
     case Walked::kFailed:
-        ReportError(FormatText("Can not make directory %s", destination.c_str()).c_str());
-        return false;
+        message = FormatText("Can not make directory %s", destination.c_str());
+        break;
     case Walked::kMissing:
-        switch (writer->BeginNew(place.parent.get(), place.name)) {
-        case Begun::kBegun:
-            return true;
-        case Begun::kBusy:
-            message = Busy(destination);
-            break;
-        default:
-            message = FormatText("Can not make directory %s", destination.c_str());
-        }
-        ReportError(message.c_str());
-        return false;
+        message = NotBegun(destination, writer->BeginNew(place.parent.get(), place.name));
+        break;
     case Walked::kReached:
+        message = RefusedDestination(destination, place.folder.get());
+        if (message.empty())
+            message = NotBegun(destination, writer->BeginExisting(place.folder.get()));
         break;
     }
-    message = RefusedDestination(destination, place.folder.get());
-    if (message.empty()) {
-        switch (writer->BeginExisting(place.folder.get())) {
-        case Begun::kBegun:
-            return true;
-        case Begun::kBusy:
-            message = Busy(destination);
-            break;
-        case Begun::kCannotEnter:
-            message = FormatText("Can not change to directory %s", destination.c_str());
-            break;
-        default:
-            message = "You do not have write permission for the destination directory.";
-        }
-    }
-    ReportError(message.c_str());
-    return false;
+    if (!message.empty())
+        ReportError(message.c_str());
+    return message.empty();
 }
 
 // The player is started by its full name (a script sees it as $0), so that
