@@ -82,6 +82,25 @@ expect_failed_run
 expect_err_ends "$unpack_failed"
 expect_as_before "$work/dest"
 
+begin "an installation under way is never taken for a killed one's leftovers"
+for dest in new earlier; do
+    [ "$dest" = new ] || earlier "$work/$dest"
+    HOME=$work/.home LD_PRELOAD=$WRITE_FAULT OVELO8_WRITE_FAULT=pause:100000 \
+        "$big" -s "$work/$dest" 2>"$work/first.err" &
+    first=$!
+    for _ in $(seq 100); do
+        [ -z "$(find "$work" -maxdepth 2 -name '.ovelo8-*' ! -name .ovelo8-manifest)" ] || break
+        sleep 0.05
+    done
+    run "$big" -s "$work/$dest"
+    expect_failed_run
+    expect_err "Another installation into $work/$dest is under way."$'\n'
+    wait "$first" || fail "the first installation into $dest failed: $(cat "$work/first.err")"
+    cmp -s "$scratch/big-product/clips/noise.ovl" "$work/$dest/clips/noise.ovl" ||
+        fail "$dest was not installed"
+done
+rm -rf "$work/new" "$work/earlier"
+
 begin "SIGKILL half way leaves only hidden folders, which the next run removes first"
 with_fault "signal:$((total / 2)):9" "$big" -s "$work/new"
 expect_absent "$work/new"
