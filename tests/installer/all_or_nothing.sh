@@ -85,7 +85,7 @@ expect_as_before "$work/dest"
 begin "an installation under way is never taken for a killed one's leftovers"
 for dest in new earlier; do
     [ "$dest" = new ] || earlier "$work/$dest"
-    HOME=$work/.home LD_PRELOAD=$WRITE_FAULT OVELO8_WRITE_FAULT=pause:100000 \
+    HOME=$work/.home LD_PRELOAD=$WRITE_FAULT OVELO8_WRITE_FAULT=pause:30000 \
         "$big" -s "$work/$dest" 2>"$work/first.err" &
     first=$!
     for _ in $(seq 100); do
