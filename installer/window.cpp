@@ -308,6 +308,19 @@ void HoldShellSize()
                   XmNminHeight, height, XmNmaxHeight, height, nullptr);
 }
 
+// Tab follows the screen, not the order the widgets were made in (the
+// button rows are built from the right): the page's content, its default
+// button, then the other buttons from left to right, and round again.
+// Each is a tab group of its own, so that Tab reaches every button;
+// insensitive ones are passed over.
+void OrderTabGroups()
+{
+    const Widget order[] = {page1license, page1accept, page1cancel, page1back, page1finish,
+                            page2dircombobox, page2finish, page2cancel, page2back, page2next};
+    for (Widget w : order)
+        XtVaSetValues(w, XmNnavigationType, XmEXCLUSIVE_TAB_GROUP, nullptr);
+}
+
 }  // namespace
 
 void BuildWindow()
@@ -320,6 +333,7 @@ void BuildWindow()
     BuildDestinationPage();
     BuildProgressPage();
     BuildErrorDialog();
+    OrderTabGroups();
     HoldShellSize();
 }
 
