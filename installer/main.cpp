@@ -106,6 +106,7 @@ int main(int argc, char** argv)
     BuildWindow();
     RegisterCallbacks();
     CreateProgressGraphics();
+    PrepareWindowForMapping();
     XMapWindow(XtDisplay(toplevel), XtWindow(toplevel));
 
     XtAppMainLoop(appContext);

@@ -16,6 +16,8 @@
 #include <Xm/ScrolledW.h>
 #include <Xm/Separator.h>
 #include <Xm/Text.h>
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
 #include <X11/xpm.h>
 
 #include <unistd.h>
@@ -283,6 +285,22 @@ void BuildProgressPage()
         "page3progressbar", xmDrawingAreaWidgetClass, page3progressframe, nullptr);
 }
 
+// Called as the dialog is about to be shown, already sized to its message:
+// it goes over the middle of the wizard.  The toolkit's own placement
+// centres only the first message and keeps that x for every later one,
+// whatever its width.
+void CentreOverWizard(Widget dialog, XtPointer, XtPointer)
+{
+    Position x = 0;
+    Position y = 0;
+    XtTranslateCoords(toplevel, 0, 0, &x, &y);
+    Dimension wizardWidth = 0, wizardHeight = 0, width = 0, height = 0;
+    XtVaGetValues(toplevel, XmNwidth, &wizardWidth, XmNheight, &wizardHeight, nullptr);
+    XtVaGetValues(dialog, XmNwidth, &width, XmNheight, &height, nullptr);
+    XtVaSetValues(dialog, XmNx, static_cast<Position>(x + (wizardWidth - width) / 2),
+                  XmNy, static_cast<Position>(y + (wizardHeight - height) / 2), nullptr);
+}
+
 // Only OK remains; it takes the dialog down through the message box's own
 // unmanaging.  Full-application modal: the wizard waits while it is up.
 void BuildErrorDialog()
@@ -291,7 +309,8 @@ void BuildErrorDialog()
                                       nullptr, 0);
     XtVaSetValues(XtParent(ErrorDialog), XmNtitle, "Error", nullptr);
     XtVaSetValues(ErrorDialog, XmNdialogStyle, XmDIALOG_FULL_APPLICATION_MODAL,
-                  XmNnoResize, True, nullptr);
+                  XmNnoResize, True, XmNdefaultPosition, False, nullptr);
+    XtAddCallback(ErrorDialog, XmNmapCallback, CentreOverWizard, nullptr);
     XtUnmanageChild(XmMessageBoxGetChild(ErrorDialog, XmDIALOG_HELP_BUTTON));
     XtUnmanageChild(XmMessageBoxGetChild(ErrorDialog, XmDIALOG_CANCEL_BUTTON));
 }
@@ -321,7 +340,50 @@ void OrderTabGroups()
         XtVaSetValues(w, XmNnavigationType, XmEXCLUSIVE_TAB_GROUP, nullptr);
 }
 
+// The icon shows what the title says, not the file's name.
+void NameIconAfterTitle()
+{
+    String title = nullptr;
+    XtVaGetValues(toplevel, XmNtitle, &title, nullptr);
+    if (title)
+        XtVaSetValues(toplevel, XmNiconName, title, nullptr);
+}
+
+// Lets a window manager tie the window to our process (to end it when it
+// stops answering, say).
+void SetProcessIdProperty()
+{
+    Display* display = XtDisplay(toplevel);
+    const long pid = getpid();
+    XChangeProperty(display, XtWindow(toplevel), XInternAtom(display, "_NET_WM_PID", False),
+                    XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&pid), 1);
+}
+
+// The toolkit marks the shell's position as chosen by the program once it
+// has been sized, which holds the window at 0,0 under a window manager that
+// honours the mark.  Only a position the user gave (-geometry) is kept.
+void LeavePlacementToWindowManager()
+{
+    Display* display = XtDisplay(toplevel);
+    XSizeHints hints{};
+    long supplied = 0;
+    if (!XGetWMNormalHints(display, XtWindow(toplevel), &hints, &supplied))
+        return;
+    if (!(hints.flags & USPosition))
+        hints.flags &= ~PPosition;
+    XSetWMNormalHints(display, XtWindow(toplevel), &hints);
+}
+
 }  // namespace
+
+// Last, so that no later change to the shell brings the position back.
+void PrepareWindowForMapping()
+{
+    NameIconAfterTitle();
+    SetProcessIdProperty();
+    LeavePlacementToWindowManager();
+}
 
 void BuildWindow()
 {
