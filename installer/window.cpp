@@ -399,13 +399,16 @@ void BuildWindow()
     HoldShellSize();
 }
 
-// The graphics context and font the progress bar is painted with.  Without
-// a matching font the context keeps the server's default one.
+// The graphics context and font the progress bar is painted with.  A
+// server without Helvetica (one with its built-in fonts only) still has
+// "fixed", whose measures centre the percentage as well.
 void CreateProgressGraphics()
 {
     Display* display = XtDisplay(toplevel);
     progressGC = XCreateGC(display, XtWindow(toplevel), 0, nullptr);
-    pProgressFont = XLoadQueryFont(display, "-adobe-helvetica-medium-r-*-*-14-*-*-*-*-*-*-*");
+    pProgressFont = XLoadQueryFont(display, "-adobe-helvetica-medium-r-normal-*-14-*-*-*-*-*-*-*");
+    if (!pProgressFont)
+        pProgressFont = XLoadQueryFont(display, "fixed");
     if (pProgressFont)
         XSetFont(display, progressGC, pProgressFont->fid);
 }
