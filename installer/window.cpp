@@ -375,6 +375,83 @@ void LeavePlacementToWindowManager()
     XSetWMNormalHints(display, XtWindow(toplevel), &hints);
 }
 
+// A server with its built-in fonts only has no Helvetica: the plain font
+// of the C locale then names "fixed", which it always has, rather than
+// leave the toolkit to warn and take it anyway.  (A font set takes any font
+// it finds.)
+void FallBackToFixedFont()
+{
+    Display* display = XtDisplay(toplevel);
+    XrmDatabase database = XtDatabase(display);
+    char* type = nullptr;
+    XrmValue value{};
+    if (!XrmGetResource(database, "OveloXInstaller.placeholder.fontList",
+                        "OveloXInstaller.XmForm.FontList", &type, &value) ||
+        !value.addr)
+        return;
+    const std::string fontList(value.addr);
+    if (fontList.empty() || fontList.back() == ':' ||
+        fontList.find_first_of(",;=") != std::string::npos)
+        return;
+    int count = 0;
+    char** names = XListFonts(display, fontList.c_str(), 1, &count);
+    if (names)
+        XFreeFontNames(names);
+    if (count == 0)
+        XrmPutStringResource(&database, "OveloXInstaller*fontList", "fixed");
+}
+
+// Each line of text broken again between words wherever it is wider than
+// room in the label's font.
+std::string WrapToWidth(const std::string& text, XmFontList fonts, int room)
+{
+    const auto width = [fonts](const std::string& line) {
+        XmString string = XmStringCreateLocalized(const_cast<char*>(line.c_str()));
+        const int pixels = XmStringWidth(fonts, string);
+        XmStringFree(string);
+        return pixels;
+    };
+    std::string wrapped;
+    std::string line;
+    std::size_t start = 0;
+    for (std::size_t end = 0; end <= text.size(); ++end) {
+        if (end < text.size() && text[end] != ' ' && text[end] != '\n')
+            continue;
+        const std::string word = text.substr(start, end - start);
+        if (!line.empty() && width(line + " " + word) > room) {
+            wrapped += line + "\n";
+            line = word;
+        } else {
+            line += (line.empty() ? "" : " ") + word;
+        }
+        if (end == text.size() || text[end] == '\n') {
+            wrapped += line + (end < text.size() ? "\n" : "");
+            line.clear();
+        }
+        start = end + 1;
+    }
+    return wrapped;
+}
+
+// The captions are as wide as their attachments make them.  In a font
+// wider than Helvetica (the server's built-in "fixed", say) a line would
+// be cut off at the right: it is broken between words instead.
+void FitCaption(Widget label, const char* text)
+{
+    XmFontList fonts = nullptr;
+    Dimension width = 0, marginWidth = 0, marginLeft = 0, marginRight = 0;
+    XtVaGetValues(label, XmNfontList, &fonts, XmNwidth, &width, XmNmarginWidth, &marginWidth,
+                  XmNmarginLeft, &marginLeft, XmNmarginRight, &marginRight, nullptr);
+    const int room = width - 2 * marginWidth - marginLeft - marginRight;
+    const std::string wrapped = WrapToWidth(text, fonts, room);
+    if (wrapped == text)
+        return;
+    XmString label_string = XmStringCreateLtoR(const_cast<char*>(wrapped.c_str()),
+                                               const_cast<char*>(XmSTRING_DEFAULT_CHARSET));
+    XtVaSetValues(label, XmNlabelString, label_string, nullptr);
+    XmStringFree(label_string);
+}
+
 }  // namespace
 
 // Last, so that no later change to the shell brings the position back.
@@ -388,6 +465,7 @@ void PrepareWindowForMapping()
 void BuildWindow()
 {
     CreateLogoPixmap();
+    FallBackToFixedFont();
     placeholder = XtVaCreateManagedWidget("placeholder", xmFormWidgetClass, toplevel,
                                           nullptr);
     CreateAcceleratorMenu();
@@ -397,6 +475,8 @@ void BuildWindow()
     BuildErrorDialog();
     OrderTabGroups();
     HoldShellSize();
+    FitCaption(page1toplabel, kTopCaption);
+    FitCaption(page1bottomlabel, kBottomCaption);
 }
 
 // The graphics context and font the progress bar is painted with.  A
