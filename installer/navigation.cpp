@@ -1,7 +1,8 @@
 // Moving between the pages, by the buttons, by the keys Return, C, B, A and
 // F, and by Alt with a button's underlined letter; Left and Right along a
-// button row; the ways the wizard ends short of an installation.  The page showing is the managed page form;
-// after every switch the keyboard focus goes to that page's default button.
+// button row; the ways the wizard ends short of an installation.  The page
+// showing is the managed page form; after every switch the keyboard focus
+// goes to that page's default button.
 #include "state.h"
 
 #include "ComboBox.h"
@@ -239,7 +240,8 @@ void MoveAlongRow(Widget button, XtPointer, XEvent* event, Boolean* continue_to_
         return;
     *continue_to_dispatch = False;
     std::vector<Widget> row = ChildrenOf(XtParent(button));
-    std::sort(row.begin(), row.end(), [](Widget a, Widget b) { return LeftEdge(a) < LeftEdge(b); });
+    std::sort(row.begin(), row.end(),
+              [](Widget a, Widget b) { return LeftEdge(a) < LeftEdge(b); });
     if (left)
         std::reverse(row.begin(), row.end());
     auto next = std::find(row.begin(), row.end(), button);

@@ -22,6 +22,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <string>
@@ -285,10 +286,17 @@ void BuildProgressPage()
         "page3progressbar", xmDrawingAreaWidgetClass, page3progressframe, nullptr);
 }
 
+// The start of a length centred over another, moved in from the screen's
+// edges where it would pass them.
+int Centred(int over, int overLength, int length, int screenLength)
+{
+    return std::max(0, std::min(over + (overLength - length) / 2, screenLength - length));
+}
+
 // Called as the dialog is about to be shown, already sized to its message:
-// it goes over the middle of the wizard.  The toolkit's own placement
-// centres only the first message and keeps that x for every later one,
-// whatever its width.
+// it goes over the middle of the wizard, on the screen.  The toolkit's own
+// placement centres only the first message and keeps that x for every
+// later one, whatever its width.
 void CentreOverWizard(Widget dialog, XtPointer, XtPointer)
 {
     Position x = 0;
@@ -297,8 +305,13 @@ void CentreOverWizard(Widget dialog, XtPointer, XtPointer)
     Dimension wizardWidth = 0, wizardHeight = 0, width = 0, height = 0;
     XtVaGetValues(toplevel, XmNwidth, &wizardWidth, XmNheight, &wizardHeight, nullptr);
     XtVaGetValues(dialog, XmNwidth, &width, XmNheight, &height, nullptr);
-    XtVaSetValues(dialog, XmNx, static_cast<Position>(x + (wizardWidth - width) / 2),
-                  XmNy, static_cast<Position>(y + (wizardHeight - height) / 2), nullptr);
+    Screen* screen = XtScreen(toplevel);
+    XtVaSetValues(dialog,
+                  XmNx, static_cast<Position>(Centred(x, wizardWidth, width,
+                                                      WidthOfScreen(screen))),
+                  XmNy, static_cast<Position>(Centred(y, wizardHeight, height,
+                                                      HeightOfScreen(screen))),
+                  nullptr);
 }
 
 // Only OK remains; it takes the dialog down through the message box's own
@@ -446,10 +459,10 @@ void FitCaption(Widget label, const char* text)
     const std::string wrapped = WrapToWidth(text, fonts, room);
     if (wrapped == text)
         return;
-    XmString label_string = XmStringCreateLtoR(const_cast<char*>(wrapped.c_str()),
-                                               const_cast<char*>(XmSTRING_DEFAULT_CHARSET));
-    XtVaSetValues(label, XmNlabelString, label_string, nullptr);
-    XmStringFree(label_string);
+    XmString caption = XmStringCreateLtoR(const_cast<char*>(wrapped.c_str()),
+                                          const_cast<char*>(XmSTRING_DEFAULT_CHARSET));
+    XtVaSetValues(label, XmNlabelString, caption, nullptr);
+    XmStringFree(caption);
 }
 
 }  // namespace
