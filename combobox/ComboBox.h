@@ -1,7 +1,9 @@
 /*
  * DtComboBox: a one-line field with an arrow beside it. The arrow (or, in
  * the read-only form, the field itself) drops a scrolled list in a popup
- * shell under the field; the item chosen there becomes the field's content.
+ * shell under the field (above it where fewer than three rows would fit
+ * below; always on the screen; the mouse wheel scrolls it); the item
+ * chosen there becomes the field's content.
  *
  * Two forms, chosen by DtNtype:
  *   DtCOMBO_READ_ONLY (0)  an XmLabel showing the selected item, with a

@@ -1,4 +1,4 @@
-// DtComboBox popup list: posting it under the field with the grabs,
+// DtComboBox popup list: posting it by the field with the grabs,
 // choosing from it, taking it down, and the class's actions.
 #include <Xm/List.h>
 #include <Xm/TextF.h>
@@ -141,21 +141,78 @@ int PopupWidth(Widget w, int asked, int x)
     return std::max(1, std::min(std::max<int>(asked, w->core.width), room));
 }
 
-// Puts the popup shell under the field, shortened where the screen ends.
-// It is never moved up or to the left.
+// The height a popup of height asked needs to show three rows (all of
+// them when it shows no more): less the rows it shows beyond three, a row
+// being the step from one item to the next.
+int HeightForThreeRows(Widget w, int asked)
+{
+    Widget list = Part(w).list;
+    int visible = 0;
+    int top = 0;
+    XtVaGetValues(list, XmNvisibleItemCount, &visible, XmNtopItemPosition, &top, nullptr);
+    Position x = 0, first = 0, second = 0;
+    Dimension width = 0, height = 0;
+    if (visible <= 3 || !XmListPosToBounds(list, top, &x, &first, &width, &height) ||
+        !XmListPosToBounds(list, top + 1, &x, &second, &width, &height))
+        return asked;
+    return std::max(1, asked - (visible - 3) * (second - first));
+}
+
+// Where the popup goes and how high it is: under the field, shortened
+// where the screen ends, unless that leaves less than three rows; then
+// above the field, shortened where the screen begins.  Either way it lies
+// on the screen, even for a combo box that does not.
+void PopupRows(Widget w, int asked, int ry, int* y, int* height)
+{
+    const int screen_height = HeightOfScreen(XtScreen(w));
+    const int margin = Part(w).marginHeight;
+    // The list covers the combo box's bottom (or top) margin band.
+    const int below = ry + w->core.height - margin;
+    const int above = ry + margin;
+    const int wanted = std::min(asked, HeightForThreeRows(w, asked));
+    if (screen_height - below >= wanted || screen_height - below >= above) {
+        *y = below;
+        *height = std::min(asked, screen_height - below);
+    } else {
+        *height = std::min(asked, above);
+        *y = above - *height;
+    }
+    *height = std::clamp(*height, 1, screen_height);
+    *y = std::clamp(*y, 0, screen_height - *height);
+}
+
+// Puts the popup shell by the field, as wide as the combo box at least,
+// narrowed where the screen ends.
 void PlacePopup(Widget w)
 {
     DtComboBoxPart& cb = Part(w);
-    int screen_height = HeightOfScreen(XtScreen(w));
     Position rx = 0, ry = 0;
     XtTranslateCoords(w, 0, 0, &rx, &ry);
-    int width = PopupWidth(w, cb.popup_width, rx);
-    // The list covers the combo box's bottom margin band.
-    int y = ry + w->core.height - cb.marginHeight;
-    int height = std::max(1, std::min<int>(cb.popup_height, screen_height - y));
-    XtVaSetValues(cb.shell, XtNx, rx, XtNy, static_cast<Position>(y),
+    const int screen_width = WidthOfScreen(XtScreen(w));
+    const int x = std::clamp<int>(rx, 0, screen_width - 1);
+    const int width = PopupWidth(w, cb.popup_width, x);
+    int y = 0, height = 1;
+    PopupRows(w, cb.popup_height, ry, &y, &height);
+    XtVaSetValues(cb.shell, XtNx, static_cast<Position>(x), XtNy, static_cast<Position>(y),
                   XtNwidth, static_cast<Dimension>(width), XtNheight,
                   static_cast<Dimension>(height), nullptr);
+}
+
+bool IsWheel(const XEvent& event)
+{
+    return event.xbutton.button == Button4 || event.xbutton.button == Button5;
+}
+
+// The wheel scrolls the open list, three rows a notch, and leaves it up.
+void ScrollList(Widget w, const XButtonEvent& event)
+{
+    Widget list = Part(w).list;
+    int top = 1, count = 0, visible = 1;
+    XtVaGetValues(list, XmNtopItemPosition, &top, XmNitemCount, &count,
+                  XmNvisibleItemCount, &visible, nullptr);
+    const int step = event.button == Button4 ? -3 : 3;
+    const int last_top = std::max(1, count - visible + 1);
+    XmListSetPos(list, std::clamp(top + step, 1, last_top));
 }
 
 } // namespace
@@ -240,6 +297,12 @@ void ListEventHandler(Widget list, XtPointer client_data, XEvent* event,
 {
     Widget w = static_cast<Widget>(client_data);
     DtComboBoxPart& cb = Part(w);
+    if ((event->type == ButtonPress || event->type == ButtonRelease) && IsWheel(*event)) {
+        if (event->type == ButtonPress && cb.poppedUp)
+            ScrollList(w, event->xbutton);
+        *continue_to_dispatch = False;
+        return;
+    }
     switch (event->type) {
     case ButtonPress:
         // Once the pointer has left the list, the pointer grab is the
@@ -299,6 +362,9 @@ void ShellButtonHandler(Widget, XtPointer client_data, XEvent* event,
         inside[1] = XtWindow(horizontal);
     if (vertical && XtIsRealized(vertical))
         inside[2] = XtWindow(vertical);
+    // The wheel is the list's (ListEventHandler), wherever it turns.
+    if (IsWheel(*event))
+        return;
     Window target = event->xany.window;
     if (cb.poppedUp && target != inside[0] && target != inside[1] &&
         target != inside[2])
@@ -315,10 +381,17 @@ void KeepPopupWidth(Widget shell, XtPointer client_data, XEvent* event,
     if (event->type != ConfigureNotify || !Part(w).poppedUp)
         return;
     int width = shell->core.width;
-    if (width >= PopupWidth(w, width, shell->core.x))
+    if (width < PopupWidth(w, width, shell->core.x)) {
+        ReadPopupSize(w);
+        PlacePopup(w);
         return;
-    ReadPopupSize(w);
-    PlacePopup(w);
+    }
+    // A list that will not be narrowed to the room left at the screen's
+    // edge is moved in from it instead.
+    int overhang = shell->core.x + width - WidthOfScreen(XtScreen(w));
+    if (overhang > 0)
+        XtVaSetValues(shell, XtNx, static_cast<Position>(std::max(0, shell->core.x - overhang)),
+                      nullptr);
 }
 
 void ActionFocusIn(Widget w, XEvent*, String*, Cardinal*)

@@ -57,9 +57,10 @@ String SetLocaleFromEnvironment(Display*, String language, XtPointer)
 }
 
 // The labels are drawn with a font set, so that names read in the locale's
-// encoding show as such.  In a locale of many character sets (UTF-8) no
-// font family covers them all; the letters of paths and labels need only
-// the ones it has, so that warning is left out.
+// encoding show as such.  In a locale of many character sets (UTF-8) a
+// server may lack fonts for some (one with its built-in fonts only has
+// Latin-1 alone); the set takes every one there is, so the warning that
+// lists the others is left out.
 void WarnUnlessMissingCharsets(String name, String type, String cls, String text,
                                String* params, Cardinal* count)
 {
@@ -141,6 +142,7 @@ int main(int argc, char** argv)
     BuildWindow();
     RegisterCallbacks();
     CreateProgressGraphics();
+    PrepareWindowForMapping();
     XMapWindow(XtDisplay(toplevel), XtWindow(toplevel));
 
     XtAppMainLoop(appContext);

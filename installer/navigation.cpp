@@ -1,7 +1,8 @@
 // Moving between the pages, by the buttons, by the keys Return, C, B, A and
-// F, and by Alt with a button's underlined letter; the ways the wizard ends
-// short of an installation.  The page showing is the managed page form;
-// after every switch the keyboard focus goes to that page's default button.
+// F, and by Alt with a button's underlined letter; Left and Right along a
+// button row; the ways the wizard ends short of an installation.  The page
+// showing is the managed page form; after every switch the keyboard focus
+// goes to that page's default button.
 #include "state.h"
 
 #include "ComboBox.h"
@@ -10,6 +11,7 @@
 #include <Xm/PushB.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -202,6 +204,62 @@ void MnemonicKey(Widget, XtPointer, XEvent* event, Boolean*)
         }
 }
 
+// Of the two buttons of one place in the rows, the one on the page showing.
+Widget ShowingButton(Widget onPage1, Widget onPage2)
+{
+    if (XtIsManaged(page1form))
+        return onPage1;
+    if (XtIsManaged(page2form))
+        return onPage2;
+    return nullptr;
+}
+
+void PressIfSensitive(Widget button)
+{
+    if (button && XtIsSensitive(button))
+        XtCallCallbacks(button, XmNactivateCallback, nullptr);
+}
+
+Position LeftEdge(Widget w)
+{
+    Position x = 0;
+    XtVaGetValues(w, XmNx, &x, nullptr);
+    return x;
+}
+
+// Left and Right move to the nearest sensitive button on that side, as the
+// row reads on the screen; the row was built from the right, so its own
+// order runs the other way.
+void MoveAlongRow(Widget button, XtPointer, XEvent* event, Boolean* continue_to_dispatch)
+{
+    if (event->type != KeyPress)
+        return;
+    const KeySym key = XLookupKeysym(&event->xkey, 0);
+    const bool left = key == XK_Left || key == XK_KP_Left;
+    if (!left && key != XK_Right && key != XK_KP_Right)
+        return;
+    *continue_to_dispatch = False;
+    std::vector<Widget> row = ChildrenOf(XtParent(button));
+    std::sort(row.begin(), row.end(),
+              [](Widget a, Widget b) { return LeftEdge(a) < LeftEdge(b); });
+    if (left)
+        std::reverse(row.begin(), row.end());
+    auto next = std::find(row.begin(), row.end(), button);
+    next = std::find_if(next, row.end(),
+                        [button](Widget w) { return w != button && XtIsSensitive(w); });
+    if (next != row.end())
+        XmProcessTraversal(*next, XmTRAVERSE_CURRENT);
+}
+
+// Ahead of the buttons' own arrow keys.
+void WatchArrowKeys()
+{
+    for (Widget row : {page1buttons, page2buttons})
+        for (Widget button : ChildrenOf(row))
+            XtInsertEventHandler(button, KeyPressMask, False, MoveAlongRow, nullptr,
+                                 XtListHead);
+}
+
 // The modifier bit that Num Lock sets on this keyboard, 0 when none does.
 Modifiers NumLockMask(Display* display)
 {
@@ -238,6 +296,9 @@ void GrabMnemonicKeys()
 }  // namespace
 
 // The callback of the dummypopup items; the client data is the item index.
+// The letters press their button only where the page showing has it
+// sensitive, as the button itself would: F does not install from the
+// licence page, A and B move only where Accept and Back are offered.
 void AcceleratorDispatch(Widget, XtPointer client_data, XtPointer)
 {
     const auto item = static_cast<int>(reinterpret_cast<XtArgVal>(client_data));
@@ -253,9 +314,9 @@ void AcceleratorDispatch(Widget, XtPointer client_data, XtPointer)
     switch (item) {
     case kReturn: ActivateFocusedOrDefaultButton(); break;
     case kCancel: ExitInstaller(nullptr, nullptr, nullptr); break;
-    case kBack: BackToLicense(nullptr, nullptr, nullptr); break;
-    case kAccept: AcceptLicense(nullptr, nullptr, nullptr); break;
-    case kFinish: Install(nullptr, nullptr, nullptr); break;
+    case kBack: PressIfSensitive(ShowingButton(page1back, page2back)); break;
+    case kAccept: PressIfSensitive(ShowingButton(page1accept, page2next)); break;
+    case kFinish: PressIfSensitive(ShowingButton(page1finish, page2finish)); break;
     default: break;
     }
 }
@@ -276,4 +337,5 @@ void RegisterCallbacks()
                                            const_cast<char*>("WM_DELETE_WINDOW"), False);
     XmAddWMProtocolCallback(toplevel, deleteWindow, CloseWindow, nullptr);
     GrabMnemonicKeys();
+    WatchArrowKeys();
 }

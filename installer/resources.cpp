@@ -10,7 +10,7 @@ String resources[] = {
     const_cast<char*>("OveloXInstaller.title:                            Ovelo 8 Installer"),
     const_cast<char*>("OveloXInstaller*background:                       #D0D0D0"),
     const_cast<char*>("OveloXInstaller*foreground:                       black"),
-    const_cast<char*>("OveloXInstaller*fontList:                         -adobe-helvetica-medium-r-*-*-12-*-*-*-*-*-*-*"),
+    const_cast<char*>("OveloXInstaller*fontList:                         -adobe-helvetica-medium-r-normal-*-12-*-*-*-*-*-*-*"),
     const_cast<char*>("OveloXInstaller*topShadowColor:                   white"),
     const_cast<char*>("OveloXInstaller*XmPushButton.shadowThickness:     1"),
     const_cast<char*>("OveloXInstaller*page1finish.labelString:          Finish"),
@@ -58,15 +58,24 @@ String resources[] = {
     nullptr,
 };
 
-// The same family as a font set (the trailing colon), which draws text in
-// the locale's encoding: UTF-8 names then show as such.  The C locale keeps
-// the plain font and the line spacing that goes with it.
+// Outside the C locale the labels, the field, the list and the dialogs
+// draw with a font set, which takes each character in the locale's
+// encoding from a font of its character set.  Helvetica serves the
+// letters it has; every other script takes a plain font of the same size
+// (Cyrillic, Greek, CJK from the misc and CJK bitmap fonts) and, failing
+// that, any font of its character set, so that none the server has a font
+// for is left out and drawn as another's letters.  (A pattern of the size
+// alone would match the built-in scalable "fixed", which cannot be scaled,
+// and fail the whole set.)  The C locale
+// keeps the plain font and the line spacing that goes with it.
 void UseFontSetForLabels()
 {
     static const char kFontList[] = "OveloXInstaller*fontList:";
     static char fontSet[] =
         "OveloXInstaller*fontList:                         "
-        "-adobe-helvetica-medium-r-*-*-12-*-*-*-*-*-*-*:";
+        "-adobe-helvetica-medium-r-normal-*-12-*-*-*-p-*-*-*;"
+        "-*-*-medium-r-normal-*-12-*-*-*-*-*-*-*;"
+        "*:";
     for (String* line = resources; *line; ++line)
         if (std::strncmp(*line, kFontList, sizeof kFontList - 1) == 0)
             *line = fontSet;

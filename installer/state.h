@@ -118,6 +118,8 @@ void DrawProgressBar(Widget bar, XtPointer, XtPointer call_data);
 void BuildWindow();
 void RegisterCallbacks();
 void CreateProgressGraphics();
+// The window's properties for the window manager, just before it is mapped.
+void PrepareWindowForMapping();
 
 // The callback of the accelerator items of dummypopup; client data = index.
 void AcceleratorDispatch(Widget, XtPointer client_data, XtPointer);

@@ -16,8 +16,13 @@
 #include <Xm/ScrolledW.h>
 #include <Xm/Separator.h>
 #include <Xm/Text.h>
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
 #include <X11/xpm.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <string>
 
 #include "logo.xpm"
@@ -261,6 +266,34 @@ void BuildProgressPage()
         "page3progressbar", xmDrawingAreaWidgetClass, page3progressframe, nullptr);
 }
 
+// The start of a length centred over another, moved in from the screen's
+// edges where it would pass them.
+int Centred(int over, int overLength, int length, int screenLength)
+{
+    return std::max(0, std::min(over + (overLength - length) / 2, screenLength - length));
+}
+
+// Called as the dialog is about to be shown, already sized to its message:
+// it goes over the middle of the wizard, on the screen.  The toolkit's own
+// placement centres only the first message and keeps that x for every
+// later one, whatever its width.
+void CentreOverWizard(Widget dialog, XtPointer, XtPointer)
+{
+    Position x = 0;
+    Position y = 0;
+    XtTranslateCoords(toplevel, 0, 0, &x, &y);
+    Dimension wizardWidth = 0, wizardHeight = 0, width = 0, height = 0;
+    XtVaGetValues(toplevel, XmNwidth, &wizardWidth, XmNheight, &wizardHeight, nullptr);
+    XtVaGetValues(dialog, XmNwidth, &width, XmNheight, &height, nullptr);
+    Screen* screen = XtScreen(toplevel);
+    XtVaSetValues(dialog,
+                  XmNx, static_cast<Position>(Centred(x, wizardWidth, width,
+                                                      WidthOfScreen(screen))),
+                  XmNy, static_cast<Position>(Centred(y, wizardHeight, height,
+                                                      HeightOfScreen(screen))),
+                  nullptr);
+}
+
 // Only OK remains; it takes the dialog down through the message box's own
 // unmanaging.  Full-application modal: the wizard waits while it is up.
 void BuildErrorDialog()
@@ -269,7 +302,8 @@ void BuildErrorDialog()
                                       nullptr, 0);
     XtVaSetValues(XtParent(ErrorDialog), XmNtitle, "Error", nullptr);
     XtVaSetValues(ErrorDialog, XmNdialogStyle, XmDIALOG_FULL_APPLICATION_MODAL,
-                  XmNnoResize, True, nullptr);
+                  XmNnoResize, True, XmNdefaultPosition, False, nullptr);
+    XtAddCallback(ErrorDialog, XmNmapCallback, CentreOverWizard, nullptr);
     XtUnmanageChild(XmMessageBoxGetChild(ErrorDialog, XmDIALOG_HELP_BUTTON));
     XtUnmanageChild(XmMessageBoxGetChild(ErrorDialog, XmDIALOG_CANCEL_BUTTON));
 }
@@ -286,11 +320,145 @@ void HoldShellSize()
                   XmNminHeight, height, XmNmaxHeight, height, nullptr);
 }
 
+// Tab follows the screen, not the order the widgets were made in (the
+// button rows are built from the right): the page's content, its default
+// button, then the other buttons from left to right, and round again.
+// Each is a tab group of its own, so that Tab reaches every button;
+// insensitive ones are passed over.
+void OrderTabGroups()
+{
+    const Widget order[] = {page1license, page1accept, page1cancel, page1back, page1finish,
+                            page2dircombobox, page2finish, page2cancel, page2back, page2next};
+    for (Widget w : order)
+        XtVaSetValues(w, XmNnavigationType, XmEXCLUSIVE_TAB_GROUP, nullptr);
+}
+
+// The icon shows what the title says, not the file's name.
+void NameIconAfterTitle()
+{
+    String title = nullptr;
+    XtVaGetValues(toplevel, XmNtitle, &title, nullptr);
+    if (title)
+        XtVaSetValues(toplevel, XmNiconName, title, nullptr);
+}
+
+// Lets a window manager tie the window to our process (to end it when it
+// stops answering, say).
+void SetProcessIdProperty()
+{
+    Display* display = XtDisplay(toplevel);
+    const long pid = getpid();
+    XChangeProperty(display, XtWindow(toplevel), XInternAtom(display, "_NET_WM_PID", False),
+                    XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&pid), 1);
+}
+
+// The toolkit marks the shell's position as chosen by the program once it
+// has been sized, which holds the window at 0,0 under a window manager that
+// honours the mark.  Only a position the user gave (-geometry) is kept.
+void LeavePlacementToWindowManager()
+{
+    Display* display = XtDisplay(toplevel);
+    XSizeHints hints{};
+    long supplied = 0;
+    if (!XGetWMNormalHints(display, XtWindow(toplevel), &hints, &supplied))
+        return;
+    if (!(hints.flags & USPosition))
+        hints.flags &= ~PPosition;
+    XSetWMNormalHints(display, XtWindow(toplevel), &hints);
+}
+
+// A server with its built-in fonts only has no Helvetica: the plain font
+// of the C locale then names "fixed", which it always has, rather than
+// leave the toolkit to warn and take it anyway.  (A font set takes any font
+// it finds.)
+void FallBackToFixedFont()
+{
+    Display* display = XtDisplay(toplevel);
+    XrmDatabase database = XtDatabase(display);
+    char* type = nullptr;
+    XrmValue value{};
+    if (!XrmGetResource(database, "OveloXInstaller.placeholder.fontList",
+                        "OveloXInstaller.XmForm.FontList", &type, &value) ||
+        !value.addr)
+        return;
+    const std::string fontList(value.addr);
+    if (fontList.empty() || fontList.back() == ':' ||
+        fontList.find_first_of(",;=") != std::string::npos)
+        return;
+    int count = 0;
+    char** names = XListFonts(display, fontList.c_str(), 1, &count);
+    if (names)
+        XFreeFontNames(names);
+    if (count == 0)
+        XrmPutStringResource(&database, "OveloXInstaller*fontList", "fixed");
+}
+
+// Each line of text broken again between words wherever it is wider than
+// room in the label's font.
+std::string WrapToWidth(const std::string& text, XmFontList fonts, int room)
+{
+    const auto width = [fonts](const std::string& line) {
+        XmString string = XmStringCreateLocalized(const_cast<char*>(line.c_str()));
+        const int pixels = XmStringWidth(fonts, string);
+        XmStringFree(string);
+        return pixels;
+    };
+    std::string wrapped;
+    std::string line;
+    std::size_t start = 0;
+    for (std::size_t end = 0; end <= text.size(); ++end) {
+        if (end < text.size() && text[end] != ' ' && text[end] != '\n')
+            continue;
+        const std::string word = text.substr(start, end - start);
+        if (!line.empty() && width(line + " " + word) > room) {
+            wrapped += line + "\n";
+            line = word;
+        } else {
+            line += (line.empty() ? "" : " ") + word;
+        }
+        if (end == text.size() || text[end] == '\n') {
+            wrapped += line + (end < text.size() ? "\n" : "");
+            line.clear();
+        }
+        start = end + 1;
+    }
+    return wrapped;
+}
+
+// The captions are as wide as their attachments make them.  In a font
+// wider than Helvetica (the server's built-in "fixed", say) a line would
+// be cut off at the right: it is broken between words instead.
+void FitCaption(Widget label, const char* text)
+{
+    XmFontList fonts = nullptr;
+    Dimension width = 0, marginWidth = 0, marginLeft = 0, marginRight = 0;
+    XtVaGetValues(label, XmNfontList, &fonts, XmNwidth, &width, XmNmarginWidth, &marginWidth,
+                  XmNmarginLeft, &marginLeft, XmNmarginRight, &marginRight, nullptr);
+    const int room = width - 2 * marginWidth - marginLeft - marginRight;
+    const std::string wrapped = WrapToWidth(text, fonts, room);
+    if (wrapped == text)
+        return;
+    XmString caption = XmStringCreateLtoR(const_cast<char*>(wrapped.c_str()),
+                                          const_cast<char*>(XmSTRING_DEFAULT_CHARSET));
+    XtVaSetValues(label, XmNlabelString, caption, nullptr);
+    XmStringFree(caption);
+}
+
 }  // namespace
+
+// Last, so that no later change to the shell brings the position back.
+void PrepareWindowForMapping()
+{
+    NameIconAfterTitle();
+    SetProcessIdProperty();
+    LeavePlacementToWindowManager();
+}
 
 void BuildWindow()
 {
     CreateLogoPixmap();
+    FallBackToFixedFont();
     placeholder = XtVaCreateManagedWidget("placeholder", xmFormWidgetClass, toplevel,
                                           nullptr);
     CreateAcceleratorMenu();
@@ -298,16 +466,22 @@ void BuildWindow()
     BuildDestinationPage();
     BuildProgressPage();
     BuildErrorDialog();
+    OrderTabGroups();
     HoldShellSize();
+    FitCaption(page1toplabel, kTopCaption);
+    FitCaption(page1bottomlabel, kBottomCaption);
 }
 
-// The graphics context and font the progress bar is painted with.  Without
-// a matching font the context keeps the server's default one.
+// The graphics context and font the progress bar is painted with.  A
+// server without Helvetica (one with its built-in fonts only) still has
+// "fixed", whose measures centre the percentage as well.
 void CreateProgressGraphics()
 {
     Display* display = XtDisplay(toplevel);
     progressGC = XCreateGC(display, XtWindow(toplevel), 0, nullptr);
-    pProgressFont = XLoadQueryFont(display, "-adobe-helvetica-medium-r-*-*-14-*-*-*-*-*-*-*");
+    pProgressFont = XLoadQueryFont(display, "-adobe-helvetica-medium-r-normal-*-14-*-*-*-*-*-*-*");
+    if (!pProgressFont)
+        pProgressFont = XLoadQueryFont(display, "fixed");
     if (pProgressFont)
         XSetFont(display, progressGC, pProgressFont->fid);
 }

@@ -1,5 +1,6 @@
 #!/bin/sh
-# Runs the test suite against a private Xvfb screen of 1280x1024; options
+# Runs the test suite against a private Xvfb screen of 1280x1024 (and a
+# second one of 640x480, for what must fit a small screen); options
 # after the build directory go to ctest (-L gui, -LE root, -R REGEX ...).
 # The GUI tests share that one server, so ctest runs them one at a time
 # (whatever CTEST_PARALLEL_LEVEL says).  The server is not reset when its
@@ -19,7 +20,7 @@ build=${1:-build}
 [ "$#" -eq 0 ] || shift
 [ -f "$build/CTestTestfile.cmake" ] || usage
 build=$(cd "$build" && pwd)
-screen="-screen 0 1280x1024x24 -ac +extension XTEST -nolisten tcp -noreset"
+screen="-screen 0 1280x1024x24 -screen 1 640x480x24 -ac +extension XTEST -nolisten tcp -noreset"
 results=$build/Testing/run-tests.xml
 
 rm -f "$results"

@@ -255,19 +255,52 @@ TEST_F(PopupTest, ListIsNarrowedAtTheRightScreenEdge)
     Key(XK_Escape);
 }
 
-TEST_F(PopupTest, ListIsShortenedAtTheBottomScreenEdgeNotMovedUp)
+// Near the bottom edge the list is shortened while it still shows three
+// rows; with less room it goes above the field, whole.
+TEST_F(PopupTest, NearTheBottomScreenEdgeTheListShowsThreeRowsAtLeast)
 {
-    Widget combo = MakeWatched({A(DtNtype, 1)});
-    AddItems(combo, {"alpha", "beta", "gamma", "delta", "epsilon"});
-    ShowFocused(100, 1024 - 100);
-    Dimension natural_height = Dim(PopupShell(combo), XmNheight);
+    for (int distance : {140, 60}) {
+        SCOPED_TRACE(distance);
+        SetUp();
+        Widget combo = MakeWatched({A(DtNtype, 1)});
+        AddItems(combo, {"alpha", "beta", "gamma", "delta", "epsilon", "zeta",
+                         "eta", "theta", "iota", "kappa"});
+        ShowFocused(100, 1024 - distance);
+        Dimension natural_height = Dim(PopupShell(combo), XmNheight);
+        ClickArrow(combo);
+        int rx = 0, ry = 0;
+        RootOrigin(combo, &rx, &ry);
+        Geometry popup = ScreenGeometry(combo);
+        EXPECT_GE(Int(List(combo), XmNvisibleItemCount), 3);
+        EXPECT_LE(popup.y + popup.height, 1024);
+        if (distance == 140) {
+            EXPECT_EQ(popup.y, ry + GeometryOf(combo).height - 2) << "below the field";
+            EXPECT_LT(popup.height, natural_height);
+        } else {
+            EXPECT_EQ(popup.y + popup.height, ry + 2) << "above the field";
+            EXPECT_EQ(popup.height, natural_height);
+        }
+        Key(XK_Escape);
+        TearDown();
+    }
+    SetUp();
+}
+
+// The wheel scrolls the open list, up and down, and leaves it open.
+TEST_F(PopupTest, TheWheelScrollsTheOpenList)
+{
+    Widget combo = MakeWatched({A(DtNtype, 1), A(DtNvisibleItemCount, 3)});
+    AddItems(combo, {"alpha", "beta", "gamma", "delta", "epsilon", "zeta", "eta"});
+    ShowFocused();
     ClickArrow(combo);
-    int rx = 0, ry = 0;
-    RootOrigin(combo, &rx, &ry);
     Geometry popup = ScreenGeometry(combo);
-    EXPECT_EQ(popup.y, ry + GeometryOf(combo).height - 2);
-    EXPECT_EQ(popup.y + popup.height, 1024);
-    EXPECT_LT(popup.height, natural_height);
+    for (auto [button, top] : {std::pair{5u, 4}, {5u, 5}, {4u, 2}, {4u, 1}}) {
+        ClickAt(dpy, popup.x + popup.width / 3, popup.y + popup.height / 2, button);
+        Process();
+        EXPECT_EQ(Int(List(combo), XmNtopItemPosition), top) << "button " << button;
+        EXPECT_TRUE(IsUp(combo));
+    }
+    EXPECT_TRUE(calls.size() == 1 && calls[0].name == "menuPost") << "no choice made";
     Key(XK_Escape);
 }
 
@@ -410,7 +443,7 @@ TEST_F(PopupTest, PostingAnOpenListAgainLeavesNoGrabBehind)
     Key(XK_Escape);
 }
 
-TEST_F(PopupTest, ComboOffTheScreenStillPostsAListOfSaneSize)
+TEST_F(PopupTest, ComboOffTheScreenStillPostsAListOnTheScreen)
 {
     // Partly below the bottom edge, and wholly past the right edge.
     const std::pair<int, int> places[] = {{1280 - 60, 1024 - 12},
@@ -426,13 +459,12 @@ TEST_F(PopupTest, ComboOffTheScreenStillPostsAListOfSaneSize)
         Process();
         EXPECT_TRUE(IsUp(combo));
         Geometry popup = ScreenGeometry(combo);
-        int rx = 0, ry = 0;
-        RootOrigin(combo, &rx, &ry);
-        EXPECT_EQ(popup.x, rx);
+        EXPECT_GE(popup.x, 0);
         EXPECT_GE(popup.width, 1);
-        EXPECT_LE(popup.width, 1280);
+        EXPECT_LE(popup.x + popup.width, 1280);
+        EXPECT_GE(popup.y, 0);
         EXPECT_GE(popup.height, 1);
-        EXPECT_LE(popup.height, 1024);
+        EXPECT_LE(popup.y + popup.height, 1024);
         Key(XK_Escape);
         EXPECT_FALSE(IsUp(combo));
         TearDown();

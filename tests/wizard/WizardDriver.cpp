@@ -169,6 +169,7 @@ Wizard::Wizard(const LaunchOptions& options)
     if (options.unprivileged)
         args = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
     args.push_back(options.installer);
+    args.insert(args.end(), options.arguments.begin(), options.arguments.end());
     std::vector<char*> argv;
     for (std::string& arg : args)
         argv.push_back(arg.data());
@@ -363,11 +364,11 @@ void Wizard::AwaitSteadyLook(int timeoutMs)
     }
 }
 
-void Wizard::Key(unsigned long keysym)
+void Wizard::Key(unsigned long keysym, bool shift)
 {
     FocusWindow();
     const Look before = Now();
-    PressKey(display_, keysym);
+    PressKey(display_, keysym, shift);
     AwaitChangeFrom(before);
 }
 

@@ -20,6 +20,7 @@ struct LaunchOptions {
     std::vector<std::string> environment;  // VARIABLE=value, added to the child's
     bool unprivileged = false;             // run as nobody (uid/gid 65534)
     std::string errorFile;                 // standard error goes here when not empty
+    std::vector<std::string> arguments;    // after the installer's name
 };
 
 // A window's place on the screen, in root coordinates.
@@ -58,7 +59,7 @@ public:
     // A key or a click returns once what it changed on the screen (the
     // page, a window of its own, the end of the process) has settled, or
     // after the pause of Settle() when nothing changed that can be seen.
-    void Key(unsigned long keysym);
+    void Key(unsigned long keysym, bool shift = false);
     void Type(const std::string& text);
     // Lower-case letters and digits, all sent in one go with no gap, as a
     // typing tool does: most share one server time stamp.

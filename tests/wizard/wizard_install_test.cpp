@@ -175,6 +175,10 @@ TEST_F(InstallTest, AFailedCheckShowsTheDialogOverPage2UntilOkThenFinishWorksAga
 {
     auto wizard = StartOnPage2(kSampleInstaller);
     ASSERT_TRUE(wizard->Found());
+    // Moved off the corner, as a window manager would place it: a dialog
+    // wider than the wizard is still centred over it.
+    XMoveWindow(wizard->display(), wizard->window(), 300, 200);
+    wizard->Settle();
     wizard->SetDestination("");
     wizard->ClickButton(kFinishButton);
     const std::optional<Box> dialog = WaitForDialog(*wizard);
@@ -192,6 +196,21 @@ TEST_F(InstallTest, AFailedCheckShowsTheDialogOverPage2UntilOkThenFinishWorksAga
     PressOk(*wizard, *dialog);
     EXPECT_FALSE(FindTopLevel(wizard->display(), "Error"));
     EXPECT_EQ(wizard->ShowingPage(), 2);
+
+    // A wider message next: centred over the wizard too, as the first.
+    const std::string file = work_ / std::string(60, 'f');
+    WriteExecutable(file, "");
+    wizard->SetDestination(file);
+    wizard->ClickButton(kFinishButton);
+    const std::optional<Box> wider = WaitForDialog(*wizard);
+    ASSERT_TRUE(wider);
+    EXPECT_GT(wider->width, dialog->width + 100);
+    const Box shell = Geometry(wizard->display(), wizard->window());
+    for (const Box& shown : {*dialog, *wider}) {
+        EXPECT_NEAR(shown.CentreX(), shell.CentreX(), 1);
+        EXPECT_NEAR(shown.CentreY(), shell.CentreY(), 1);
+    }
+    PressOk(*wizard, *wider);
 
     const std::string destination = work_ / "second try";
     wizard->SetDestination(destination);
