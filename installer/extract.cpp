@@ -6,7 +6,9 @@
 // The member is decompressed here and the archive handed to tar, checked
 // header by header on the way (tar_filter.h); its seal (seal.h), when it
 // has one, is checked before anything is written.
+#include "chunk_index.h"
 #include "format.h"
+#include "parallel_inflate.h"
 #include "seal.h"
 #include "state.h"
 #include "tar_filter.h"
@@ -317,11 +319,76 @@ bool EndsCleanly(const z_stream& stream, off_t consumed, const Payload& payload,
     return damage->empty();
 }
 
+// The archive's next bytes, in any pieces, through the filter to tar in
+// whole blocks; false when tar stopped reading or the filter refused.
+class FilteredFeed {
+public:
+    explicit FilteredFeed(int pipe) : pipe_(pipe) {}
+    bool Add(const char* data, std::size_t count)
+    {
+        blocks_.insert(blocks_.end(), data, data + count);
+        const std::size_t whole = blocks_.size() - blocks_.size() % kTarBlock;
+        const std::size_t kept = filter_.Pass(blocks_.data(), whole);
+        if (filter_.Refused() || !FeedUnpacker(pipe_, blocks_.data(), kept))
+            return false;
+        blocks_.erase(blocks_.begin(), blocks_.begin() + whole);
+        return true;
+    }
+    // The archive must have ended where it should, with the player in it.
+    bool Finish(std::string* damage)
+    {
+        if (!blocks_.empty())
+            *damage = "its archive ends in the middle";
+        else if (!filter_.Finish())
+            *damage = filter_.Refusal();
+        return damage->empty();
+    }
+    const TarFilter& filter() const { return filter_; }
+
+private:
+    int pipe_;
+    TarFilter filter_;
+    std::vector<char> blocks_;
+};
+
+// An indexed payload: decompressed on every core, handed to tar in order.
+bool StreamChunks(int fd, const Payload& payload, const std::vector<Chunk>& chunks, int pipe,
+                  std::string* damage)
+{
+    FilteredFeed feed(pipe);
+    const ChunksOutcome outcome = InflateChunks(
+        fd, payload.start, chunks, DecompressionThreads(),
+        [&](const char* data, std::size_t count) { return feed.Add(data, count); },
+        [&](std::uint64_t done) {
+            fPercentDone = static_cast<float>(static_cast<double>(done) / payload.length * 100.0);
+            if (!bIsSilent)
+                ShowProgress();
+            return true;
+        });
+    if (outcome.end == ChunksEnd::Damaged)
+        *damage = outcome.damage;
+    else if (feed.filter().Refused())
+        *damage = feed.filter().Refusal();
+    if (outcome.end != ChunksEnd::Done || !feed.Finish(damage))
+        return false;
+    fPercentDone = 100;
+    static const char kEndOfArchive[2 * kTarBlock] = {};
+    return FeedUnpacker(pipe, kEndOfArchive, sizeof kEndOfArchive);
+}
+
 // Decompresses the payload and hands tar the archive, checked and made
 // safe header by header.  False when tar stopped reading or damage was
 // found (*damage says what).
 bool Stream(int fd, const Payload& payload, int pipe, std::string* damage)
 {
+    std::vector<Chunk> chunks;
+    if (!ReadChunkIndex(fd, payload.start, payload.length, &chunks)) {
+        *damage = "its chunk index does not fit its compressed archive";
+        return false;
+    }
+    if (!chunks.empty())
+        return StreamChunks(fd, payload, chunks, pipe, damage);
+
     Inflater inflater;
     if (!inflater.ready)
         return false;

@@ -154,6 +154,17 @@ bool Measure(int fd, off_t size, Need* need, std::string* error)
 
 // ---- Compressing the chunks ----
 
+// Workers compress the chunks ahead, each into a slot of its own; the
+// main thread writes the slots in order.  Chunk i goes into slot i modulo
+// the slots, once chunk i - slots is written.
+struct Slot {
+    std::vector<unsigned char> data;
+    std::uint32_t size = 0;  // archive bytes in it
+    std::uint32_t crc = 0;
+    bool ready = false;
+    std::string error;
+};
+
 struct Job {
     int archive = -1;
     int output = -1;
@@ -161,13 +172,13 @@ struct Job {
     std::size_t chunkSize = 0;
     std::size_t chunkCount = 0;
     std::uint64_t dataStart = 0;
+    std::vector<Slot> slots;
 
     std::mutex mutex;
-    std::condition_variable turn;
-    std::size_t next = 0;             // the chunk to be written next
-    std::uint64_t written = 0;        // compressed bytes so far
-    std::vector<Chunk> chunks;
-    std::string error;
+    std::condition_variable changed;
+    std::size_t claimed = 0;  // chunks taken by a worker
+    std::size_t written = 0;  // chunks written, whose slots are free again
+    bool stop = false;
 };
 
 // One chunk as a raw deflate stream started afresh; every chunk but the
@@ -191,39 +202,36 @@ bool Deflate(const unsigned char* input, std::size_t count, bool last,
     return done;
 }
 
-// Chunks first, first + step, ...: compressed alone, written in turn.
-void Compress(Job* job, std::size_t first, std::size_t step)
+void CompressInto(Job* job, std::size_t i, std::vector<unsigned char>* input, Slot* slot)
+{
+    const std::uint64_t from = std::uint64_t{i} * job->chunkSize;
+    const std::size_t count = std::min<std::uint64_t>(job->chunkSize, job->archiveSize - from);
+    slot->size = static_cast<std::uint32_t>(count);
+    if (!ReadExactly(job->archive, input->data(), count, static_cast<off_t>(from)))
+        slot->error = "could not read the archive";
+    else if (!Deflate(input->data(), count, i + 1 == job->chunkCount, &slot->data))
+        slot->error = "could not compress the archive";
+    else
+        slot->crc = static_cast<std::uint32_t>(crc32(0, input->data(), static_cast<uInt>(count)));
+}
+
+void Work(Job* job)
 {
     std::vector<unsigned char> input(job->chunkSize);
-    std::vector<unsigned char> output;
-    for (std::size_t i = first; i < job->chunkCount; i += step) {
-        const std::uint64_t from = std::uint64_t{i} * job->chunkSize;
-        const std::size_t count = std::min<std::uint64_t>(job->chunkSize, job->archiveSize - from);
-        const bool read = ReadExactly(job->archive, input.data(), count, static_cast<off_t>(from));
-        const bool compressed =
-            read && Deflate(input.data(), count, i + 1 == job->chunkCount, &output);
-        const auto crc = static_cast<std::uint32_t>(crc32(0, input.data(), static_cast<uInt>(count)));
-
+    for (;;) {
         std::unique_lock<std::mutex> lock(job->mutex);
-        job->turn.wait(lock, [&] { return job->next == i || !job->error.empty(); });
-        if (!job->error.empty())
+        const std::size_t i = job->claimed++;
+        if (i >= job->chunkCount)
             return;
-        const std::uint64_t offset = job->dataStart + job->written;
-        if (!read)
-            job->error = "could not read the archive";
-        else if (!compressed)
-            job->error = "could not compress the archive";
-        else if (!WriteExactly(job->output, output.data(), output.size(), static_cast<off_t>(offset)))
-            job->error = std::string("could not write the payload: ") + std::strerror(errno);
-        if (job->error.empty()) {
-            job->chunks.push_back(
-                {offset, static_cast<std::uint32_t>(output.size()), static_cast<std::uint32_t>(count), crc});
-            job->written += output.size();
-            ++job->next;
-        }
-        job->turn.notify_all();
-        if (!job->error.empty())
+        job->changed.wait(lock, [&] { return job->stop || i < job->written + job->slots.size(); });
+        if (job->stop)
             return;
+        Slot& slot = job->slots[i % job->slots.size()];
+        lock.unlock();
+        CompressInto(job, i, &input, &slot);
+        lock.lock();
+        slot.ready = true;
+        job->changed.notify_all();
     }
 }
 
@@ -235,16 +243,51 @@ int CoresToUse()
     return std::max(1, CPU_COUNT(&set));
 }
 
-bool CompressAll(Job* job)
+// The slots in order into the output, each chunk's entry into *chunks.
+bool WriteInOrder(Job* job, std::vector<Chunk>* chunks, std::string* error)
+{
+    std::uint64_t offset = job->dataStart;
+    for (std::size_t i = 0; i < job->chunkCount; ++i) {
+        Slot& slot = job->slots[i % job->slots.size()];
+        std::unique_lock<std::mutex> lock(job->mutex);
+        job->changed.wait(lock, [&] { return slot.ready; });
+        lock.unlock();
+        if (!slot.error.empty()) {
+            *error = slot.error;
+            return false;
+        }
+        if (!WriteExactly(job->output, slot.data.data(), slot.data.size(), static_cast<off_t>(offset))) {
+            *error = std::string("could not write the payload: ") + std::strerror(errno);
+            return false;
+        }
+        chunks->push_back({offset, static_cast<std::uint32_t>(slot.data.size()), slot.size, slot.crc});
+        offset += slot.data.size();
+        lock.lock();
+        slot.ready = false;
+        job->written = i + 1;
+        job->changed.notify_all();
+    }
+    return true;
+}
+
+// A worker for every core, and twice as many slots, so that a chunk that
+// takes long holds up no other worker.
+bool CompressAll(Job* job, std::vector<Chunk>* chunks, std::string* error)
 {
     const std::size_t threads = std::min<std::size_t>(CoresToUse(), job->chunkCount);
+    job->slots.resize(2 * threads);
     std::vector<std::thread> workers;
-    for (std::size_t t = 1; t < threads; ++t)
-        workers.emplace_back(Compress, job, t, threads);
-    Compress(job, 0, threads);
+    for (std::size_t t = 0; t < threads; ++t)
+        workers.emplace_back(Work, job);
+    const bool written = WriteInOrder(job, chunks, error);
+    {
+        const std::lock_guard<std::mutex> lock(job->mutex);
+        job->stop = true;
+    }
+    job->changed.notify_all();
     for (std::thread& worker : workers)
         worker.join();
-    return job->error.empty();
+    return written;
 }
 
 // ---- The member's header and trailer, and the seal ----
@@ -328,26 +371,28 @@ bool Pack(const char* archivePath, const char* outputPath, std::string* error)
     job.chunkCount = (job.archiveSize + job.chunkSize - 1) / job.chunkSize;
     const std::string seal = SealText(need);
     job.dataStart = Header(std::vector<Chunk>(job.chunkCount), seal, 0).size();
-    if (!CompressAll(&job)) {
-        *error = job.error;
+    std::vector<Chunk> chunks;
+    if (!CompressAll(&job, &chunks, error))
         return false;
-    }
     uLong crc = crc32(0, nullptr, 0);
-    for (const Chunk& chunk : job.chunks)
+    std::uint64_t compressed = 0;
+    for (const Chunk& chunk : chunks) {
+        compressed += chunk.compressedSize;
         crc = crc32_combine(crc, chunk.crc, static_cast<z_off_t>(chunk.size));
+    }
     std::string trailer;
     PutLittleEndian(&trailer, crc, 4);
     PutLittleEndian(&trailer, job.archiveSize & 0xffffffffu, 4);
-    const std::uint64_t end = job.dataStart + job.written + trailer.size();
+    const std::uint64_t end = job.dataStart + compressed + trailer.size();
     std::uint32_t sealCrc = 0;
-    std::string header = Header(job.chunks, seal, 0);
+    std::string header = Header(chunks, seal, 0);
     if (!WriteExactly(output.get(), trailer.data(), trailer.size(),
-                      static_cast<off_t>(job.dataStart + job.written)) ||
+                      static_cast<off_t>(job.dataStart + compressed)) ||
         !SealCrc(output.get(), header, end, &sealCrc)) {
         *error = std::string("could not write the payload: ") + std::strerror(errno);
         return false;
     }
-    header = Header(job.chunks, seal, sealCrc);
+    header = Header(chunks, seal, sealCrc);
     if (!WriteExactly(output.get(), header.data(), header.size(), 0)) {
         *error = std::string("could not write the payload: ") + std::strerror(errno);
         return false;
