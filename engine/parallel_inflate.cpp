@@ -48,13 +48,13 @@ public:
     Decoder(const Decoder&) = delete;
     Decoder& operator=(const Decoder&) = delete;
 
-    ChunksOutcome Run(const ArchiveSink& sink, const InflateProgress& progress);
+    ChunksOutcome Run(const ChunkSink& sink, const ChunkProgress& progress);
 
 private:
     void Work();
     std::string Decode(const Chunk& chunk, bool last, libdeflate_decompressor* decompressor,
                        std::vector<unsigned char>* input, char* output) const;
-    bool WaitReady(std::size_t i, std::uint64_t done, const InflateProgress& progress);
+    bool WaitReady(std::size_t i, std::uint64_t done, const ChunkProgress& progress);
 
     const int fd_;
     const off_t start_;
@@ -152,7 +152,7 @@ void Decoder::Work()
 
 // Until chunk i is ready, calling back every few milliseconds; false
 // when the callback cancels.
-bool Decoder::WaitReady(std::size_t i, std::uint64_t done, const InflateProgress& progress)
+bool Decoder::WaitReady(std::size_t i, std::uint64_t done, const ChunkProgress& progress)
 {
     const Slot& slot = slots_[i % slots_.size()];
     std::unique_lock<std::mutex> lock(mutex_);
@@ -165,7 +165,7 @@ bool Decoder::WaitReady(std::size_t i, std::uint64_t done, const InflateProgress
     return true;
 }
 
-ChunksOutcome Decoder::Run(const ArchiveSink& sink, const InflateProgress& progress)
+ChunksOutcome Decoder::Run(const ChunkSink& sink, const ChunkProgress& progress)
 {
     std::uint64_t done = chunks_.empty() ? 0 : chunks_.front().offset;
     for (std::size_t i = 0; i < chunks_.size(); ++i) {
@@ -203,7 +203,7 @@ int DecompressionThreads()
 }
 
 ChunksOutcome InflateChunks(int fd, off_t start, const std::vector<Chunk>& chunks, int threads,
-                            const ArchiveSink& sink, const InflateProgress& progress)
+                            const ChunkSink& sink, const ChunkProgress& progress)
 {
     Decoder decoder(fd, start, chunks, threads);
     return decoder.Run(sink, progress);

@@ -17,10 +17,11 @@
 #include <string>
 #include <vector>
 
-// The next bytes of the archive; false stops the decompression.
-using ArchiveSink = std::function<bool(const char* data, std::size_t count)>;
-// Called often with the payload bytes done so far; false cancels.
-using InflateProgress = std::function<bool(std::uint64_t done)>;
+// The next bytes of the archive, which it may change in place; false
+// stops the decompression.
+using ChunkSink = std::function<bool(char* data, std::size_t count)>;
+// Called often with the payload bytes done so far; false stops.
+using ChunkProgress = std::function<bool(std::uint64_t done)>;
 
 enum class ChunksEnd { Done, Damaged, Stopped };
 
@@ -35,9 +36,9 @@ int DecompressionThreads();
 
 // Decompresses the chunks of the payload at start in fd with threads
 // workers (at least one), checking each chunk's length and CRC, and hands
-// the archive to sink in order.  Stopped when the sink or the progress
-// callback said so.
+// the archive to sink in order, in pieces of any length.  Stopped when the
+// sink or the progress callback said so.
 ChunksOutcome InflateChunks(int fd, off_t start, const std::vector<Chunk>& chunks, int threads,
-                            const ArchiveSink& sink, const InflateProgress& progress);
+                            const ChunkSink& sink, const ChunkProgress& progress);
 
 #endif

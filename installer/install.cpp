@@ -6,10 +6,12 @@
 // destination is entered through a descriptor, never through a link that
 // another user planted, and a folder we made must still be that folder.
 #include "format.h"
+#include "settings.h"
 #include "state.h"
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <exception>
@@ -133,6 +135,34 @@ bool IsTrustedOwner(uid_t owner)
     return owner == geteuid() || owner == 0;
 }
 
+// What root installs must not be open to anybody else: every folder on the
+// way to the destination is root's and, unless sticky, writable by root
+// alone; otherwise its owner or its writers could put another folder, or
+// their own player, where we install and start it.  An ordinary user
+// trusts their own folders as they are.
+bool IsSafeOnTheWay(int folder)
+{
+    struct stat info;
+    if (geteuid() != 0)
+        return true;
+    if (fstat(folder, &info) == -1)
+        return false;
+    return info.st_uid == 0 && (!(info.st_mode & 022) || (info.st_mode & S_ISVTX));
+}
+
+// Why an existing destination may not be installed into; empty when it may.
+// Another user's folder is never ours to fill; when root installs, a folder
+// others may write into would let them change the product under us.
+std::string ForeignDestination(const std::string& destination, const struct stat& info)
+{
+    if (!IsTrustedOwner(info.st_uid))
+        return FormatText("The destination %s belongs to another user.", destination.c_str());
+    if (geteuid() == 0 && (info.st_mode & 022))
+        return FormatText("The destination %s can be changed by other users.",
+                          destination.c_str());
+    return std::string();
+}
+
 // One name of a path being walked.  Names read from a link stand for the
 // link: they end where its name ends in the path as given.
 struct Step {
@@ -197,8 +227,15 @@ Walked Walk(const std::string& destination, Place* place)
     std::deque<Step> steps = Steps(path, 0, false);
     Descriptor here(open(path.front() == '/' ? "/" : ".",
                          O_PATH | O_DIRECTORY | O_CLOEXEC));
+    std::string hereName = path.front() == '/' ? "/" : ".";
     int linksFollowed = 0;
     while (here && !steps.empty()) {
+        if (!IsSafeOnTheWay(here.get())) {
+            ReportError(FormatText("The destination %s lies in %s, which can be changed by "
+                                   "other users.", destination.c_str(),
+                                   hereName.c_str()).c_str());
+            return Walked::kRefused;
+        }
         const Step step = steps.front();
         steps.pop_front();
         Descriptor next(openat(here.get(), step.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
@@ -227,6 +264,7 @@ Walked Walk(const std::string& destination, Place* place)
         if (!steps.empty() && !S_ISDIR(info.st_mode))
             return Walked::kFailed;
         here = std::move(next);
+        hereName = destination.substr(0, step.end);
     }
     place->reached = std::move(here);
     return place->reached ? Walked::kReached : Walked::kFailed;
@@ -247,7 +285,9 @@ bool Replaced(const char* destination)
 // exclusively.
 bool MakeDestination(const std::string& destination, Place* place)
 {
-    if (mkdirat(place->parent.get(), place->name.c_str(), 0775) == -1) {
+    // Root's is writable by root alone, as every folder on its way must be.
+    const mode_t mode = geteuid() == 0 ? 0755 : 0775;
+    if (mkdirat(place->parent.get(), place->name.c_str(), mode) == -1) {
         ReportError(FormatText("Can not make directory %s", destination.c_str()).c_str());
         return false;
     }
@@ -290,6 +330,11 @@ bool PrepareDestination(const std::string& destination)
                                destination.c_str()).c_str());
         return false;
     }
+    const std::string foreign = ForeignDestination(destination, info);
+    if (!foreign.empty()) {
+        ReportError(foreign.c_str());
+        return false;
+    }
     return true;
 }
 
@@ -318,6 +363,44 @@ bool StillLeadsHere(const std::string& destination)
 
 const char kUnknownFailure[] = "Installation failed for unknown reason";
 
+// The player to start once the settings file's message has been read.
+std::string pendingPlayer;
+
+// Where the player is started by exec, the file as named and its full
+// name, which a script sees as $0.
+struct Player {
+    std::string file;
+    std::string name;
+};
+
+Player PlayerOf(const std::string& destination)
+{
+    const std::string name = destination + "/ovelo";
+    return {destination.front() == '/' ? name : "./ovelo", name};
+}
+
+void CannotStart(const std::string& name, int error)
+{
+    ReportError(FormatText("Can not start %s: %s", name.c_str(), std::strerror(error)).c_str());
+}
+
+// Becomes the player; reports why it could not when exec returns.
+void StartPlayer(const std::string& destination)
+{
+    const Player player = PlayerOf(destination);
+    execl(player.file.c_str(), player.name.c_str(), "inst", static_cast<char*>(nullptr));
+    CannotStart(player.name, errno);
+}
+
+// A silent run starts nothing, but says so when the player could not be
+// started from where it was installed (a file system mounted noexec).
+void CheckPlayerCanStart(const std::string& destination)
+{
+    const Player player = PlayerOf(destination);
+    if (faccessat(AT_FDCWD, player.file.c_str(), X_OK, AT_EACCESS) != 0)
+        CannotStart(player.name, errno);
+}
+
 void RunSequence()
 {
     bMadeDestination = false;
@@ -333,21 +416,30 @@ void RunSequence()
         XtUnmanageChild(page2form);
         XtManageChild(page3form);
     }
-    if (!Extract(destination.data(), ownFile.get()) || bIsSilent)
+    if (!Extract(destination.data(), ownFile.get()))
         return;
     // Extract left us in the destination: the player starts there.  A
     // relative destination no longer leads to it from here, so the file is
     // then reached as ./ovelo, still under its full name.
-    const std::string player = destination + "/ovelo";
+    if (bIsSilent) {
+        CheckPlayerCanStart(destination);
+        return;
+    }
     if (!StillLeadsHere(destination)) {
         ReportError(FormatText("The destination %s was replaced by another folder or a link "
                                "after the installation; the player was not started.",
                                destination.c_str()).c_str());
         return;
     }
-    const char* file = destination.front() == '/' ? player.c_str() : "./ovelo";
-    execl(file, player.c_str(), "inst", static_cast<char*>(nullptr));
-    ReportError(kUnknownFailure);
+    // A settings file that could not be written is said first; the player
+    // starts once the message is dismissed.
+    const std::string settings = WriteSettingsFile(std::getenv("HOME"));
+    if (!settings.empty()) {
+        pendingPlayer = destination;
+        ReportError(settings.c_str());
+        return;
+    }
+    StartPlayer(destination);
 }
 
 }  // namespace
@@ -386,6 +478,16 @@ void RemoveMadeDestination()
         fstatat(parent.get(), madeName.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
         SameFile(now, madeDestination))
         unlinkat(parent.get(), madeName.c_str(), AT_REMOVEDIR);
+}
+
+bool StartPendingPlayer()
+{
+    if (pendingPlayer.empty())
+        return false;
+    const std::string destination = std::move(pendingPlayer);
+    pendingPlayer.clear();
+    StartPlayer(destination);
+    return true;
 }
 
 // Called by main in a silent run, and as the activate callback of Finish.

@@ -100,7 +100,7 @@ bool InstallationFailed()
 // Whenever the error dialog goes away, by OK or by the window manager.
 void EndAfterFailedInstallation(Widget, XtPointer, XtPointer)
 {
-    if (InstallationStarted())
+    if (InstallationStarted() && !StartPendingPlayer())
         EndInstaller(1);
 }
 

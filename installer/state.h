@@ -54,11 +54,15 @@ void UseFontSetForLabels();    // before toolkit initialisation reads them
 void Install(Widget, XtPointer, XtPointer);
 
 // Unpacks the payload of our own file (a descriptor Install opened and
-// checked; Extract reads it through its own copy) into directory and, in
-// the wizard, writes the settings file.  Reports its own failures; returns
-// false when the product is not (completely) installed, so that the
-// sequence stops there.
+// checked) into directory.  Reports its own failures; returns false when
+// the product is not (completely) installed, so that the sequence stops
+// there.
 bool Extract(char* directory, int ownFile);
+
+// After the settings file's message in the wizard: starts the player that
+// waited for it to be read.  True when there was one (exec failed, and
+// that was reported).
+bool StartPendingPlayer();
 
 // Makes directory the current directory, through a descriptor: links owned
 // by another user are refused on the way, and a destination Install made

@@ -2,6 +2,7 @@
 // invisible popup menu that carries the keyboard accelerators, and the error
 // dialog.  Everything is built once, under the already realized shell,
 // before the window is first mapped.
+#include "settings.h"
 #include "state.h"
 
 #include "ComboBox.h"
@@ -214,7 +215,7 @@ void AddDestinationChoices()
     std::string homeEntry;
     if (home)
         homeEntry = std::string(home) + "/Ovelo8";
-    const bool haveHome = home && homeEntry.size() < PATH_MAX;
+    const bool haveHome = IsOwnHome(home) && homeEntry.size() < PATH_MAX;
     const std::string usrLocal = "/usr/local/Ovelo8";
 
     if (access("/usr/local", W_OK) == 0) {

@@ -78,7 +78,7 @@ bool WriteExactly(int fd, const void* buffer, std::size_t count, off_t offset)
 // Bytes a product occupies on a file system of fragment size 512 << k: a
 // file rounded up to it, a folder one fragment, a symbolic link nothing
 // unless its target is too long to live in its inode.
-constexpr int kFragmentSizes = 8;
+constexpr int kFragmentSizes = kSealFragmentSizes;
 
 struct Need {
     std::uint64_t bytes = 0;    // contents of the files
@@ -298,10 +298,13 @@ void PutLittleEndian(std::string* out, std::uint64_t value, int bytes)
         out->push_back(static_cast<char>((value >> (8 * i)) & 255));
 }
 
-// The seal's data but its CRC digits.
+// The seal's data but its CRC digits: "2 BYTES ENTRIES U512 ... U65536 ".
 std::string SealText(const Need& need)
 {
-    return "1 " + std::to_string(need.bytes) + " " + std::to_string(need.entries) + " ";
+    std::string text = "2 " + std::to_string(need.bytes) + " " + std::to_string(need.entries) + " ";
+    for (const std::uint64_t used : need.used)
+        text += std::to_string(used) + " ";
+    return text;
 }
 
 // gzip's fixed header (no name, no time, made on Unix) with the extra

@@ -23,7 +23,7 @@ small_fs() {
 
 expect_refused() {
     expect_failed_run
-    [[ $(cat "$scratch/err") =~ ^"There is not enough free space in $1: "$2" needed, "$2" available."$ ]] ||
+    [[ $(cat "$scratch/err") =~ ^"There is not enough free space in $1: "$2" needed, "$2" available.${3:-}"$ ]] ||
         fail "stderr $(shown "$(cat "$scratch/err")")"
     cat "$scratch/err"
 }
@@ -43,7 +43,24 @@ mkdir -m 0750 "$work/fs/dest"
 run "$scratch/product.run" -s "$work/fs/dest"
 expect_refused "$work/fs/dest" '[0-9]+ files'
 expect_empty_dir "$work/fs/dest"
+echo mine >"$work/fs/dest/mine"
+run "$scratch/product.run" -s "$work/fs/dest"
+expect_refused "$work/fs/dest" '[0-9]+ files' $'\nWhat it holds stays until the new version is complete,\nso there must be room for both while installing.'
+[ "$(entries "$work/fs/dest")" = mine ] || fail "the destination was changed"
+rm "$work/fs/dest/mine"
 [ "$(stat -c %a "$work/fs/dest")" = 750 ] || fail "the destination was changed"
+
+begin "counts each small file as the fragment it takes, before writing anything"
+# 2,000 one-byte files: a few KiB of content, 8 MiB of 4 KiB fragments.
+tiny=$scratch/tiny
+mkdir -p "$tiny/files"
+cp "$SAMPLE_PRODUCT/ovelo" "$tiny/ovelo"
+(cd "$tiny/files" && for i in $(seq 2000); do printf x >"$i"; done)
+package "$tiny" "$scratch/tiny.run"
+small_fs size=2m
+run "$scratch/tiny.run" -s "$work/fs/dest"
+expect_refused "$work/fs/dest" '[0-9]+\.[0-9] MB'
+expect_absent "$work/fs/dest"
 
 begin "installs where a tenth more room is free than the product takes"
 small_fs size=64m "$work/measure"

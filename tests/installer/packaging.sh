@@ -18,8 +18,8 @@ payload_of "$sample" | gzip -t 2>/dev/null || fail "the member does not decompre
 
 begin "indexes the chunks, then seals the member with what the product needs on disk"
 # Behind the fixed header: the extra field's length, the subfield "Oc" with
-# 20 bytes per chunk, then "Ov" with "1 BYTES ENTRIES CRC".  gzip -dc reads
-# the member above.
+# 20 bytes per chunk, then "Ov" with "2 BYTES ENTRIES ROOM... CRC".  gzip -dc
+# reads the member above.
 payload_of "$sample" | head -c 1024 >"$work/head"
 field() {  # field OFFSET COUNT TYPE
     od -An "-t$3" -j "$1" -N "$2" "$work/head" | tr -d ' '
@@ -32,8 +32,13 @@ seal_length=$(field $((18 + index_length)) 2 u2)
 seal=$(tail -c +$((21 + index_length)) "$work/head" | head -c "$seal_length")
 bytes=$(find "$SAMPLE_PRODUCT" -type f -printf '%s\n' | awk '{ n += $1 } END { print n }')
 entries=$(find "$SAMPLE_PRODUCT" -mindepth 1 | wc -l)
-[[ $seal =~ ^1\ $bytes\ $entries\ [0-9]{10}$ ]] ||
+[[ $seal =~ ^2\ $bytes\ $entries\ ([0-9]+\ ){8}[0-9]{10}$ ]] ||
     fail "the seal $(shown "$seal") does not record $bytes bytes and $entries entries"
+# The room on 4 KiB fragments: each file rounded up, a fragment per folder.
+room=$(find "$SAMPLE_PRODUCT" -printf '%y %s\n' |
+    awk '$1 == "f" { n += int(($2 + 4095) / 4096) * 4096 } $1 == "d" { n += 4096 } END { print n }')
+[ "$(echo "$seal" | cut -d ' ' -f 7)" = "$room" ] ||
+    fail "the seal $(shown "$seal") does not record $room bytes of room on 4 KiB fragments"
 
 begin "packs chunks that gzip reads as one stream, the same bytes on one core or all"
 big_sealed_installer "$work/all.run"

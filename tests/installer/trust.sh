@@ -6,8 +6,8 @@
 require_root "setpriv, chown, mount namespaces"
 
 begin "refuses another user's link, as the destination or on the way to it"
-mkdir -m 1777 "$work/shared" "$work/target"
-chown 65534:65534 "$work/shared"
+mkdir -m 1777 "$work/shared"
+mkdir "$work/target"
 as_nobody ln -s "$work/target" "$work/shared/dest"
 for form in dest dest/ dest/. dest/sub; do
     run "$sample" -s "$work/shared/$form"
@@ -20,7 +20,8 @@ done
 expect_empty_dir "$work/target"
 
 begin "follows a link of the installing user or of root"
-mkdir -m 0777 "$work/nobody" "$work/root" "$work/links"
+mkdir -m 1777 "$work/links"
+mkdir "$work/nobody" "$work/root"
 chown 65534:65534 "$work/nobody"
 as_nobody ln -s "$work/nobody" "$work/links/nobody"
 ln -s "$work/root" "$work/links/root"

@@ -58,13 +58,13 @@ for tar in bsdtar "busybox tar"; do
     mkdir "$work/bin"
     printf '#!/bin/sh\nexec %s "$@"\n' "$tar" >"$work/bin/tar"
     chmod 0755 "$work/bin/tar"
-    mkdir -m 1777 "$work/shared"
+    mkdir -m 0750 "$work/shared"
     PATH=$work/bin:$PATH run "$sample" -s "$work/shared"
     expect_status 0
     expect_err ""
     diff -r "$SAMPLE_PRODUCT" "$work/shared" >/dev/null || fail "$tar: contents differ"
     [ -x "$work/shared/ovelo" ] || fail "$tar: the player is not executable"
-    [ "$(stat -c %a "$work/shared")" = 1777 ] ||
+    [ "$(stat -c %a "$work/shared")" = 750 ] ||
         fail "$tar: the destination became $(stat -c %a "$work/shared")"
 done
 

@@ -223,6 +223,29 @@ TEST_F(InstallTest, AMessageWithANewlineShowsOnTwoLines)
     EXPECT_FALSE(fs::exists(work_ / "dest"));
 }
 
+// A settings file that must not be written through (HOME may be another
+// user's) is named in the dialog; the installation stands, and the player
+// starts once the message is dismissed.
+TEST_F(InstallTest, ASettingsLinkIsNamedThenThePlayerStarts)
+{
+    const std::string target = work_ / "not-theirs";
+    { std::ofstream(target) << "kept\n"; }
+    fs::create_directories(home_.path());
+    fs::create_symlink(target, home_ / kSettingsName);
+    auto wizard = StartOnPage2(kSampleInstaller);
+    ASSERT_TRUE(wizard->Found());
+    const std::string destination = work_ / "dest";
+    wizard->SetDestination(destination);
+    wizard->ClickButton(kFinishButton);
+    const std::optional<Box> dialog = WaitForDialog(*wizard);
+    ASSERT_TRUE(dialog);
+    EXPECT_FALSE(wizard->WaitForExit(300)) << "the message waits for the user";
+    PressOk(*wizard, *dialog);
+    ASSERT_EQ(wizard->WaitForExit(5000), std::optional<int>(0));
+    EXPECT_NE(wizard->Output().find("args: inst"), std::string::npos) << wizard->Output();
+    EXPECT_EQ(ReadFile(target), "kept\n");
+}
+
 // The unpacker fails: the message stays over the progress page, nothing
 // follows it, and once it is dismissed, or the window is closed, the
 // installer ends with status 1.

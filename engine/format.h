@@ -1,7 +1,7 @@
 // printf-style formatting into a string of whatever length the text needs,
 // so that long paths never overflow a buffer.
-#ifndef OVELO_INSTALLER_FORMAT_H
-#define OVELO_INSTALLER_FORMAT_H
+#ifndef OVELO_ENGINE_FORMAT_H
+#define OVELO_ENGINE_FORMAT_H
 
 #include <cstdarg>
 #include <cstdio>

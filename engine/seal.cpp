@@ -1,9 +1,12 @@
 // Reading the payload's seal, and the checksum it records.
 #include "seal.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
+#include <sys/mman.h>
 #include <unistd.h>
+#include <vector>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -14,6 +17,8 @@ namespace {
 constexpr unsigned char kFlagExtra = 0x04;
 constexpr std::size_t kFixedHeader = 10;
 constexpr std::size_t kCrcDigits = 10;
+constexpr std::size_t kCheckWindow = 4 * 1024 * 1024;  // payload bytes mapped at a time
+constexpr std::size_t kCheckStep = 256 * 1024;         // bytes summed between two looks
 
 // Tables for eight bytes at a time: kTables[k][i] is the CRC of byte i
 // followed by k zero bytes.
@@ -69,16 +74,30 @@ bool ParseNumber(const std::string& text, std::size_t* at, std::uint64_t* value)
     return *at > first && (*at == text.size() || text[(*at)++] == ' ');
 }
 
+// Version 2 adds the room taken for each fragment size.
+bool ParseRoom(const std::string& data, std::size_t* at, Seal* seal)
+{
+    for (std::uint64_t& room : seal->room)
+        if (!ParseNumber(data, at, &room))
+            return false;
+    seal->hasRoom = true;
+    return true;
+}
+
 std::optional<Seal> ParseSeal(const std::string& data, off_t dataOffset)
 {
-    if (data.size() < 2 + kCrcDigits || data.compare(0, 2, "1 ") != 0)
+    if (data.size() < 2 + kCrcDigits)
+        return std::nullopt;
+    const bool withRoom = data.compare(0, 2, "2 ") == 0;
+    if (!withRoom && data.compare(0, 2, "1 ") != 0)
         return std::nullopt;
     Seal seal;
     std::size_t at = 2;
     std::uint64_t crc = 0;
     const std::size_t crcAt = data.size() - kCrcDigits;
     if (!ParseNumber(data, &at, &seal.bytes) || !ParseNumber(data, &at, &seal.entries) ||
-        at != crcAt || !ParseNumber(data, &at, &crc) || crc > UINT32_MAX)
+        (withRoom && !ParseRoom(data, &at, &seal)) || at != crcAt ||
+        !ParseNumber(data, &at, &crc) || crc > UINT32_MAX)
         return std::nullopt;
     seal.crc = static_cast<std::uint32_t>(crc);
     seal.crcOffset = dataOffset + static_cast<off_t>(crcAt);
@@ -272,4 +291,74 @@ bool ReadSeal(int fd, off_t start, off_t length, std::optional<Seal>* seal)
         at += 4 + size;
     }
     return true;
+}
+
+namespace {
+
+// A window of the file mapped into memory, so that the check reads the
+// payload without copying it (the file is our running image: nobody can
+// change it under us).  One window at a time keeps the memory used the
+// same whatever the payload's size.  Null data when it cannot be mapped.
+class MappedWindow {
+public:
+    MappedWindow(int fd, off_t offset, std::size_t count)
+    {
+        skip_ = static_cast<std::size_t>(offset % sysconf(_SC_PAGESIZE));
+        size_ = skip_ + count;
+        void* map = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, offset - skip_);
+        if (map != MAP_FAILED)
+            map_ = static_cast<unsigned char*>(map);
+    }
+    ~MappedWindow()
+    {
+        if (map_)
+            munmap(map_, size_);
+    }
+    MappedWindow(const MappedWindow&) = delete;
+    MappedWindow& operator=(const MappedWindow&) = delete;
+
+    const unsigned char* data() const { return map_ ? map_ + skip_ : nullptr; }
+
+private:
+    unsigned char* map_ = nullptr;
+    std::size_t skip_ = 0;
+    std::size_t size_ = 0;
+};
+
+// Adds the bytes from..to of the file to the checksum, window by window,
+// read into a buffer where a window cannot be mapped.
+bool AddToChecksum(int fd, off_t from, off_t to, CksumCrc* crc, Observer& observer)
+{
+    std::vector<unsigned char> buffer;
+    while (from < to) {
+        const std::size_t count = std::min<off_t>(kCheckWindow, to - from);
+        const MappedWindow window(fd, from, count);
+        const unsigned char* bytes = window.data();
+        if (!bytes) {
+            buffer.resize(count);
+            if (pread(fd, buffer.data(), count, from) != static_cast<ssize_t>(count))
+                return false;
+            bytes = buffer.data();
+        }
+        for (std::size_t done = 0; done < count; done += kCheckStep) {
+            crc->Update(bytes + done, std::min(kCheckStep, count - done));
+            if (!observer.KeepGoing())
+                return false;
+        }
+        from += count;
+    }
+    return true;
+}
+
+}  // namespace
+
+// The checksum covers the whole payload but its own digits.
+bool SealHolds(int fd, const Payload& payload, const Seal& seal, Observer& observer)
+{
+    CksumCrc crc;
+    const off_t digits = payload.start + seal.crcOffset;
+    return AddToChecksum(fd, payload.start, digits, &crc, observer) &&
+           AddToChecksum(fd, digits + static_cast<off_t>(kCrcDigits),
+                         payload.start + payload.length, &crc, observer) &&
+           crc.Final() == seal.crc;
 }

@@ -237,6 +237,11 @@ bool TarFilter::CheckHeader(char* header, bool* keep)
         symlinks_.insert(name);
     dataLeft_ = type == '0' ? (size + kTarBlock - 1) / kTarBlock * kTarBlock : 0;
     MakeSafe(header, mode);
+    if (onEntry) {
+        const std::string link = type == '1' ? LinkTarget(header) : Text(header, kLinkName);
+        onEntry({type, name, static_cast<unsigned>(mode & 07777 & ~kClearedModeBits),
+                 type == '0' ? size : 0, type == '1' || type == '2' ? link : std::string()});
+    }
     return true;
 }
 

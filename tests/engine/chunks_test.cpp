@@ -4,6 +4,7 @@
 // is damage, found before the chunk is handed on.
 #include <gtest/gtest.h>
 
+#include "EngineTest.h"
 #include "chunk_index.h"
 #include "parallel_inflate.h"
 
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -31,13 +33,15 @@ void WriteFile(const std::string& path, const std::string& bytes)
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// A tree of 7 MiB, noise and text, archived and packed once: four chunks.
+// A tree of 7 MiB, noise and text, archived and packed once: four chunks,
+// which gzip reads as the one stream of the archive.
 class Chunks : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        dir_ = ::testing::TempDir() + "chunks_test." + std::to_string(getpid());
-        ASSERT_EQ(std::system(("mkdir -p " + dir_ + "/tree").c_str()), 0);
+        scratch_ = std::make_unique<Scratch>();
+        dir_ = scratch_->path();
+        ASSERT_EQ(std::system(("mkdir " + dir_ + "/tree").c_str()), 0);
         std::mt19937 random(16);
         std::string noise(3 << 20, '\0'), text;
         for (char& c : noise)
@@ -48,11 +52,12 @@ protected:
         WriteFile(dir_ + "/tree/text", text);
         WriteFile(dir_ + "/tree/ovelo", "#!/bin/sh\n");
         ASSERT_EQ(std::system(("cd " + dir_ + " && tar --format=ustar -cf archive.tar -C tree . && " +
-                               PACK_HELPER + " archive.tar payload.gz").c_str()),
+                               PACK_HELPER + " archive.tar payload.gz && " +
+                               "gzip -dc payload.gz | cmp -s - archive.tar").c_str()),
                   0);
         archive_ = ReadFile(dir_ + "/archive.tar");
     }
-    static void TearDownTestSuite() { std::system(("rm -rf " + dir_).c_str()); }
+    static void TearDownTestSuite() { scratch_.reset(); }
 
     void SetUp() override
     {
@@ -83,13 +88,14 @@ protected:
     {
         return InflateChunks(
             fd_, 0, chunks, threads,
-            [&](const char* data, std::size_t count) {
+            [&](char* data, std::size_t count) {
                 out->append(data, count);
                 return out->size() < stopAfter;
             },
             [](std::uint64_t) { return true; });
     }
 
+    static std::unique_ptr<Scratch> scratch_;
     static std::string dir_;
     static std::string archive_;
     int fd_ = -1;
@@ -97,6 +103,7 @@ protected:
     std::vector<Chunk> chunks_;
 };
 
+std::unique_ptr<Scratch> Chunks::scratch_;
 std::string Chunks::dir_;
 std::string Chunks::archive_;
 
@@ -178,7 +185,7 @@ TEST_F(Chunks, StopWhenTheSinkOrTheProgressSaysSo)
     EXPECT_EQ(Inflate(chunks_, 2, &out, 1).end, ChunksEnd::Stopped);
     int calls = 0;
     const ChunksOutcome outcome = InflateChunks(
-        fd_, 0, chunks_, 2, [](const char*, std::size_t) { return true; },
+        fd_, 0, chunks_, 2, [](char*, std::size_t) { return true; },
         [&](std::uint64_t) { return ++calls < 3; });
     EXPECT_EQ(outcome.end, ChunksEnd::Stopped);
     EXPECT_EQ(calls, 3);

@@ -13,18 +13,31 @@
 // header, which some tars would join to the name.  Dropped: the top folder "./", so that tar leaves an
 // existing destination's mode and owner alone, and the end of the archive,
 // which the caller writes once the whole stream has passed (Finish).
-#ifndef OVELO_INSTALLER_TAR_FILTER_H
-#define OVELO_INSTALLER_TAR_FILTER_H
+#ifndef OVELO_ENGINE_TAR_FILTER_H
+#define OVELO_ENGINE_TAR_FILTER_H
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 
 constexpr std::size_t kTarBlock = 512;
 
+// A member that passed the checks, as it will be installed.
+struct ArchiveEntry {
+    char type;            // '0' file, '1' hard link, '2' symbolic link, '5' folder
+    std::string path;     // relative to the destination, without "./"
+    unsigned mode;        // permission bits, after clearing
+    std::uint64_t size;   // of a file's content; 0 for the others
+    std::string link;     // a link's target (a hard link's: the earlier member)
+};
+
 class TarFilter {
 public:
+    // Told of every member that passed, in archive order; optional.
+    std::function<void(const ArchiveEntry&)> onEntry;
+
     // Takes count bytes of whole blocks, the next of the stream, and leaves
     // at the front of blocks what tar is to get; returns its length.  After
     // a refusal nothing more is to be passed on (Refused).

@@ -1,0 +1,33 @@
+// The product archive out of the payload: the gzip member is decompressed,
+// every block passes the archive checks (tar_filter.h), and what passed is
+// handed on in order, in whole blocks.  A payload with a chunk index
+// (chunk_index.h) is decompressed on every core the process may use; one
+// without in one stream.
+#ifndef OVELO_ENGINE_INFLATE_H
+#define OVELO_ENGINE_INFLATE_H
+
+#include "observer.h"
+#include "payload.h"
+#include "tar_filter.h"
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+// Takes the next checked bytes of the archive; false when it can take no
+// more (the unpacking failed there).
+using ArchiveSink = std::function<bool(const char* data, std::size_t count)>;
+
+enum class Streamed {
+    kComplete,  // the whole archive passed, and ended where it should
+    kDamaged,   // the payload is damaged; the text says how
+    kRefused,   // the sink took no more
+    kStopped,   // the observer said stop
+};
+
+// Reads the payload of the file open on fd with pread.  The end-of-archive
+// blocks are not handed on: the caller knows the archive ended.
+Streamed StreamArchive(int fd, const Payload& payload, TarFilter& filter, Observer& observer,
+                       const ArchiveSink& sink, std::string* damage);
+
+#endif

@@ -1,0 +1,62 @@
+// The seal that packaging writes into the gzip header of the payload: what
+// the product needs on disk and a checksum of the payload's bytes, so that
+// damage and a too small file system are found before anything is written.
+//
+// It is the data of an extra-field subfield (RFC 1952) with the ID "Ov",
+// decimal numbers separated by single blanks, CRC as 10 digits at the very
+// end:
+//   "1 BYTES ENTRIES CRC"
+//   "2 BYTES ENTRIES U512 U1024 U2048 U4096 U8192 U16384 U32768 U65536 CRC"
+// where U<b> is the room the product takes on a file system that allocates
+// in fragments of b bytes (each file rounded up, each folder and each long
+// link a fragment).  CRC is the POSIX cksum CRC of the whole payload
+// without those 10 digits, so a packaging shell script can compute it with
+// cksum(1).
+#ifndef OVELO_ENGINE_SEAL_H
+#define OVELO_ENGINE_SEAL_H
+
+#include "observer.h"
+#include "payload.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <sys/types.h>
+
+// Fragment sizes the seal records the product's room for: 512 << i.
+constexpr std::size_t kSealFragmentSizes = 8;
+
+struct Seal {
+    std::uint64_t bytes = 0;    // file contents of the product
+    std::uint64_t entries = 0;  // files, folders and links (inodes)
+    // Room taken with fragments of 512 << i bytes; all zero in a version 1 seal.
+    std::array<std::uint64_t, kSealFragmentSizes> room{};
+    bool hasRoom = false;
+    std::uint32_t crc = 0;
+    off_t crcOffset = 0;        // of the 10 digits, from the payload's start
+};
+
+// The seal in the gzip header at the start of a payload of length bytes
+// read through fd, into *seal; nothing when the header carries none.
+// False when the header has one that cannot be read: a damaged file.
+bool ReadSeal(int fd, off_t start, off_t length, std::optional<Seal>* seal);
+
+// Whether the payload's bytes give the seal's checksum; reads them in
+// windows of a few MiB, asking the observer between them whether to go on
+// (false, too, when it says no).
+bool SealHolds(int fd, const Payload& payload, const Seal& seal, Observer& observer);
+
+// The CRC of POSIX cksum: MSB first, polynomial 0x04C11DB7, the length
+// appended, complemented.
+class CksumCrc {
+public:
+    void Update(const unsigned char* data, std::size_t count);
+    std::uint32_t Final() const;
+
+private:
+    std::uint32_t crc_ = 0;
+    std::uint64_t length_ = 0;
+};
+
+#endif

@@ -1,0 +1,22 @@
+// The settings file the installed player reads, in the home folder.
+#ifndef OVELO_ENGINE_SETTINGS_H
+#define OVELO_ENGINE_SETTINGS_H
+
+#include <string>
+
+constexpr char kSettingsName[] = ".Quorvex_ZembraSDK_60";
+
+// Whether home names a home folder at all: set, not empty, absolute.
+bool IsUsableHome(const char* home);
+
+// Whether home is a usable home folder that belongs to us, so that a
+// folder in it may be offered as a destination.
+bool IsOwnHome(const char* home);
+
+// Replaces the settings file in home with the player's two lines.  The
+// file must be missing, or a regular file of ours: a link, a FIFO or
+// another user's file is never written through.  Empty when written, or
+// when there is no usable home; otherwise the message saying why not.
+std::string WriteSettingsFile(const char* home);
+
+#endif

@@ -1,0 +1,23 @@
+// Whether the file system of a destination has room for the product, as
+// the file system will count it: whole fragments per file, a fragment per
+// folder, and an inode per entry.
+#ifndef OVELO_ENGINE_SPACE_H
+#define OVELO_ENGINE_SPACE_H
+
+#include "seal.h"
+
+#include <cstdint>
+#include <string>
+
+// Bytes the product takes on a file system of the given fragment size.
+std::uint64_t RoomNeeded(const Seal& seal, std::uint64_t fragmentSize);
+
+// Empty when the file system of the folder open on dirfd has room for the
+// product (or cannot tell its free space); otherwise the message, naming
+// the destination as shown.  Whatever the destination holds already stays
+// beside the new files until the installation is complete, which it says
+// when the destination is not empty.
+std::string SpaceShortfall(int dirfd, const std::string& shownName, const Seal& seal,
+                           bool holdsFiles);
+
+#endif

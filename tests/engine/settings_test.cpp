@@ -1,0 +1,115 @@
+// The settings file is written into the home folder whoever HOME names, so
+// nothing found there is written through: links, FIFOs and other users'
+// files are left as they are and named; an unusable HOME writes nothing.
+#include <gtest/gtest.h>
+
+#include "EngineTest.h"
+#include "settings.h"
+
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char kLines[] = "Bandwidth=10485800\nMaxBandwidth=10485800\n";
+
+std::string Contents(const std::string& path)
+{
+    std::ifstream file(path);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+void Put(const std::string& path, const std::string& text, mode_t mode)
+{
+    std::ofstream(path) << text;
+    chmod(path.c_str(), mode);
+}
+
+std::size_t Entries(const std::string& folder)
+{
+    std::size_t count = 0;
+    for (auto it = std::filesystem::directory_iterator(folder);
+         it != std::filesystem::directory_iterator(); ++it)
+        ++count;
+    return count;
+}
+
+class SettingsFileTest : public ::testing::Test {
+protected:
+    Scratch home;
+    const std::string file = home / kSettingsName;
+};
+
+TEST_F(SettingsFileTest, IsMadeOrReplacedWholeKeepingTheModeOfTheOld)
+{
+    const mode_t mask = umask(022);
+    EXPECT_EQ(WriteSettingsFile(home.path().c_str()), "");
+    struct stat made;
+    ASSERT_EQ(stat(file.c_str(), &made), 0);
+    EXPECT_EQ(made.st_mode & 0777, 0644u);
+
+    Put(file, "Bandwidth=1\nsomething much longer than the two lines together, to be gone\n", 0600);
+    EXPECT_EQ(WriteSettingsFile(home.path().c_str()), "");
+    umask(mask);
+    EXPECT_EQ(Contents(file), kLines);
+    ASSERT_EQ(stat(file.c_str(), &made), 0);
+    EXPECT_EQ(made.st_mode & 0777, 0600u);
+    EXPECT_EQ(Entries(home.path()), 1u) << "a temporary file was left behind";
+}
+
+TEST_F(SettingsFileTest, NeverWritesThroughALinkOrIntoAFifo)
+{
+    const std::string target = home / "root-only";
+    Put(target, "secret\n", 0600);
+    ASSERT_EQ(symlink(target.c_str(), file.c_str()), 0);
+    EXPECT_EQ(WriteSettingsFile(home.path().c_str()),
+              "The settings file " + file + " was not written: it is a symbolic link.");
+    EXPECT_EQ(Contents(target), "secret\n");
+
+    unlink(file.c_str());
+    ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+    EXPECT_EQ(WriteSettingsFile(home.path().c_str()),  // returns: nobody opens the other end
+              "The settings file " + file + " was not written: it is not a regular file.");
+    EXPECT_EQ(Entries(home.path()), 2u);
+}
+
+TEST_F(SettingsFileTest, ForeignFileIsLeftAlone)
+{
+    SKIP_UNLESS_ROOT_HERE();
+    Put(file, "theirs\n", 0644);
+    ASSERT_EQ(chown(file.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(WriteSettingsFile(home.path().c_str()),
+              "The settings file " + file + " was not written: it belongs to another user.");
+    EXPECT_EQ(Contents(file), "theirs\n");
+}
+
+TEST_F(SettingsFileTest, AnEmptyOrRelativeHomeIsNoHome)
+{
+    const std::string cwd = std::filesystem::current_path();
+    ASSERT_EQ(chdir(home.path().c_str()), 0);
+    mkdir("relative", 0755);
+    for (const char* unusable : {"", "relative", "."}) {
+        EXPECT_EQ(WriteSettingsFile(unusable), "") << unusable;
+        EXPECT_FALSE(IsOwnHome(unusable)) << unusable;
+    }
+    EXPECT_EQ(WriteSettingsFile(nullptr), "");
+    EXPECT_EQ(access((home / "relative/" + kSettingsName).c_str(), F_OK), -1);
+    EXPECT_EQ(access(kSettingsName, F_OK), -1);
+    EXPECT_EQ(access((std::string("/") + kSettingsName).c_str(), F_OK), -1);
+    ASSERT_EQ(chdir(cwd.c_str()), 0);
+}
+
+TEST_F(SettingsFileTest, OtherUsersHomeIsNotOffered)
+{
+    SKIP_UNLESS_ROOT_HERE();
+    EXPECT_TRUE(IsOwnHome(home.path().c_str()));
+    ASSERT_EQ(chown(home.path().c_str(), 65534, 65534), 0);
+    EXPECT_FALSE(IsOwnHome(home.path().c_str()));
+}
+
+}  // namespace

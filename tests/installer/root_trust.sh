@@ -1,0 +1,62 @@
+#!/bin/bash
+# What root installs into, and starts, is root's alone: a destination of
+# another user, one that others may write into, or one behind a folder they
+# may change is refused before anything is written.  An ordinary user is
+# refused only what belongs to somebody else.  And a player that cannot be
+# started is a failure, not a success.  (uid 65534 plays the other user.)
+. "$(dirname "$0")/lib.sh"
+require_root "setpriv, chown, mount"
+
+# refused DESTINATION MESSAGE [as_nobody]: refused with MESSAGE, nothing written.
+refused() {
+    local before=absent
+    [ ! -e "$1" ] || before=$(tree_listing "$1")
+    run ${3:-} "$sample" -s "$1"
+    expect_failed_run
+    expect_err "$2"$'\n'
+    if [ "$before" = absent ]; then expect_absent "$1"
+    else [ "$(tree_listing "$1")" = "$before" ] || fail "$1: something was written"
+    fi
+}
+
+begin "root refuses another user's destination, or one others may change"
+mkdir "$work/theirs" "$work/group" "$work/everyone"
+chown 65534:65534 "$work/theirs"
+chmod 0775 "$work/group"
+chmod 1777 "$work/everyone"
+refused "$work/theirs" "The destination $work/theirs belongs to another user."
+refused "$work/group" "The destination $work/group can be changed by other users."
+refused "$work/everyone" "The destination $work/everyone can be changed by other users."
+
+begin "root refuses a destination behind a folder others may change"
+mkdir -m 0777 "$work/open"
+mkdir -m 0755 "$work/open/dest" "$work/owned"
+chown 65534:65534 "$work/owned"
+refused "$work/open/dest" "The destination $work/open/dest lies in $work/open, which can be changed by other users."
+refused "$work/open/new" "The destination $work/open/new lies in $work/open, which can be changed by other users."
+refused "$work/owned/new" "The destination $work/owned/new lies in $work/owned, which can be changed by other users."
+mkdir -m 1777 "$work/sticky"
+run "$sample" -s "$work/sticky/dest"
+expect_status 0
+expect_same_tree "$SAMPLE_PRODUCT" "$work/sticky/dest"
+
+begin "an ordinary user is refused another user's folder, not a group-writable one of their own"
+mkdir -m 1777 "$work/shared"
+mkdir -m 0777 "$work/shared/third"
+chown 65533:65533 "$work/shared/third"
+as_nobody mkdir -m 0775 "$work/shared/own"
+refused "$work/shared/third" "The destination $work/shared/third belongs to another user." as_nobody
+run as_nobody "$sample" -s "$work/shared/own"
+expect_status 0
+diff -r "$SAMPLE_PRODUCT" "$work/shared/own" >/dev/null || fail "not installed into its own folder"
+
+begin "a player that can not be started from its destination fails the installation"
+mkdir "$work/noexec"
+mount -t tmpfs -o noexec,size=16m tmpfs "$work/noexec" || fail "could not mount a tmpfs"
+mounts+=("$work/noexec")
+run "$sample" -s "$work/noexec/dest"
+expect_status 1
+expect_err "Can not start $work/noexec/dest/ovelo: Permission denied"$'\n'
+expect_same_tree "$SAMPLE_PRODUCT" "$work/noexec/dest"
+
+finish
