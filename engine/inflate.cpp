@@ -114,11 +114,18 @@ Streamed StreamChunks(int fd, const Payload& payload, const std::vector<Chunk>& 
                       std::string* damage)
 {
     BlockFeed feed(filter, sink);
+    double archive = 0;
+    for (const Chunk& chunk : chunks)
+        archive += chunk.size;
+    // The share of the archive handed on, as payload bytes: all of them
+    // once the last chunk is.
+    const auto total = static_cast<std::uint64_t>(payload.length);
     const ChunksOutcome outcome = InflateChunks(
         fd, payload.start, chunks, DecompressionThreads(),
         [&](char* data, std::size_t count) { return feed.Add(data, count); },
-        [&](std::uint64_t done) {
-            return observer.Unpacked(done, static_cast<std::uint64_t>(payload.length));
+        [&](std::uint64_t handed) {
+            const double share = archive > 0 ? static_cast<double>(handed) / archive : 1;
+            return observer.Unpacked(static_cast<std::uint64_t>(share * total), total);
         });
     if (outcome.end == ChunksEnd::Damaged)
         *damage = outcome.damage;

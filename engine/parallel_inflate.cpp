@@ -54,7 +54,7 @@ private:
     void Work();
     std::string Decode(const Chunk& chunk, bool last, libdeflate_decompressor* decompressor,
                        std::vector<unsigned char>* input, char* output) const;
-    bool WaitReady(std::size_t i, std::uint64_t done, const ChunkProgress& progress);
+    bool WaitReady(std::size_t i, std::uint64_t handed, const ChunkProgress& progress);
 
     const int fd_;
     const off_t start_;
@@ -152,13 +152,13 @@ void Decoder::Work()
 
 // Until chunk i is ready, calling back every few milliseconds; false
 // when the callback cancels.
-bool Decoder::WaitReady(std::size_t i, std::uint64_t done, const ChunkProgress& progress)
+bool Decoder::WaitReady(std::size_t i, std::uint64_t handed, const ChunkProgress& progress)
 {
     const Slot& slot = slots_[i % slots_.size()];
     std::unique_lock<std::mutex> lock(mutex_);
     while (!changed_.wait_for(lock, kLook, [&] { return slot.ready; })) {
         lock.unlock();
-        if (!progress(done))
+        if (!progress(handed))
             return false;
         lock.lock();
     }
@@ -167,21 +167,20 @@ bool Decoder::WaitReady(std::size_t i, std::uint64_t done, const ChunkProgress& 
 
 ChunksOutcome Decoder::Run(const ChunkSink& sink, const ChunkProgress& progress)
 {
-    std::uint64_t done = chunks_.empty() ? 0 : chunks_.front().offset;
+    std::uint64_t handed = 0;
     for (std::size_t i = 0; i < chunks_.size(); ++i) {
         Slot& slot = slots_[i % slots_.size()];
-        if (!WaitReady(i, done, progress))
+        if (!WaitReady(i, handed, progress))
             return {ChunksEnd::Stopped, ""};
         if (!slot.damage.empty())
             return {ChunksEnd::Damaged, slot.damage};
-        const Chunk& chunk = chunks_[i];
-        for (std::size_t at = 0; at < chunk.size; at += kHandOver) {
-            const std::size_t count = std::min<std::size_t>(kHandOver, chunk.size - at);
-            if (!sink(slot.data.get() + at, count) ||
-                !progress(chunk.offset + chunk.compressedSize * (at + count) / chunk.size))
+        const std::size_t size = chunks_[i].size;
+        for (std::size_t at = 0; at < size; at += kHandOver) {
+            const std::size_t count = std::min(kHandOver, size - at);
+            if (!sink(slot.data.get() + at, count) || !progress(handed + at + count))
                 return {ChunksEnd::Stopped, ""};
         }
-        done = chunk.offset + chunk.compressedSize;
+        handed += size;
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             slot.ready = false;

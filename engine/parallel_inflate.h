@@ -20,8 +20,8 @@
 // The next bytes of the archive, which it may change in place; false
 // stops the decompression.
 using ChunkSink = std::function<bool(char* data, std::size_t count)>;
-// Called often with the payload bytes done so far; false stops.
-using ChunkProgress = std::function<bool(std::uint64_t done)>;
+// Called often with the archive bytes handed on so far; false stops.
+using ChunkProgress = std::function<bool(std::uint64_t handed)>;
 
 enum class ChunksEnd { Done, Damaged, Stopped };
 
