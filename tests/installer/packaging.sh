@@ -40,7 +40,7 @@ room=$(find "$SAMPLE_PRODUCT" -printf '%y %s\n' |
 [ "$(echo "$seal" | cut -d ' ' -f 7)" = "$room" ] ||
     fail "the seal $(shown "$seal") does not record $room bytes of room on 4 KiB fragments"
 
-begin "packs chunks that gzip reads as one stream, the same bytes on one core or all"
+begin "packs chunks that gzip reads as one stream, the same bytes on one core or all, installed as one stream is"
 big_sealed_installer "$work/all.run"
 taskset -c 0 "$MKINSTALLER" "$INSTALLER_IMAGE" "$scratch/big-product" "$work/one.run" ||
     fail "packaging on one core failed"
@@ -50,6 +50,14 @@ cmp -s "$work/all.run" "$work/one.run" || fail "one core and all gave different 
 payload_of "$work/all.run" | gzip -dc | tar -xf - -C "$work" --one-top-level=unpacked ||
     fail "gzip and tar could not unpack the payload"
 diff -r "$scratch/big-product" "$work/unpacked" >/dev/null || fail "gzip -dc gave another tree"
+# The same archive without the index (nor the seal) installs the same tree.
+unsealed_payload "$work/all.run" >"$work/plain.gz"
+installer_with "$work/plain.run" "$work/plain.gz"
+for road in all plain; do
+    run "$work/$road.run" -s "$work/$road-dest"
+    expect_status 0
+    expect_same_tree "$scratch/big-product" "$work/$road-dest"
+done
 
 begin "archives every member as ./ustar, top directory first and ovelo last"
 payload_of "$sample" | gzip -dc >"$work/archive.tar"
