@@ -80,14 +80,16 @@ std::optional<std::vector<Chunk>> DecodeChunkIndex(std::string_view data)
 }
 
 // Each chunk must start where the one before ended: that rules out gaps,
-// overlaps and chunks outside the member at once.
+// overlaps and chunks outside the member at once.  The bound on a chunk's
+// size keeps a forged index from making the reader allocate gigabytes.
 bool ChunksFitMember(const std::vector<Chunk>& chunks, const MemberFrame& frame)
 {
     std::uint64_t at = frame.dataStart;
     std::uint64_t size = 0;
     uLong crc = crc32(0, nullptr, 0);
     for (const Chunk& chunk : chunks) {
-        if (chunk.offset != at || chunk.compressedSize == 0 || at > frame.dataEnd)
+        if (chunk.offset != at || chunk.compressedSize == 0 || at > frame.dataEnd ||
+            chunk.compressedSize > kMaxCompressedChunk || chunk.size > kMaxChunkSize)
             return false;
         at += chunk.compressedSize;
         size += chunk.size;

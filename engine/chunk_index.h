@@ -45,13 +45,20 @@ constexpr std::size_t kChunkEntrySize = 20;
 // The extra field holds at most 65,535 bytes: 4 for each subfield's ID and
 // length, up to 512 for the seal, the rest for the index.
 constexpr std::size_t kMaxChunks = (65535 - 4 - 4 - 512) / kChunkEntrySize;
+// The archive bytes of one chunk, at most: what a reader must hold of it at
+// once, and so what an index may ask it to hold.  Chunks of that size index
+// archives of 200 GB.
+constexpr std::uint32_t kMaxChunkSize = 64 * 1024 * 1024;
+// A chunk that does not compress is stored, a few bytes per 64 KiB more.
+constexpr std::uint32_t kMaxCompressedChunk = kMaxChunkSize + kMaxChunkSize / 1024;
 
 std::string EncodeChunkIndex(const std::vector<Chunk>& chunks);
 // Nothing when the data is not a whole number of entries, or none.
 std::optional<std::vector<Chunk>> DecodeChunkIndex(std::string_view data);
 
-// Whether the chunks tile the member's deflate data exactly, in order, and
-// add up to the archive its trailer describes (lengths and CRC).
+// Whether the chunks tile the member's deflate data exactly, in order, add
+// up to the archive its trailer describes (lengths and CRC), and each hold
+// no more than kMaxChunkSize.
 bool ChunksFitMember(const std::vector<Chunk>& chunks, const MemberFrame& frame);
 
 // The index of the payload of length bytes at start in fd, checked against

@@ -341,13 +341,14 @@ bool SealCrc(int fd, const std::string& header, std::uint64_t end, std::uint32_t
     return true;
 }
 
-// The smallest chunk size from kChunkSize up, doubled, whose index fits.
+// The smallest chunk size from kChunkSize up, doubled, whose index fits;
+// 0 when even the largest a reader takes is too small.
 std::size_t ChunkSizeFor(std::uint64_t archiveSize)
 {
-    std::size_t size = kChunkSize;
-    while ((archiveSize + size - 1) / size > kMaxChunks)
-        size *= 2;
-    return size;
+    for (std::size_t size = kChunkSize; size <= kMaxChunkSize; size *= 2)
+        if ((archiveSize + size - 1) / size <= kMaxChunks)
+            return size;
+    return 0;
 }
 
 bool Pack(const char* archivePath, const char* outputPath, std::string* error)
@@ -361,6 +362,11 @@ bool Pack(const char* archivePath, const char* outputPath, std::string* error)
     Need need;
     if (!Measure(archive.get(), status.st_size, &need, error))
         return false;
+    const std::size_t chunkSize = ChunkSizeFor(static_cast<std::uint64_t>(status.st_size));
+    if (chunkSize == 0) {
+        *error = "the archive is too large to be indexed";
+        return false;
+    }
     const Descriptor output(open(outputPath, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (output.get() < 0) {
         *error = std::string("could not write ") + outputPath + ": " + std::strerror(errno);
@@ -370,7 +376,7 @@ bool Pack(const char* archivePath, const char* outputPath, std::string* error)
     job.archive = archive.get();
     job.output = output.get();
     job.archiveSize = static_cast<std::uint64_t>(status.st_size);
-    job.chunkSize = ChunkSizeFor(job.archiveSize);
+    job.chunkSize = chunkSize;
     job.chunkCount = (job.archiveSize + job.chunkSize - 1) / job.chunkSize;
     const std::string seal = SealText(need);
     job.dataStart = Header(std::vector<Chunk>(job.chunkCount), seal, 0).size();

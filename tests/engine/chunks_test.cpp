@@ -69,15 +69,16 @@ protected:
     }
     void TearDown() override { close(fd_); }
 
-    // The frame of the packed member, as ReadChunkIndex checked it.
-    MemberFrame Frame() const
+    // The frame of the packed member, as ReadChunkIndex checked it; its CRC
+    // that of the chunks given.
+    MemberFrame Frame(const std::vector<Chunk>& chunks) const
     {
         MemberFrame frame;
         frame.dataStart = chunks_.front().offset;
         frame.dataEnd = static_cast<std::uint64_t>(length_) - 8;
         frame.size = static_cast<std::uint32_t>(archive_.size());
         frame.crc = 0;
-        for (const Chunk& chunk : chunks_)
+        for (const Chunk& chunk : chunks)
             frame.crc = static_cast<std::uint32_t>(
                 crc32_combine(frame.crc, chunk.crc, static_cast<z_off_t>(chunk.size)));
         return frame;
@@ -118,7 +119,7 @@ TEST_F(Chunks, GiveTheArchiveInOrderWithAnyNumberOfThreads)
 
 TEST_F(Chunks, ThatDoNotTileTheMemberOrAddUpAreRefused)
 {
-    EXPECT_TRUE(ChunksFitMember(chunks_, Frame()));
+    EXPECT_TRUE(ChunksFitMember(chunks_, Frame(chunks_)));
     const struct {
         const char* what;
         void (*edit)(std::vector<Chunk>*);
@@ -138,8 +139,14 @@ TEST_F(Chunks, ThatDoNotTileTheMemberOrAddUpAreRefused)
     for (const auto& row : cases) {
         std::vector<Chunk> chunks = chunks_;
         row.edit(&chunks);
-        EXPECT_FALSE(ChunksFitMember(chunks, Frame())) << row.what;
+        EXPECT_FALSE(ChunksFitMember(chunks, Frame(chunks_))) << row.what;
     }
+    // Lengths that still add up modulo 2^32, CRCs that still combine: only
+    // the bound on a chunk keeps the reader from allocating gigabytes.
+    std::vector<Chunk> huge = chunks_;
+    huge[0].size += 1u << 31;
+    huge[1].size += 1u << 31;
+    EXPECT_FALSE(ChunksFitMember(huge, Frame(huge))) << "chunks too large to hold";
     EXPECT_FALSE(DecodeChunkIndex(EncodeChunkIndex(chunks_).substr(1))) << "a cut entry";
     EXPECT_EQ(DecodeChunkIndex(EncodeChunkIndex(chunks_))->at(3).crc, chunks_[3].crc);
 }
