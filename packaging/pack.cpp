@@ -5,9 +5,11 @@
 // independently (engine/chunk_index.h), with the chunk index and the seal
 // (engine/seal.h) in its header.  Each chunk is compressed afresh at
 // gzip's default level and the chunks are written in order, so the bytes
-// are the same whatever the number of threads.  mkinstaller runs it; it is
-// not meant to be run by hand.
+// are the same whatever the number of threads.  The payload is then read
+// back as the installer reads it, on every core too.  mkinstaller runs it;
+// it is not meant to be run by hand.
 #include "chunk_index.h"
+#include "parallel_inflate.h"
 #include "seal.h"
 
 #include <zlib.h>
@@ -341,6 +343,22 @@ bool SealCrc(int fd, const std::string& header, std::uint64_t end, std::uint32_t
     return true;
 }
 
+// Reads the payload back as the installer will: the index must fit the
+// member, and every chunk decompress to its length and CRC, which were
+// taken from the archive itself.
+bool SelfCheck(int fd, std::uint64_t end, std::string* error)
+{
+    std::vector<Chunk> chunks;
+    const bool indexed = ReadChunkIndex(fd, 0, static_cast<off_t>(end), &chunks) && !chunks.empty();
+    if (!indexed || InflateChunks(fd, 0, chunks, CoresToUse(), [](char*, std::size_t) { return true; },
+                                  [](std::uint64_t) { return true; })
+                            .end != ChunksEnd::Done) {
+        *error = "self-check: the payload does not decompress to the archive";
+        return false;
+    }
+    return true;
+}
+
 // The smallest chunk size from kChunkSize up, doubled, whose index fits;
 // 0 when even the largest a reader takes is too small.
 std::size_t ChunkSizeFor(std::uint64_t archiveSize)
@@ -406,7 +424,7 @@ bool Pack(const char* archivePath, const char* outputPath, std::string* error)
         *error = std::string("could not write the payload: ") + std::strerror(errno);
         return false;
     }
-    return true;
+    return SelfCheck(output.get(), end, error);
 }
 
 }  // namespace
