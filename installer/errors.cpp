@@ -1,5 +1,6 @@
 // Failure reports: the error dialog in the wizard, standard error when silent.
 #include "state.h"
+#include "terminal.h"
 
 #include <cstdio>
 
@@ -9,6 +10,7 @@ void ReportError(const char* text)
 {
     ++nErrorsReported;
     if (bIsSilent) {
+        EraseProgressLine();
         std::fprintf(stderr, "%s\n", text);
         return;
     }

@@ -11,6 +11,7 @@
 #include "space.h"
 #include "state.h"
 #include "tar_filter.h"
+#include "terminal.h"
 #include "unpacker.h"
 
 #include <csignal>
@@ -55,7 +56,7 @@ void ReportDamaged(const char* start, const std::string& what)
 }
 
 // The window stays live through the checks and shows how far the
-// unpacking has come; a silent run just goes on.
+// unpacking has come; without it, a terminal shows the progress as a line.
 class WindowObserver : public Observer {
 public:
     bool KeepGoing() override
@@ -67,10 +68,12 @@ public:
     bool Unpacked(std::uint64_t done, std::uint64_t total) override
     {
         fPercentDone = static_cast<float>(static_cast<double>(done) / total * 100.0);
-        if (!bIsSilent) {
-            DrawProgressBar(page3progressbar, nullptr, nullptr);
-            ServeWindowEventsSometimes();
+        if (bIsSilent) {
+            ShowProgressLine(done, total);
+            return true;
         }
+        DrawProgressBar(page3progressbar, nullptr, nullptr);
+        ServeWindowEventsSometimes();
         return true;
     }
 };

@@ -404,6 +404,7 @@ void CheckPlayerCanStart(const std::string& destination)
 void RunSequence()
 {
     bMadeDestination = false;
+    bInstallationStarted = false;
     std::string destination = bIsSilent ? pLocation : ChosenDestination();
     if (destination.empty()) {
         ReportError("You must specify a destination directory.");
@@ -412,6 +413,7 @@ void RunSequence()
     const Descriptor ownFile = OpenOwnFile(pArgv[0]);
     if (!ownFile || !CheckDestination(destination))
         return;
+    bInstallationStarted = true;
     if (!bIsSilent) {
         XtUnmanageChild(page2form);
         XtManageChild(page3form);
@@ -420,8 +422,9 @@ void RunSequence()
         return;
     // Extract left us in the destination: the player starts there.  A
     // relative destination no longer leads to it from here, so the file is
-    // then reached as ./ovelo, still under its full name.
-    if (bIsSilent) {
+    // then reached as ./ovelo, still under its full name.  A silent run
+    // starts nothing; the wizard in the terminal ends as the window's does.
+    if (bIsSilent && !bInTerminal) {
         CheckPlayerCanStart(destination);
         return;
     }
@@ -432,12 +435,14 @@ void RunSequence()
         return;
     }
     // A settings file that could not be written is said first; the player
-    // starts once the message is dismissed.
+    // starts once the message is dismissed, or at once in the terminal.
     const std::string settings = WriteSettingsFile(std::getenv("HOME"));
     if (!settings.empty()) {
-        pendingPlayer = destination;
         ReportError(settings.c_str());
-        return;
+        if (!bIsSilent) {
+            pendingPlayer = destination;
+            return;
+        }
     }
     StartPlayer(destination);
 }
@@ -502,4 +507,10 @@ void Install(Widget, XtPointer, XtPointer)
         ReportError(kUnknownFailure);
     }
     bInstalling = false;
+}
+
+int OpenInstallerFile()
+{
+    const Descriptor own = OpenOwnFile(pArgv[0]);
+    return own ? fcntl(own.get(), F_DUPFD_CLOEXEC, 0) : -1;
 }

@@ -1,14 +1,21 @@
-// Start-up: a silent installation when the command line is exactly
-// "-s DIRECTORY", the wizard otherwise.
+// Start-up: the command lines of options.cpp (a silent installation with
+// exactly "-s DIRECTORY"), the wizard otherwise: in its window, or in the
+// terminal when no display can be opened.
+#include "options.h"
 #include "state.h"
+#include "terminal.h"
 #include "toolkit_home.h"
 
 #include <Xm/XmP.h>
 
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
+#include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -59,18 +66,42 @@ void WarnUnlessMissingCharsets(String name, String type, String cls, String text
         toolkitWarning(name, type, cls, text, params, count);
 }
 
-bool IsSilentCommandLine(int argc, char** argv)
+// While the toolkit starts, and no longer: a run that goes on in the
+// terminal needs HOME back.
+std::optional<LongHomeHidden> longHomeHidden;
+
+// The toolkit's message, in its own wording and form.
+void PrintToolkitError(String text, String* params, Cardinal* count)
 {
-    return argc == 3 && std::strcmp(argv[1], "-s") == 0;
+    std::string message = text;
+    const std::size_t slot = message.find("%s");
+    if (slot != std::string::npos)
+        message.replace(slot, 2, params && count && *count > 0 ? params[0] : "");
+    std::fprintf(stderr, "Error: %s\n", message.c_str());
 }
 
-// Never returns: exits 0 when the product was installed, 1 after a reported failure.
-[[noreturn]] void InstallSilently(char* destination)
+// Without a display the toolkit reports it and ends the process; its start
+// cannot be resumed, so the run goes on from here and never returns: in the
+// terminal when someone at it can answer, otherwise with the toolkit's
+// message and a word on the ways that need no display.  Standard input is
+// not read then.  Any other error is left to the toolkit.
+[[noreturn]] void ContinueWithoutDisplay(String name, String type, String cls, String text,
+                                         String* params, Cardinal* count)
 {
-    bIsSilent = 1;
-    pLocation = destination;
-    Install(nullptr, nullptr, nullptr);
-    std::exit(nErrorsReported == 0 ? 0 : 1);
+    if (std::strcmp(name, "invalidDisplay") != 0) {
+        XtSetErrorMsgHandler(nullptr);
+        XtErrorMsg(name, type, cls, text, params, count);  // ends the process
+    }
+    longHomeHidden.reset();
+    if (isatty(STDIN_FILENO) && isatty(STDOUT_FILENO)) {
+        std::fputs("No X display could be opened; the installation continues in the "
+                   "terminal.\n", stderr);
+        std::exit(RunTerminalWizard());
+    }
+    PrintToolkitError(text, params, count);
+    std::fprintf(stderr, "To install without a display: %s -s DIRECTORY; %s --help tells more.\n",
+                 pArgv[0], pArgv[0]);
+    std::exit(1);
 }
 
 }  // namespace
@@ -81,23 +112,26 @@ int main(int argc, char** argv)
     OpenStandardDescriptors();
     // Decided on the command line as we received it, before the toolkit
     // takes its own options out of it.
-    if (IsSilentCommandLine(argc, argv))
-        InstallSilently(argv[2]);
+    if (const std::optional<int> status = RunCommandLineOption(argc, argv))
+        return *status;
 
     XtSetLanguageProc(nullptr, SetLocaleFromEnvironment, nullptr);
+    // The toolkit's error handlers are process-wide, so this one is in
+    // place before there is an application context.
+    XtSetErrorMsgHandler(ContinueWithoutDisplay);
     // Unmapped while it is built; border, title, window menu and minimize
     // button only (no resize handles, no maximize button).
-    {
-        const LongHomeHidden hidden;
-        toplevel = XtVaAppInitialize(&appContext, "OveloXInstaller", nullptr, 0, &argc,
-                                     argv, resources, XtNmappedWhenManaged, False,
-                                     XmNmwmDecorations, 58, nullptr);
-        // Motif looks for the home directory at start-up only when the
-        // display has no key bindings yet (an earlier Motif client leaves
-        // them on the root window); otherwise at its first icon lookup,
-        // with HOME back.  Asked now, it keeps what it finds here.
-        XmeGetHomeDirName();
-    }
+    longHomeHidden.emplace();
+    toplevel = XtVaAppInitialize(&appContext, "OveloXInstaller", nullptr, 0, &argc,
+                                 argv, resources, XtNmappedWhenManaged, False,
+                                 XmNmwmDecorations, 58, nullptr);
+    XtSetErrorMsgHandler(nullptr);
+    // Motif looks for the home directory at start-up only when the
+    // display has no key bindings yet (an earlier Motif client leaves
+    // them on the root window); otherwise at its first icon lookup,
+    // with HOME back.  Asked now, it keeps what it finds here.
+    XmeGetHomeDirName();
+    longHomeHidden.reset();
     toolkitWarning = XtAppSetWarningMsgHandler(appContext, WarnUnlessMissingCharsets);
     // The shell's window is the drawable of the logo pixmap and of the
     // progress graphics context, so it exists before any child.

@@ -5,6 +5,8 @@ int bIsSilent = 0;
 char* pLocation = nullptr;
 char** pArgv = nullptr;
 bool bMadeDestination = false;
+int bInTerminal = 0;
+bool bInstallationStarted = false;
 
 XtAppContext appContext = nullptr;
 Widget toplevel = nullptr;

@@ -10,11 +10,17 @@
 
 #include <Xm/Xm.h>
 
+#include <string>
+#include <vector>
+
 // Run mode and command line.
 extern int bIsSilent;          // no window: messages go to standard error
 extern char* pLocation;        // destination after "-s", the argument itself
 extern char** pArgv;           // main's argument vector; [0] is our own file
 extern bool bMadeDestination;  // Install made the destination itself, this run
+extern int bInTerminal;        // the wizard runs in the terminal: bIsSilent is
+                               // set too, yet it ends as the window's does
+extern bool bInstallationStarted;  // this run passed the checks: unpacking began
 
 // Toolkit.
 extern XtAppContext appContext;
@@ -52,6 +58,13 @@ void UseFontSetForLabels();    // before toolkit initialisation reads them
 
 // Installation sequence: the activate callback of page2finish and of the F key.
 void Install(Widget, XtPointer, XtPointer);
+
+// Our own file, found and checked as Install finds it, for the options
+// that read it without installing; -1 after a message.
+int OpenInstallerFile();
+
+// The destinations the wizard offers, in its order, without repeats.
+std::vector<std::string> DestinationChoices();
 
 // Unpacks the payload of our own file (a descriptor Install opened and
 // checked) into directory.  Reports its own failures; returns false when

@@ -2,7 +2,6 @@
 // invisible popup menu that carries the keyboard accelerators, and the error
 // dialog.  Everything is built once, under the already realized shell,
 // before the window is first mapped.
-#include "settings.h"
 #include "state.h"
 
 #include "ComboBox.h"
@@ -19,10 +18,6 @@
 #include <Xm/Text.h>
 #include <X11/xpm.h>
 
-#include <unistd.h>
-
-#include <climits>
-#include <cstdlib>
 #include <string>
 
 #include "logo.xpm"
@@ -203,31 +198,13 @@ void AddChoice(const std::string& text, int position)
     XmStringFree(item);
 }
 
-// The three destinations offered, at list positions 1, 2 and 3.  Whoever
-// may write into /usr/local gets it first; everybody else gets the home
-// folder first.  Without a HOME, or with one too long to make a path of,
-// the home entry is left out; equal entries are refused by the combo box
-// without a word.  Either way the list puts an item whose position lies
-// past its end last, so the entries that remain keep their order.
+// The destinations offered, at list positions 1, 2 and 3 (fewer when one
+// is left out).
 void AddDestinationChoices()
 {
-    const char* home = std::getenv("HOME");
-    std::string homeEntry;
-    if (home)
-        homeEntry = std::string(home) + "/Ovelo8";
-    const bool haveHome = IsOwnHome(home) && homeEntry.size() < PATH_MAX;
-    const std::string usrLocal = "/usr/local/Ovelo8";
-
-    if (access("/usr/local", W_OK) == 0) {
-        AddChoice(usrLocal, 1);
-        if (haveHome)
-            AddChoice(homeEntry, 2);
-    } else {
-        if (haveHome)
-            AddChoice(homeEntry, 1);
-        AddChoice(usrLocal, 2);
-    }
-    AddChoice("/opt/Ovelo8", 3);
+    int position = 0;
+    for (const std::string& choice : DestinationChoices())
+        AddChoice(choice, ++position);
 }
 
 void BuildDestinationPage()

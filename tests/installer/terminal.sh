@@ -1,0 +1,180 @@
+#!/bin/bash
+# The wizard in a terminal (--text, or wherever no display can be opened),
+# driven through a pseudo-terminal as a user would answer it, or fed from a
+# file: the licence a screenful at a time, the destinations numbered, the
+# window's checks and messages, the progress line, then the settings file
+# and the player; and the progress line of a silent installation run from a
+# terminal.
+. "$(dirname "$0")/lib.sh"
+
+driver=$(dirname "$0")/pty_drive.py
+licence=$(dirname "$0")/../../assets/licence.txt
+licence_question='Do you accept the licence? [y/N]'
+# Large enough to be unpacking for a while; unsealed, so that it gets that far.
+big_unsealed_installer "$scratch/big.run"
+
+# drive ROWS COMMAND...: runs COMMAND on a terminal of ROWS rows, in the
+# case's folder with HOME its empty home, answering as standard input says
+# (pty_drive.py); sets $status, $elapsed (ms from the last answer to the
+# end) and $screen (what the terminal showed).
+drive() {
+    local rows=$1 result
+    shift
+    mkdir -p "$work/.home"
+    result=$(cd "$work" && HOME=$work/.home python3 "$driver" "$scratch/screen" "$rows" "$@")
+    read -r status elapsed <<<"${result:-driver-failed -}"
+    screen=$(cat "$scratch/screen")
+}
+
+expect_screen_line() {
+    grep -qxF -- "$1" <<<"$screen" || fail "the terminal did not show the line $(shown "$1"): $screen"
+}
+
+expect_nothing_written() {
+    [ "$(ls -A "$work")" = .home ] && [ -z "$(ls -A "$work/.home")" ] ||
+        fail "something was written: $(find "$work" -mindepth 1)"
+}
+
+expect_player_started_in() {
+    expect_screen_line "argv0: $1/ovelo"
+    expect_screen_line "args: inst"
+    expect_same_tree "$SAMPLE_PRODUCT" "$1"
+    [ -f "$work/.home/.Quorvex_ZembraSDK_60" ] || fail "no settings file"
+}
+
+begin "pages the licence by the terminal's height, then installs into a typed UTF-8 name"
+destination=$work/Zielordner-ä-✓
+drive 10 "$sample" --text <<EOF
+expect -- Enter or space: more; q: to the question --
+send \x20
+expect -- Enter or space: more; q: to the question --
+send q
+expect $licence_question
+send YES\n
+expect Destination [1]:
+send $destination\n
+expect pid:
+EOF
+expect_status 0
+# Two screenfuls of 9 rows, each prompt drawn over by what follows it.
+[ "$(head -n 18 <<<"$screen")" = "$(head -n 18 "$licence")" ] || fail "the licence is not paged"
+[ "$(sed -n 19p <<<"$screen")" = "$licence_question YES" ] ||
+    fail "row 19 is not the question: $(sed -n 19p <<<"$screen")"
+expect_screen_line "Installing... 100% ($(payload_length "$sample") of $(payload_length "$sample") bytes)"
+expect_player_started_in "$destination"
+
+begin "no display and a terminal: the wizard goes on there; refusing writes nothing"
+for answer in 'n\n' '\x04' 'yess\n'; do
+    drive 24 "$sample" <<EOF
+expect No X display could be opened; the installation continues in the terminal.
+send q
+expect $licence_question
+send $answer
+EOF
+    expect_status 0
+    grep -qF "Destination" <<<"$screen" && fail "went on after the answer $answer"
+done
+expect_nothing_written
+
+begin "end of input and Ctrl-C at the destination write nothing"
+for key in '\x04:0' '\x03:130'; do
+    drive 24 "$sample" --text <<EOF
+send q
+expect $licence_question
+send y\n
+expect Destination [1]:
+send ${key%:*}
+EOF
+    expect_status "${key#*:}"
+    [ "$elapsed" != - ] && [ "$elapsed" -lt 1000 ] || fail "ended $elapsed ms after ${key%:*}"
+done
+expect_nothing_written
+
+begin "a failed check or a number that is no choice asks again"
+drive 24 "$sample" --text <<EOF
+send q
+expect $licence_question
+send y\n
+expect Destination [1]:
+send $work/missing/dest\n
+expect Can not make directory $work/missing/dest
+expect Destination [1]:
+send 4\n
+expect There is no choice 4; type ./4 for a folder of that name.
+expect Destination [1]:
+send $work/dest\n
+expect pid:
+EOF
+expect_status 0
+expect_absent "$work/4"
+expect_player_started_in "$work/dest"
+
+begin "Enter takes the first choice the window would offer"
+# Root may write into /usr/local, the first choice then: nobody installs.
+as=()
+if [ "$(id -u)" -eq 0 ]; then
+    as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+    mkdir -p "$work/.home"
+    chown 65534:65534 "$work" "$work/.home"
+fi
+if [ ${#as[@]} -eq 0 ] && [ -w /usr/local ]; then
+    echo "SKIPPED: [$case_name] /usr/local would be the first choice" >&2
+else
+    drive 24 "${as[@]}" "$sample" --text <<EOF
+send q
+expect $licence_question
+send y\n
+expect 1) $work/.home/Ovelo8
+expect 2) /usr/local/Ovelo8
+expect 3) /opt/Ovelo8
+expect Destination [1]:
+send \n
+expect pid:
+EOF
+    expect_status 0
+    expect_player_started_in "$work/.home/Ovelo8"
+fi
+
+begin "Ctrl-C while unpacking stops the unpacker and ends with 130"
+mkdir "$work/bin"
+# A tar that takes its time and outlives the terminal's interrupt and
+# hang-up: only the installer can stop it.
+printf '#!/bin/sh\ntrap "" INT HUP\necho $$ >"%s"\necho tar waits\nexec sleep 30\n' \
+    "$work/tar.pid" >"$work/bin/tar"
+chmod 0755 "$work/bin/tar"
+PATH=$work/bin:$PATH drive 24 "$scratch/big.run" --text <<EOF
+send q
+expect $licence_question
+send y\n
+expect Destination [1]:
+send $work/dest\n
+expect tar waits
+send \x03
+EOF
+expect_status 130
+[ "$elapsed" != - ] && [ "$elapsed" -lt 1000 ] || fail "ended $elapsed ms after Ctrl-C"
+kill "$(cat "$work/tar.pid")" 2>/dev/null && fail "the unpacker still ran"
+expect_absent "$work/.home/.Quorvex_ZembraSDK_60"
+
+begin "--text takes its answers from a file too, the licence unpaged"
+printf 'y\n%s\n' "$work/dest" >"$work/answers"
+(cd "$work" && HOME=$work/.home "$sample" --text <answers >"$scratch/out" 2>"$scratch/err")
+status=$?
+expect_status 0
+grep -qxF "Destination [1]: $work/dest" "$scratch/out" || fail "the answer is not shown"
+grep -qxF "args: inst" "$scratch/out" || fail "the player was not started"
+expect_same_tree "$SAMPLE_PRODUCT" "$work/dest"
+
+begin "a silent installation shows its progress on a terminal, erased before a message"
+drive 24 "$sample" -s "$work/dest" </dev/null
+expect_status 0
+expect_screen_line "Installing... 100% ($(payload_length "$sample") of $(payload_length "$sample") bytes)"
+expect_same_tree "$SAMPLE_PRODUCT" "$work/dest"
+cp "$scratch/big.run" "$work/late-damage.run"
+flip_byte "$work/late-damage.run" $((image_size + $(payload_length "$work/late-damage.run") - 4096))
+drive 24 "$work/late-damage.run" -s "$work/dest2" </dev/null
+expect_status 1
+grep -q '^The installer file .* is damaged: ' <<<"$screen" ||
+    fail "the message does not start a line of its own: $screen"
+
+finish
