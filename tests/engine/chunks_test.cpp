@@ -174,16 +174,34 @@ TEST_F(Chunks, ThatDoNotDecompressToTheirLengthAndCrcAreDamage)
     }
 }
 
-TEST_F(Chunks, WithAFlippedByteAreDamage)
+// A flipped byte in the third chunk; bytes behind the last chunk's final
+// block, inside its extent, which gzip would take for the trailer.
+TEST_F(Chunks, ChangedInTheFileAreDamage)
 {
-    std::string payload = ReadFile(dir_ + "/payload.gz");
-    payload[chunks_[2].offset + chunks_[2].compressedSize / 2] ^= 0xff;
-    WriteFile(dir_ + "/flipped.gz", payload);
-    close(fd_);
-    fd_ = open((dir_ + "/flipped.gz").c_str(), O_RDONLY);
-    std::string out;
-    EXPECT_EQ(Inflate(chunks_, 2, &out).end, ChunksEnd::Damaged);
-    EXPECT_EQ(out.size(), std::uint64_t{chunks_[0].size} + chunks_[1].size);
+    const std::string payload = ReadFile(dir_ + "/payload.gz");
+    std::string flipped = payload;
+    flipped[chunks_[2].offset + chunks_[2].compressedSize / 2] ^= 0xff;
+    std::string padded = payload;
+    padded.insert(padded.size() - 8, "junk");
+    std::vector<Chunk> longer = chunks_;
+    longer[3].compressedSize += 4;
+    const struct {
+        const char* what;
+        const std::string& bytes;
+        const std::vector<Chunk>& chunks;
+        std::uint64_t handed;  // before the damage
+    } cases[] = {
+        {"a flipped byte", flipped, chunks_, std::uint64_t{chunks_[0].size} + chunks_[1].size},
+        {"bytes after the final block", padded, longer, archive_.size() - chunks_[3].size},
+    };
+    for (const auto& row : cases) {
+        WriteFile(dir_ + "/changed.gz", row.bytes);
+        close(fd_);
+        fd_ = open((dir_ + "/changed.gz").c_str(), O_RDONLY);
+        std::string out;
+        EXPECT_EQ(Inflate(row.chunks, 2, &out).end, ChunksEnd::Damaged) << row.what;
+        EXPECT_EQ(out.size(), row.handed) << row.what;
+    }
 }
 
 TEST_F(Chunks, StopWhenTheSinkOrTheProgressSaysSo)
