@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <array>
 #include <string>
-#include <sys/mman.h>
 #include <unistd.h>
 #include <vector>
 
@@ -17,8 +16,7 @@ namespace {
 constexpr unsigned char kFlagExtra = 0x04;
 constexpr std::size_t kFixedHeader = 10;
 constexpr std::size_t kCrcDigits = 10;
-constexpr std::size_t kCheckWindow = 4 * 1024 * 1024;  // payload bytes mapped at a time
-constexpr std::size_t kCheckStep = 256 * 1024;         // bytes summed between two looks
+constexpr std::size_t kCheckStep = 256 * 1024;  // bytes read and summed between two looks
 
 // Tables for eight bytes at a time: kTables[k][i] is the CRC of byte i
 // followed by k zero bytes.
@@ -295,56 +293,19 @@ bool ReadSeal(int fd, off_t start, off_t length, std::optional<Seal>* seal)
 
 namespace {
 
-// A window of the file mapped into memory, so that the check reads the
-// payload without copying it (the file is our running image: nobody can
-// change it under us).  One window at a time keeps the memory used the
-// same whatever the payload's size.  Null data when it cannot be mapped.
-class MappedWindow {
-public:
-    MappedWindow(int fd, off_t offset, std::size_t count)
-    {
-        skip_ = static_cast<std::size_t>(offset % sysconf(_SC_PAGESIZE));
-        size_ = skip_ + count;
-        void* map = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, offset - skip_);
-        if (map != MAP_FAILED)
-            map_ = static_cast<unsigned char*>(map);
-    }
-    ~MappedWindow()
-    {
-        if (map_)
-            munmap(map_, size_);
-    }
-    MappedWindow(const MappedWindow&) = delete;
-    MappedWindow& operator=(const MappedWindow&) = delete;
-
-    const unsigned char* data() const { return map_ ? map_ + skip_ : nullptr; }
-
-private:
-    unsigned char* map_ = nullptr;
-    std::size_t skip_ = 0;
-    std::size_t size_ = 0;
-};
-
-// Adds the bytes from..to of the file to the checksum, window by window,
-// read into a buffer where a window cannot be mapped.
+// Adds the bytes from..to of the file to the checksum, read with pread a
+// step at a time into one buffer, so that the memory used is the same
+// whatever the payload's size.
 bool AddToChecksum(int fd, off_t from, off_t to, CksumCrc* crc, Observer& observer)
 {
-    std::vector<unsigned char> buffer;
+    std::vector<unsigned char> buffer(kCheckStep);
     while (from < to) {
-        const std::size_t count = std::min<off_t>(kCheckWindow, to - from);
-        const MappedWindow window(fd, from, count);
-        const unsigned char* bytes = window.data();
-        if (!bytes) {
-            buffer.resize(count);
-            if (pread(fd, buffer.data(), count, from) != static_cast<ssize_t>(count))
-                return false;
-            bytes = buffer.data();
-        }
-        for (std::size_t done = 0; done < count; done += kCheckStep) {
-            crc->Update(bytes + done, std::min(kCheckStep, count - done));
-            if (!observer.KeepGoing())
-                return false;
-        }
+        const std::size_t count = std::min<off_t>(kCheckStep, to - from);
+        if (pread(fd, buffer.data(), count, from) != static_cast<ssize_t>(count))
+            return false;
+        crc->Update(buffer.data(), count);
+        if (!observer.KeepGoing())
+            return false;
         from += count;
     }
     return true;

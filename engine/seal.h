@@ -43,7 +43,7 @@ struct Seal {
 bool ReadSeal(int fd, off_t start, off_t length, std::optional<Seal>* seal);
 
 // Whether the payload's bytes give the seal's checksum; reads them in
-// windows of a few MiB, asking the observer between them whether to go on
+// steps of 256 KiB with pread, asking the observer between them whether to go on
 // (false, too, when it says no).
 bool SealHolds(int fd, const Payload& payload, const Seal& seal, Observer& observer);
 

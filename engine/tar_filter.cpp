@@ -14,7 +14,7 @@ struct Field {
     std::size_t offset, length;
 };
 constexpr Field kName{0, 100}, kMode{100, 8}, kUid{108, 8}, kGid{116, 8}, kSize{124, 12};
-constexpr Field kChecksum{148, 8}, kLinkName{157, 100}, kMagic{257, 6};
+constexpr Field kMtime{136, 12}, kChecksum{148, 8}, kLinkName{157, 100}, kMagic{257, 6};
 constexpr Field kUserName{265, 32}, kGroupName{297, 32}, kPrefix{345, 155};
 constexpr std::size_t kType = 156;
 
@@ -211,8 +211,9 @@ bool TarFilter::CheckHeader(char* header, bool* keep)
         return Refuse("its archive holds a damaged tar header");
     const std::string prefix = IsPosix(header) ? Text(header, kPrefix) : "";
     const std::string raw = (prefix.empty() ? "" : prefix + "/") + Text(header, kName);
-    std::uint64_t size = 0, mode = 0;
-    if (!ParseNumber(header, kSize, &size) || !ParseNumber(header, kMode, &mode))
+    std::uint64_t size = 0, mode = 0, mtime = 0;
+    if (!ParseNumber(header, kSize, &size) || !ParseNumber(header, kMode, &mode) ||
+        !ParseNumber(header, kMtime, &mtime))
         return Refuse("its archive holds a damaged tar header");
     std::string name;
     if (!NormalName(raw, &name))
@@ -230,8 +231,7 @@ bool TarFilter::CheckHeader(char* header, bool* keep)
     if (name == "ovelo" && !(mode & 0111))
         return Refuse("its player ./ovelo is not executable");
     player_ = player_ || name == "ovelo";
-    if (type != '5')
-        earlier_.insert(name);
+    (type == '5' ? folders_ : earlier_).insert(name);
     // A hard link to a symbolic link is one as well.
     if (type == '2' || (type == '1' && symlinks_.count(LinkTarget(header))))
         symlinks_.insert(name);
@@ -240,22 +240,35 @@ bool TarFilter::CheckHeader(char* header, bool* keep)
     if (onEntry) {
         const std::string link = type == '1' ? LinkTarget(header) : Text(header, kLinkName);
         onEntry({type, name, static_cast<unsigned>(mode & 07777 & ~kClearedModeBits),
-                 type == '0' ? size : 0, type == '1' || type == '2' ? link : std::string()});
+                 type == '0' ? size : 0, type == '1' || type == '2' ? link : std::string(),
+                 static_cast<std::int64_t>(mtime)});
     }
     return true;
 }
 
-// A member below an earlier symbolic link would be written wherever it points.
+// A member below an earlier symbolic link would be written wherever it
+// points; one below a file, or a second one of a name, would replace what
+// was written before.
 bool TarFilter::CheckName(const std::string& name, char type)
 {
     if (name.empty())
         return Refuse(FormatText("its archive holds the top folder as %s", TypeName(type).c_str()));
     for (std::size_t slash = name.find('/'); slash != std::string::npos;
          slash = name.find('/', slash + 1)) {
-        if (symlinks_.count(name.substr(0, slash)))
+        const std::string above = name.substr(0, slash);
+        if (symlinks_.count(above))
             return Refuse(FormatText("its archive holds a member \"%s\" below a symbolic link",
                                      name.c_str()));
+        if (earlier_.count(above))
+            return Refuse(FormatText("its archive holds a member \"%s\" below a file",
+                                     name.c_str()));
     }
+    if (earlier_.count(name) || folders_.count(name))
+        return Refuse(FormatText("its archive holds \"%s\" twice", name.c_str()));
+    if (name.compare(0, sizeof kReservedPrefix - 1, kReservedPrefix) == 0 &&
+        name.find('/') == std::string::npos)
+        return Refuse(FormatText("its archive holds \"%s\", a name the installer keeps for itself",
+                                 name.c_str()));
     if (name == "ovelo" && type != '0')
         return Refuse("its player ./ovelo is not a regular file");
     return true;

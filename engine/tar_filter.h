@@ -3,8 +3,9 @@
 // tar sees it.
 //
 // Refused: headers that are not ustar or whose checksum or size is wrong,
-// names that are absolute, climb with "..", or pass through an earlier
-// symbolic link (or a hard link to one); members other than files,
+// names that are absolute, climb with "..", pass through an earlier
+// symbolic link (or a hard link to one) or file, come twice, or begin with
+// ".ovelo8-" at the top (the installer's own); members other than files,
 // folders, symbolic links and hard links to earlier members, and any but
 // a folder named like one ("a/"); a player "ovelo" that is not an
 // executable regular file, or none at all.  Rewritten: owner and group
@@ -31,7 +32,11 @@ struct ArchiveEntry {
     unsigned mode;        // permission bits, after clearing
     std::uint64_t size;   // of a file's content; 0 for the others
     std::string link;     // a link's target (a hard link's: the earlier member)
+    std::int64_t mtime;   // modification time, seconds since the epoch
 };
+
+// Names at the top of a destination that the installer keeps for itself.
+constexpr char kReservedPrefix[] = ".ovelo8-";
 
 class TarFilter {
 public:
@@ -58,6 +63,7 @@ private:
     bool ended_ = false;          // the first zero block was seen
     bool player_ = false;
     std::set<std::string> earlier_;   // members a hard link may name
+    std::set<std::string> folders_;
     std::set<std::string> symlinks_;
     std::string refusal_;
 };

@@ -1,9 +1,10 @@
 // Unpacking of the payload that follows our executable image in our own
-// file, with the progress it makes, and the settings file of the player.
+// file, with the progress it makes.
 //
-// The engine (engine/) finds the payload, checks its seal and hands on the
-// archive, checked header by header; here it is fed to tar in the
-// destination, while the window shows the progress and stays live.
+// The engine (engine/) finds the payload, checks its seal, hands on the
+// archive checked header by header and writes it; here the window shows
+// the progress and stays live, and an interrupt or Cancel puts the
+// destination back as it was.
 #include "format.h"
 #include "inflate.h"
 #include "payload.h"
@@ -12,15 +13,15 @@
 #include "state.h"
 #include "tar_filter.h"
 #include "terminal.h"
-#include "unpacker.h"
+#include "writer.h"
 
+#include <chrono>
 #include <csignal>
-#include <dirent.h>
-#include <cstring>
-#include <fcntl.h>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
 #include <optional>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -28,27 +29,40 @@ const char kUnpackFailed[] =
     "Installation failed.  Perhaps the destination directory is unwriteable or you\n"
     "are out of disk space?\n";
 
-void IgnoreSignal(int) {}
+// The installation under way, for Cancel to put back.
+ProductWriter* pActiveWriter = nullptr;
 
-// One signal's action, changed for as long as the guard lives.
-class SignalGuard {
-public:
-    SignalGuard(int signal, void (*handler)(int)) : signal_(signal)
-    {
-        struct sigaction action {};
-        action.sa_handler = handler;
-        action.sa_flags = SA_RESTART;
-        sigemptyset(&action.sa_mask);
-        sigaction(signal_, &action, &saved_);
+void NoteStopSignal(int signal)
+{
+    nStopSignal = signal;
+}
+
+// Timers and other sources are served without XtAppNextEvent, which would
+// wait for an X event after them.
+void ServeWindowEventsNow()
+{
+    while (const XtInputMask pending = XtAppPending(appContext)) {
+        if (pending & XtIMXEvent) {
+            XEvent event;
+            XtAppNextEvent(appContext, &event);
+            XtDispatchEvent(&event);
+        } else {
+            XtAppProcessEvent(appContext, pending);
+        }
     }
-    ~SignalGuard() { sigaction(signal_, &saved_, nullptr); }
-    SignalGuard(const SignalGuard&) = delete;
-    SignalGuard& operator=(const SignalGuard&) = delete;
+}
 
-private:
-    int signal_;
-    struct sigaction saved_ {};
-};
+// Asking the server for events costs two system calls; a look every few
+// milliseconds keeps the window as lively.
+void ServeWindowEventsSometimes()
+{
+    static std::chrono::steady_clock::time_point nextLook;
+    const auto now = std::chrono::steady_clock::now();
+    if (now < nextLook)
+        return;
+    nextLook = now + std::chrono::milliseconds(5);
+    ServeWindowEventsNow();
+}
 
 void ReportDamaged(const char* start, const std::string& what)
 {
@@ -57,58 +71,32 @@ void ReportDamaged(const char* start, const std::string& what)
 
 // The window stays live through the checks and shows how far the
 // unpacking has come; without it, a terminal shows the progress as a line.
+// Both stop on a signal.
 class WindowObserver : public Observer {
 public:
     bool KeepGoing() override
     {
         if (!bIsSilent)
             ServeWindowEventsSometimes();
-        return true;
+        return nStopSignal == 0;
     }
     bool Unpacked(std::uint64_t done, std::uint64_t total) override
     {
         fPercentDone = static_cast<float>(static_cast<double>(done) / total * 100.0);
         if (bIsSilent) {
             ShowProgressLine(done, total);
-            return true;
+        } else {
+            DrawProgressBar(page3progressbar, nullptr, nullptr);
+            ServeWindowEventsSometimes();
         }
-        DrawProgressBar(page3progressbar, nullptr, nullptr);
-        ServeWindowEventsSometimes();
-        return true;
+        return nStopSignal == 0;
     }
 };
 
-// Whether the folder open on fd holds anything (fd is closed).
-bool HoldsEntries(int fd)
-{
-    DIR* folder = fdopendir(fd);
-    if (!folder) {
-        close(fd);
-        return false;
-    }
-    bool holds = false;
-    while (const dirent* entry = readdir(folder))
-        holds = holds || (std::strcmp(entry->d_name, ".") != 0 &&
-                          std::strcmp(entry->d_name, "..") != 0);
-    closedir(folder);
-    return holds;
-}
-
-// The destination entered: the current directory.
-std::string ShortfallHere(const char* directory, const Seal& seal)
-{
-    const int here = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (here == -1)
-        return std::string();
-    const std::string shortfall =
-        SpaceShortfall(here, directory, seal, HoldsEntries(dup(here)));
-    close(here);
-    return shortfall;
-}
-
 // With a seal, damage and a file system too small are found before
-// anything is written, and a destination made for us goes again.
-bool SealAllows(int fd, const Payload& payload, const char* start, const char* directory)
+// anything is written.
+bool SealAllows(int fd, const Payload& payload, const char* start, const std::string& shown,
+                const ProductWriter& writer)
 {
     std::optional<Seal> seal;
     WindowObserver observer;
@@ -117,70 +105,60 @@ bool SealAllows(int fd, const Payload& payload, const char* start, const char* d
         ReportDamaged(start, "its seal can not be read");
     else if (!seal)
         return true;
-    else if (!SealHolds(fd, payload, *seal, observer))
-        ReportDamaged(start, "its checksum does not match its content");
-    else if (!(shortfall = ShortfallHere(directory, *seal)).empty())
+    else if (!SealHolds(fd, payload, *seal, observer)) {
+        if (nStopSignal == 0)
+            ReportDamaged(start, "its checksum does not match its content");
+    } else if (!(shortfall = SpaceShortfall(writer.Folder(), shown, *seal, writer.HeldFiles()))
+                    .empty())
         ReportError(shortfall.c_str());
     else
         return true;
-    RemoveMadeDestination();
     return false;
 }
 
-}  // namespace
-
-namespace {
-
-// Hands tar the checked archive and its end.  False when tar stopped
-// reading, or damage was found (*damage says what).
-bool Stream(int fd, const Payload& payload, int pipe, std::string* damage)
+// Writes the checked archive and puts it in place.  Reports its own
+// failures; a signal is not one.
+bool Unpack(int fd, const Payload& payload, const char* start, const std::string& shown,
+            ProductWriter* writer)
 {
     TarFilter filter;
+    filter.onEntry = [writer](const ArchiveEntry& entry) { writer->Announce(entry); };
     WindowObserver observer;
+    std::string damage;
     const Streamed streamed = StreamArchive(
         fd, payload, filter, observer,
-        [pipe](const char* data, std::size_t count) { return FeedUnpacker(pipe, data, count); },
-        damage);
-    if (streamed != Streamed::kComplete)
+        [writer](const char* data, std::size_t count) { return writer->Take(data, count); },
+        &damage);
+    if (streamed == Streamed::kDamaged)
+        ReportDamaged(start, damage);
+    if (streamed != Streamed::kComplete && streamed != Streamed::kRefused)
         return false;
-    static const char kEndOfArchive[2 * kTarBlock] = {};
-    return FeedUnpacker(pipe, kEndOfArchive, sizeof kEndOfArchive);
+    if (streamed == Streamed::kComplete && nStopSignal == 0 && writer->Finish())
+        return true;
+    if (nStopSignal != 0)
+        return false;
+    if (writer->Appeared()) {
+        ReportError(FormatText("The destination %s appeared while it was being installed; "
+                               "nothing was installed.", shown.c_str()).c_str());
+        return false;
+    }
+    ReportError((writer->Failure() + "\n" + kUnpackFailed).c_str());
+    return false;
 }
 
-// Runs tar in the current directory and feeds it the payload.  Reports
-// its own failures: a damaged file stops tar where the damage shows.
-bool Unpack(int fd, const Payload& payload, const char* start)
+// Put back, then ended as the signal asked, with its conventional status.
+[[noreturn]] void EndAfterSignal(const std::string& shown)
 {
-    // A tar that ends early must turn our writes into EPIPE rather than
-    // kill us.  A handler, not SIG_IGN, which tar would inherit.
-    const SignalGuard brokenPipe(SIGPIPE, IgnoreSignal);
-    // tar must be there to wait for: with SIGCHLD ignored, as whoever
-    // started us may have left it, it would be reaped unseen.
-    const SignalGuard childEnds(SIGCHLD, SIG_DFL);
-    std::string reason;
-    const int pipe = StartUnpacker(&reason);
-    if (pipe < 0) {
-        ReportError(FormatText("Can not start tar: %s", reason.c_str()).c_str());
-        return false;
+    if (bIsSilent) {
+        EraseProgressLine();
+        std::fprintf(stderr, "Interrupted: %s was left as it was.\n", shown.c_str());
     }
-    std::string damage;
-    const bool fed = Stream(fd, payload, pipe, &damage);
-    if (!damage.empty()) {
-        StopUnpacking();
-        close(pipe);
-        ReportDamaged(start, damage);
-        return false;
-    }
-    if (!FinishUnpacker(pipe) || !fed) {
-        ReportError(kUnpackFailed);
-        return false;
-    }
-    return true;
+    std::exit(128 + nStopSignal);
 }
 
 }  // namespace
 
-bool Extract(char* directory, int ownFile)
+bool Extract(const std::string& destination, ProductWriter* writer, int ownFile)
 {
     const char* start = pArgv[0];
     const std::optional<Payload> payload = FindPayload(ownFile);
@@ -189,6 +167,44 @@ bool Extract(char* directory, int ownFile)
                                "no product archive was found at its end.", start).c_str());
         return false;
     }
-    return EnterDestination(directory) && SealAllows(ownFile, *payload, start, directory) &&
-           Unpack(ownFile, *payload, start);
+    pActiveWriter = writer;
+    const bool installed = SealAllows(ownFile, *payload, start, destination, *writer) &&
+                           Unpack(ownFile, *payload, start, destination, writer);
+    pActiveWriter = nullptr;
+    if (!installed) {
+        writer->RollBack();
+        if (nStopSignal != 0)
+            EndAfterSignal(destination);
+    }
+    return installed;
+}
+
+volatile sig_atomic_t nStopSignal = 0;
+
+StopSignalsCaught::StopSignalsCaught()
+{
+    struct sigaction action {};
+    action.sa_handler = NoteStopSignal;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (std::size_t i = 0; i < std::size(kSignals); ++i)
+        sigaction(kSignals[i], &action, &saved_[i]);
+    // A file size limit must fail the write, which is put back, rather
+    // than end us half way.
+    action.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &action, &savedFileSize_);
+}
+
+StopSignalsCaught::~StopSignalsCaught()
+{
+    for (std::size_t i = 0; i < std::size(kSignals); ++i)
+        sigaction(kSignals[i], &saved_[i], nullptr);
+    sigaction(SIGXFSZ, &savedFileSize_, nullptr);
+}
+
+void StopUnpacking()
+{
+    if (pActiveWriter)
+        pActiveWriter->RollBack();
+    pActiveWriter = nullptr;
 }

@@ -1,6 +1,7 @@
 // Start-up: the command lines of options.cpp (a silent installation with
-// exactly "-s DIRECTORY"), the wizard otherwise: in its window, or in the
-// terminal when no display can be opened.
+// exactly "-s DIRECTORY", an uninstall with "--uninstall DIRECTORY"), the
+// wizard otherwise: in its window, or in the terminal when no display can
+// be opened.
 #include "options.h"
 #include "state.h"
 #include "terminal.h"
@@ -23,8 +24,8 @@ namespace {
 XtErrorMsgHandler toolkitWarning = nullptr;
 
 // A standard descriptor left closed by whoever started us would be taken
-// by the next file we open, and tar inherits them: each closed one gets
-// /dev/null.
+// by the next file we open, and our messages would go into it: each closed
+// one gets /dev/null.
 void OpenStandardDescriptors()
 {
     for (int fd = 0; fd <= 2; ++fd) {

@@ -41,6 +41,11 @@ int RunWizardInTerminal(char**)
     return RunTerminalWizard();
 }
 
+int Uninstall(char** argv)
+{
+    return UninstallProduct(argv[2]);
+}
+
 int PrintVersion(char**)
 {
     std::printf("Ovelo 8 installer %s\n", OVELO8_VERSION);
@@ -51,6 +56,8 @@ int PrintUsage(char** argv);
 
 const Option kOptions[] = {
     {"-s", "DIRECTORY", "install into DIRECTORY, asking nothing", InstallSilently},
+    {"--uninstall", "DIRECTORY", "remove what the installation into DIRECTORY put there",
+     Uninstall},
     {"--text", nullptr, "run the wizard in this terminal, even where a display answers",
      RunWizardInTerminal},
     {"--info", nullptr, "describe the file: its sizes, its seal, the room the product needs",

@@ -4,7 +4,6 @@
 int bIsSilent = 0;
 char* pLocation = nullptr;
 char** pArgv = nullptr;
-bool bMadeDestination = false;
 int bInTerminal = 0;
 bool bInstallationStarted = false;
 

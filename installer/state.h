@@ -10,14 +10,16 @@
 
 #include <Xm/Xm.h>
 
+#include <csignal>
 #include <string>
 #include <vector>
+
+class ProductWriter;
 
 // Run mode and command line.
 extern int bIsSilent;          // no window: messages go to standard error
 extern char* pLocation;        // destination after "-s", the argument itself
 extern char** pArgv;           // main's argument vector; [0] is our own file
-extern bool bMadeDestination;  // Install made the destination itself, this run
 extern int bInTerminal;        // the wizard runs in the terminal: bIsSilent is
                                // set too, yet it ends as the window's does
 extern bool bInstallationStarted;  // this run passed the checks: unpacking began
@@ -67,29 +69,41 @@ int OpenInstallerFile();
 std::vector<std::string> DestinationChoices();
 
 // Unpacks the payload of our own file (a descriptor Install opened and
-// checked) into directory.  Reports its own failures; returns false when
-// the product is not (completely) installed, so that the sequence stops
-// there.
-bool Extract(char* directory, int ownFile);
+// checked) with the writer Install began for destination.  Reports its own
+// failures; returns false when the product is not installed, the
+// destination put back as it was, so that the sequence stops there.  After
+// a stop signal it ends the installer once the destination is put back.
+bool Extract(const std::string& destination, ProductWriter* writer, int ownFile);
 
 // After the settings file's message in the wizard: starts the player that
 // waited for it to be read.  True when there was one (exec failed, and
 // that was reported).
 bool StartPendingPlayer();
 
-// Makes directory the current directory, through a descriptor: links owned
-// by another user are refused on the way, and a destination Install made
-// must still be the folder it made.  Reports its own failures.
-bool EnterDestination(const char* directory);
-
-// Once EnterDestination has entered it: removes the destination Install
-// made this run, as long as it is still empty and still the folder it made,
-// even when the path given was relative.
-void RemoveMadeDestination();
-
-// Ends a running unpacker at once, with every process it started, so that
-// nothing more is written into the destination; for Cancel and C.
+// Puts the destination of an installation under way back as it was at
+// once, so that the installer can end; for Cancel and C.
 void StopUnpacking();
+
+// While an installation is under way, SIGINT, SIGTERM and SIGHUP only note
+// themselves here (0 until one comes); the installation then stops, puts
+// the destination back and ends with status 128 + the signal.  SIGXFSZ is
+// ignored meanwhile, so that a file size limit fails a write instead.
+extern volatile sig_atomic_t nStopSignal;
+class StopSignalsCaught {
+public:
+    StopSignalsCaught();
+    ~StopSignalsCaught();
+    StopSignalsCaught(const StopSignalsCaught&) = delete;
+    StopSignalsCaught& operator=(const StopSignalsCaught&) = delete;
+
+private:
+    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+    struct sigaction saved_[3];
+    struct sigaction savedFileSize_;
+};
+
+// FILE --uninstall DIR, without a display: the exit status.
+int UninstallProduct(const char* directory);
 
 // Shows text in the error dialog, or prints it on standard error when silent.
 void ReportError(const char* text);

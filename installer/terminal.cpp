@@ -68,14 +68,14 @@ void RestoreModes()
     }
 }
 
-// Ctrl-C (and a hang-up or SIGTERM) ends the installer at once, at a
-// question or in the middle of the unpacking, which is stopped as the
-// window's C stops it.  Only async-signal-safe calls here.
+// Ctrl-C (and a hang-up or SIGTERM) at a question ends the installer at
+// once, nothing written.  While the product is written the installation
+// sequence catches them itself, puts the destination back and ends the
+// same way.  Only async-signal-safe calls here.
 void EndOnSignal(int signal)
 {
     RestoreModes();
     WriteAll(STDOUT_FILENO, "\n", 1);  // the shell's prompt starts a line of its own
-    StopUnpacking();
     _exit(128 + signal);
 }
 

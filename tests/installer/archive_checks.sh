@@ -56,6 +56,7 @@ expect_err ""
 me=$(id -u)
 cat >"$work/expected" <<LISTING
 . d 700 $me
+./.ovelo8-manifest f 644 $me
 ./ovelo f 755 $me
 ./share d 755 $me
 ./share/data f 644 $me
@@ -67,19 +68,14 @@ diff "$work/expected" "$work/listing" >&2 || fail "not made safe (differences ab
 [ "$(stat -c %i "$work/dest/share/data")" = "$(stat -c %i "$work/dest/share/same")" ] ||
     fail "the hard link was not made"
 
-begin "every tar unpacks a member under the name that was checked"
+begin "unpacks a member under the name that was checked"
 # Bytes behind the NUL that ends a name; the prefix area of a GNU header,
-# which busybox tar joins to the name.
+# which some tars join to the name.
 archive "f ./a 0644" "@ 4 2e2e2f78" "$player" "@ 257 7573746172202000" "@ 345 737562"
-for tar in tar bsdtar busybox; do
-    rm -rf "$work/bin" "$work/dest"
-    mkdir "$work/bin"
-    ln -s "$(command -v "$tar")" "$work/bin/tar" || fail "$tar is not installed"
-    PATH=$work/bin:$PATH run "$work/f.run" -s "$work/dest"
-    expect_status 0
-    expect_err ""
-    [ "$(entries "$work/dest")" = "a ovelo" ] || fail "$tar unpacked $(entries "$work/dest")"
-done
+run "$work/f.run" -s "$work/dest"
+expect_status 0
+expect_err ""
+[ "$(entries "$work/dest")" = ".ovelo8-manifest a ovelo" ] || fail "unpacked $(entries "$work/dest")"
 
 begin "refuses archives that reach outside, hold devices or lack a fit player"
 while IFS='|' read -r members what; do
@@ -89,9 +85,8 @@ while IFS='|' read -r members what; do
     run "$work/f.run" -s "$work/dest"
     expect_failed_run
     expect_damaged "$work/f.run" "$what"
-    # Members before the refused one may be unpacked, nothing from it on.
-    [ -z "$(ls -A "$work/dest" | grep -vx -e a -e player)" ] ||
-        fail "refused members were written: $(ls -A "$work/dest")"
+    # Nothing at all, not even the members before the refused one.
+    expect_absent "$work/dest"
     expect_absent "$work/a"
 done <<CASES
 f ../a 0644;$player|its archive holds a member named "../a", outside the destination

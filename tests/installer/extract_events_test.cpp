@@ -4,6 +4,7 @@
 
 #include "TestSupport.h"
 #include "state.h"
+#include "writer.h"
 
 #include <Xm/DrawingA.h>
 #include <fcntl.h>
@@ -57,7 +58,10 @@ int UnpackWithTimerDue(std::string installer, std::string destination)
     XtAppAddTimeOut(appContext, 0, CountTimer, nullptr);
     char* start[] = {installer.data(), nullptr};
     pArgv = start;
-    const bool unpacked = Extract(destination.data(), open(installer.c_str(), O_RDONLY));
+    ProductWriter writer;
+    if (writer.BeginExisting(open(destination.c_str(), O_RDONLY | O_DIRECTORY)) != Begun::kBegun)
+        return 1;
+    const bool unpacked = Extract(destination, &writer, open(installer.c_str(), O_RDONLY));
     return unpacked && nTimerCalls == 1 ? 0 : 1;
 }
 

@@ -1,7 +1,7 @@
 #!/bin/bash
 # The destination's file system filling up in the middle of the unpacking:
-# a failed installation, after tar's own diagnostics.  Only root can mount
-# the small file system it needs.
+# a failed installation that says which file could not be written, and
+# leaves nothing behind.  Only root can mount the small file system it needs.
 . "$(dirname "$0")/lib.sh"
 require_root mount
 
@@ -11,14 +11,22 @@ big_unsealed_installer "$big"
 expect_unpack_failure() {
     expect_failed_run
     expect_err_ends "$unpack_failed"
-    grep -q '^tar: ' "$scratch/err" || fail "tar's own diagnostics are missing"
+    grep -q '^Can not write .*: No space left on device$' "$scratch/err" ||
+        fail "the file that could not be written is not named"
 }
 
 begin "fails when the destination's file system fills up"
 mkdir "$work/fs"
-if mount -t tmpfs -o size=64k tmpfs "$work/fs" 2>/dev/null; then
-    echo "running on a tmpfs of 64 KiB"
+if mount -t tmpfs -o size=1m tmpfs "$work/fs" 2>/dev/null; then
+    echo "running on a tmpfs of 1 MiB"
     mounts+=("$work/fs")
+    run "$big" -s "$work/fs/dest"
+    expect_unpack_failure
+    [ -z "$(ls -A "$work/fs")" ] || fail "left behind: $(ls -A "$work/fs")"
+    # An earlier installation stays as it was.
+    run "$sample" -s "$work/fs/dest"
+    expect_status 0
+    before=$(tree_listing "$work/fs/dest")
     run "$big" -s "$work/fs/dest"
 else
     # No tmpfs here: a read-only bind mount inside a writable destination
@@ -31,5 +39,7 @@ else
     run "$big" -s "$work/fs/dest"
 fi
 expect_unpack_failure
+[ -z "${before-}" ] || [ "$(tree_listing "$work/fs/dest")" = "$before" ] ||
+    fail "the earlier installation was changed"
 
 finish

@@ -231,8 +231,8 @@ expect_empty_dir() {
 # Names, types, modes and the sizes of files (a directory's size is the
 # file system's business).
 tree_listing() {
-    (cd "$1" && find . \( -type f -printf '%p %y %m %s\n' \) -o -printf '%p %y %m\n' |
-        LC_ALL=C sort)
+    (cd "$1" && find . -path ./.ovelo8-manifest -prune -o \
+        \( -type f -printf '%p %y %m %s\n' \) -o -printf '%p %y %m\n' | LC_ALL=C sort)
 }
 
 # The same listing with the modes the packager gives, whatever the checkout's
@@ -250,7 +250,8 @@ packaged_listing() {
 expect_same_tree() {
     [ "$(packaged_listing "$1")" = "$(tree_listing "$2")" ] ||
         fail "names, types or modes of $2 differ from the packaged $1"
-    diff -r "$1" "$2" >/dev/null || fail "contents of $2 differ from $1"
+    diff -r -x .ovelo8-manifest "$1" "$2" >/dev/null || fail "contents of $2 differ from $1"
+    [ -f "$2/.ovelo8-manifest" ] || fail "$2 holds no manifest"
 }
 
 # The message for a damaged installer file FILE, saying WHAT was found.

@@ -1,8 +1,8 @@
 #!/bin/sh
-# Makes ROOT a system as bare as a fresh server's: the loader, the C library,
-# libm and libgcc_s, dash as sh, gzip, gunzip and tar with the libraries
-# they use, all copied from this machine, and an empty /tmp.  No Motif, no X
-# library, no font, no locale file.
+# Makes ROOT a system barer than a fresh server's: the loader, the C
+# library, libm and libgcc_s, and dash as sh for the sample's player, all
+# copied from this machine, and an empty /tmp.  No tar, no gzip, no Motif,
+# no X library, no font, no locale file.
 set -eu
 
 usage() {
@@ -34,7 +34,7 @@ for top in bin sbin lib lib64; do
     fi
 done
 
-for program in dash gzip gunzip tar; do
+for program in dash; do
     path=$(command -v "$program")
     copy "$path"
     libraries_of "$path" | while read -r library; do

@@ -35,7 +35,8 @@ void Sleep(int ms)
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-// The environment of the child: ours, with HOME and PATH as asked.
+// The environment of the child: ours, with HOME and PATH as asked, and the
+// variables added.
 std::vector<std::string> ChildEnvironment(const LaunchOptions& options)
 {
     std::vector<std::string> env;
@@ -51,6 +52,7 @@ std::vector<std::string> ChildEnvironment(const LaunchOptions& options)
     }
     if (options.home)
         env.push_back("HOME=" + *options.home);
+    env.insert(env.end(), options.environment.begin(), options.environment.end());
     return env;
 }
 

@@ -17,6 +17,7 @@ struct LaunchOptions {
     std::string installer;                 // the packaged file to run
     std::optional<std::string> home;       // nullopt: HOME unset
     std::string pathPrefix;                // put before $PATH when not empty
+    std::vector<std::string> environment;  // VARIABLE=value, added to the child's
     bool unprivileged = false;             // run as nobody (uid/gid 65534)
     std::string errorFile;                 // standard error goes here when not empty
 };

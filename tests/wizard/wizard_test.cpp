@@ -40,11 +40,14 @@ void GiveToNobody(const std::string& path)
     ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
 }
 
-// Relative path -> type, permission bits and content, for comparing trees.
+// Relative path -> type, permission bits and content, for comparing trees;
+// the installer's own manifest left out.
 std::map<std::string, std::string> Describe(const fs::path& top)
 {
     std::map<std::string, std::string> tree;
     for (const fs::directory_entry& entry : fs::recursive_directory_iterator(top)) {
+        if (entry.path() == top / ".ovelo8-manifest")
+            continue;
         const fs::file_status status = entry.symlink_status();
         std::string description =
             std::to_string(static_cast<int>(status.type())) + " " +

@@ -1,0 +1,26 @@
+// Opening and removing what lies beneath a folder held by a descriptor,
+// never following a link on the way: whatever the tree holds at that
+// moment, nothing outside it is reached.
+#ifndef OVELO_ENGINE_BENEATH_H
+#define OVELO_ENGINE_BENEATH_H
+
+#include "descriptor.h"
+
+#include <string>
+#include <sys/stat.h>
+
+// Opens path (relative, "" for the folder itself) beneath the folder open
+// on dirfd with flags (O_NOFOLLOW and O_CLOEXEC are added): a link met on
+// the way or at the end, or a ".." climbing out, fails with ELOOP or EXDEV.
+Descriptor OpenBeneath(int dirfd, const std::string& path, int flags, mode_t mode = 0);
+
+// Removes name in the folder open on dirfd with everything below it,
+// through descriptors; links are removed, never followed.  True when it is
+// gone (or was never there).
+bool RemoveTree(int folderFd, const std::string& name);
+
+// The folder part of a relative path ("" at the top) and its last name.
+std::string FolderOf(const std::string& path);
+std::string LastName(const std::string& path);
+
+#endif

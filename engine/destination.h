@@ -1,0 +1,42 @@
+// Finding the destination: its path walked once, a name at a time, each
+// opened under the folder before it without following it, so that what is
+// checked is what is used.  Everything after works through the descriptors
+// the walk leaves.
+//
+// A link on the way must be the installing user's or root's; when root
+// installs, every folder on the way must be root's and writable by root
+// alone unless sticky, and an existing destination must be nobody else's.
+#ifndef OVELO_ENGINE_DESTINATION_H
+#define OVELO_ENGINE_DESTINATION_H
+
+#include "descriptor.h"
+
+#include <string>
+
+enum class Walked {
+    kReached,  // it exists: folder holds it (whatever it is, not yet checked)
+    kMissing,  // only its last name is missing: parent and name say where
+    kRefused,  // a link or folder on the way is not to be trusted (message)
+    kFailed,   // something else on the way is missing or no folder
+};
+
+struct Destination {
+    Descriptor folder;  // the destination, open for reading (kReached)
+    Descriptor parent;  // the folder that holds it, or is to hold it (O_PATH)
+    std::string name;   // its name there
+};
+
+// Walks path from "/" or the current directory.  *message says why for
+// kRefused, naming the destination as given.
+Walked WalkDestination(const std::string& path, Destination* destination, std::string* message);
+
+// Why an existing destination may not be installed into or removed from:
+// not a folder, another user's, or, when root installs, open to others.
+// Empty when it may.
+std::string RefusedDestination(const std::string& path, int folder);
+
+// When root installs, a folder (held by fd) that others could change
+// under us; always false for anybody else.
+bool IsOpenToOthers(int folder);
+
+#endif

@@ -1,0 +1,166 @@
+// Writing, reading and checking the manifest.
+#include "manifest.h"
+
+#include "beneath.h"
+#include "format.h"
+#include "seal.h"
+
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+constexpr char kHeader[] = "ovelo8-manifest 1\n";
+constexpr std::size_t kLargestManifest = 256 * 1024 * 1024;  // a product of millions of entries
+
+std::string Escaped(const std::string& path)
+{
+    std::string text;
+    for (const char c : path) {
+        if (c == '\\')
+            text += "\\\\";
+        else if (c == '\n')
+            text += "\\n";
+        else
+            text += c;
+    }
+    return text;
+}
+
+bool Unescape(const std::string& text, std::string* path)
+{
+    path->clear();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            *path += text[i];
+            continue;
+        }
+        if (++i == text.size() || (text[i] != '\\' && text[i] != 'n'))
+            return false;
+        *path += text[i] == 'n' ? '\n' : '\\';
+    }
+    return !path->empty();
+}
+
+// Relative, one name after another: a manifest that names anything else
+// was not written by us, and nothing it names is removed.
+bool IsPlainPath(const std::string& path)
+{
+    std::size_t begin = 0;
+    for (;;) {
+        const std::size_t slash = path.find('/', begin);
+        const std::string name = path.substr(begin, slash == std::string::npos ? slash : slash - begin);
+        if (name.empty() || name == "." || name == "..")
+            return false;
+        if (slash == std::string::npos)
+            return true;
+        begin = slash + 1;
+    }
+}
+
+bool ParseLine(const std::string& line, ManifestEntry* entry)
+{
+    char type = 0;
+    unsigned long long size = 0, checksum = 0;
+    unsigned mode = 0;
+    int used = 0;
+    if (std::sscanf(line.c_str(), "%c %o %llu %llu %n", &type, &mode, &size, &checksum, &used) < 4 ||
+        used == 0 || (type != 'd' && type != 'f' && type != 'l') || checksum > UINT32_MAX)
+        return false;
+    *entry = {type, mode, size, static_cast<std::uint32_t>(checksum), std::string()};
+    return Unescape(line.substr(used), &entry->path) && IsPlainPath(entry->path);
+}
+
+bool ReadAll(int fd, std::string* text)
+{
+    struct stat info;
+    if (fstat(fd, &info) == -1 || !S_ISREG(info.st_mode) ||
+        static_cast<std::size_t>(info.st_size) > kLargestManifest)
+        return false;
+    text->resize(info.st_size);
+    std::size_t done = 0;
+    while (done < text->size()) {
+        const ssize_t got = pread(fd, text->data() + done, text->size() - done, done);
+        if (got <= 0)
+            return false;
+        done += got;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string ManifestText(const std::vector<ManifestEntry>& entries)
+{
+    std::string text = kHeader;
+    for (const ManifestEntry& entry : entries)
+        text += FormatText("%c %04o %llu %u ", entry.type, entry.mode,
+                           static_cast<unsigned long long>(entry.size), entry.checksum) +
+                Escaped(entry.path) + '\n';
+    return text;
+}
+
+ManifestRead ReadManifest(int dirfd, std::vector<ManifestEntry>* entries)
+{
+    entries->clear();
+    const Descriptor file = OpenBeneath(dirfd, kManifestName, O_RDONLY | O_NONBLOCK);
+    if (!file)
+        return errno == ENOENT ? ManifestRead::kMissing : ManifestRead::kBadManifest;
+    std::string text;
+    if (!ReadAll(file.get(), &text) || text.compare(0, sizeof kHeader - 1, kHeader) != 0)
+        return ManifestRead::kBadManifest;
+    for (std::size_t at = sizeof kHeader - 1; at < text.size();) {
+        const std::size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            return ManifestRead::kBadManifest;
+        ManifestEntry entry;
+        if (!ParseLine(text.substr(at, end - at), &entry))
+            return ManifestRead::kBadManifest;
+        entries->push_back(std::move(entry));
+        at = end + 1;
+    }
+    return ManifestRead::kRead;
+}
+
+bool ChecksumOf(int fd, std::uint32_t* checksum)
+{
+    std::vector<unsigned char> buffer(256 * 1024);
+    CksumCrc crc;
+    for (off_t at = 0;;) {
+        const ssize_t got = pread(fd, buffer.data(), buffer.size(), at);
+        if (got < 0)
+            return false;
+        if (got == 0)
+            break;
+        crc.Update(buffer.data(), got);
+        at += got;
+    }
+    *checksum = crc.Final();
+    return true;
+}
+
+bool Unchanged(int dirfd, const ManifestEntry& entry)
+{
+    const int flags = entry.type == 'f' ? O_RDONLY | O_NONBLOCK : O_PATH;
+    const Descriptor found = OpenBeneath(dirfd, entry.path, flags);
+    struct stat info;
+    if (!found || fstat(found.get(), &info) == -1)
+        return false;
+    if (entry.type == 'd')
+        return S_ISDIR(info.st_mode);
+    std::uint32_t checksum = 0;
+    if (entry.type == 'l') {
+        char target[PATH_MAX];
+        const ssize_t length = readlinkat(found.get(), "", target, sizeof target);
+        if (!S_ISLNK(info.st_mode) || length < 0 || static_cast<std::uint64_t>(length) != entry.size)
+            return false;
+        CksumCrc crc;
+        crc.Update(reinterpret_cast<const unsigned char*>(target), length);
+        return crc.Final() == entry.checksum;
+    }
+    return S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) == entry.size &&
+           ChecksumOf(found.get(), &checksum) && checksum == entry.checksum;
+}

@@ -1,0 +1,46 @@
+// The record of what an installation put into its destination, kept at its
+// top, so that an upgrade can remove what the new version no longer ships
+// and an uninstall can remove the product, both leaving alone whatever the
+// user added or changed.
+//
+// A text file: the line "ovelo8-manifest 1", then one line per entry, in
+// the order installed (every folder before what it holds):
+//   TYPE MODE SIZE CHECKSUM PATH
+// TYPE is d (folder), f (file) or l (symbolic link); MODE four octal
+// digits; SIZE the bytes of a file's content or of a link's target (0 for
+// a folder); CHECKSUM the POSIX cksum CRC of that content in decimal, as
+// cksum(1) prints it (0 for a folder); PATH relative to the destination,
+// with a backslash written "\\" and a newline "\n".
+#ifndef OVELO_ENGINE_MANIFEST_H
+#define OVELO_ENGINE_MANIFEST_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr char kManifestName[] = ".ovelo8-manifest";
+
+struct ManifestEntry {
+    char type = 'f';  // 'd', 'f' or 'l'
+    unsigned mode = 0;
+    std::uint64_t size = 0;
+    std::uint32_t checksum = 0;
+    std::string path;
+};
+
+std::string ManifestText(const std::vector<ManifestEntry>& entries);
+
+enum class ManifestRead { kRead, kMissing, kBadManifest };
+
+// The manifest at the top of the folder open on dirfd.
+ManifestRead ReadManifest(int dirfd, std::vector<ManifestEntry>* entries);
+
+// Whether what lies at the entry's path beneath the folder is still what
+// was installed there: the same type, and for a file or link the same size
+// and checksum.  A missing entry is not unchanged.
+bool Unchanged(int dirfd, const ManifestEntry& entry);
+
+// The cksum CRC of the content of the file open on fd, from its start.
+bool ChecksumOf(int fd, std::uint32_t* checksum);
+
+#endif

@@ -1,0 +1,29 @@
+// Removing an installed product by its manifest: only what was installed
+// and is unchanged since goes; whatever the user added or changed stays.
+#ifndef OVELO_ENGINE_UNINSTALL_H
+#define OVELO_ENGINE_UNINSTALL_H
+
+#include "destination.h"
+
+#include <string>
+#include <vector>
+
+enum class Uninstalled {
+    kComplete,     // everything listed is gone
+    kIncomplete,   // something listed is left (the report says what)
+    kNoManifest,   // nothing was removed
+    kBadManifest,  // nothing was removed
+};
+
+struct UninstallReport {
+    std::vector<std::string> changed;  // files and links kept, changed since
+    std::vector<std::string> holding;  // folders kept, holding what was not installed
+    std::vector<std::string> failed;   // could not be removed: path and reason
+};
+
+// Files and links first, then the folders left empty, then the manifest
+// (unless a removal failed, so that another run can finish), then the
+// destination itself when empty.
+Uninstalled Uninstall(const Destination& destination, UninstallReport* report);
+
+#endif

@@ -1,0 +1,255 @@
+// What the engine refuses before it writes anything, and where it writes:
+// the trailer, the gzip member, the tar stream and the destination, one
+// table row a case, in process.
+#include <gtest/gtest.h>
+
+#include "EngineTest.h"
+#include "beneath.h"
+#include "destination.h"
+#include "inflate.h"
+#include "payload.h"
+#include "tar_filter.h"
+#include "writer.h"
+
+#include <zlib.h>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <fstream>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+// A ustar header as a packager writes it, its checksum right.
+std::string Header(const std::string& name, char type, unsigned mode, std::size_t size,
+                   const std::string& link = "")
+{
+    std::string header(kTarBlock, '\0');
+    auto put = [&header](std::size_t at, const std::string& text) { header.replace(at, text.size(), text); };
+    char number[16];
+    put(0, name);
+    std::snprintf(number, sizeof number, "%07o", mode);
+    put(100, number);
+    put(108, "0000000");
+    put(116, "0000000");
+    std::snprintf(number, sizeof number, "%011zo", size);
+    put(124, number);
+    put(136, "15000000000");
+    header[156] = type;
+    put(157, link);
+    put(257, std::string("ustar\0" "00", 8));
+    put(148, "        ");
+    unsigned sum = 0;
+    for (const unsigned char c : header)
+        sum += c;
+    std::snprintf(number, sizeof number, "%06o", sum);
+    put(148, number);
+    return header;
+}
+
+std::string Member(const std::string& name, char type, unsigned mode, const std::string& data = "")
+{
+    std::string member = Header(name, type, mode, data.size()) + data;
+    return member.append((kTarBlock - data.size() % kTarBlock) % kTarBlock, '\0');
+}
+
+const std::string kPlayer = Member("./ovelo", '0', 0755, "#!/bin/sh\n");
+const std::string kEnd(2 * kTarBlock, '\0');
+const std::string kSound = Member("./", '5', 0755) + Member("./a", '0', 0644, "a\n") + kPlayer + kEnd;
+
+// The first header with one byte of its name changed after its sum.
+std::string WithBadSum(std::string archive)
+{
+    archive[kTarBlock + 1] ^= 1;
+    return archive;
+}
+
+struct FilterCase {
+    const char* what;
+    std::string archive;
+    std::string refusal;  // empty: it passes
+};
+
+class FilterTable : public ::testing::TestWithParam<FilterCase> {};
+
+TEST_P(FilterTable, RefusesWhatCanNotBeInstalledSafely)
+{
+    std::string archive = GetParam().archive;
+    TarFilter filter;
+    filter.Pass(archive.data(), archive.size());
+    const bool passed = !filter.Refused() && filter.Finish();
+    EXPECT_EQ(passed, GetParam().refusal.empty());
+    EXPECT_EQ(filter.Refusal(), GetParam().refusal);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Archive, FilterTable,
+    ::testing::Values(
+        FilterCase{"Sound", kSound, ""},
+        FilterCase{"HeaderSumWrong", WithBadSum(kSound), "its archive holds a damaged tar header"},
+        FilterCase{"DataAfterTheEnd", kSound + Member("./b", '0', 0644),
+                   "data follows the end of its archive"},
+        FilterCase{"NoEndBlocks", kSound.substr(0, kSound.size() - kEnd.size()),
+                   "its archive ends in the middle"},
+        FilterCase{"MemberBelowAFile", Member("./a", '0', 0644) + Member("./a/b", '0', 0644) + kPlayer + kEnd,
+                   "its archive holds a member \"a/b\" below a file"},
+        FilterCase{"NameTwice", Member("./a", '0', 0644) + Member("a", '5', 0755) + kPlayer + kEnd,
+                   "its archive holds \"a\" twice"},
+        FilterCase{"TheInstallersOwnName", Member("./.ovelo8-manifest", '0', 0644) + kPlayer + kEnd,
+                   "its archive holds \".ovelo8-manifest\", a name the installer keeps for itself"},
+        FilterCase{"HardLinkToALaterMember", Header("./b", '1', 0644, 0, "./a") + Member("./a", '0', 0644) + kPlayer + kEnd,
+                   "its archive holds a hard link \"b\" to no earlier member"}),
+    [](const ::testing::TestParamInfo<FilterCase>& info) { return info.param.what; });
+
+// An installer file of a payload and the trailer given, in a scratch folder.
+class InstallerFile {
+public:
+    InstallerFile(const std::string& payload, const std::string& trailer)
+    {
+        std::ofstream(path_, std::ios::binary) << payload << trailer;
+        fd_ = Descriptor(open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+    }
+    int fd() const { return fd_.get(); }
+
+private:
+    Scratch scratch_;
+    std::string path_ = scratch_ / "installer.run";
+    Descriptor fd_;
+};
+
+struct TrailerCase {
+    const char* what;
+    std::string trailer;  // after a payload of 3 bytes
+    off_t length;         // 0: no payload found
+};
+
+class TrailerTable : public ::testing::TestWithParam<TrailerCase> {};
+
+TEST_P(TrailerTable, NamesThePayloadOrNothing)
+{
+    const InstallerFile file("abc", GetParam().trailer);
+    const std::optional<Payload> payload = FindPayload(file.fd());
+    EXPECT_EQ(payload ? payload->length : 0, GetParam().length);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Trailer, TrailerTable,
+    ::testing::Values(TrailerCase{"Plain", "\n3\n", 3}, TrailerCase{"Blanks", "\n 3\r\n", 3},
+                      TrailerCase{"LastByteNotANewline", "\n3x", 0},
+                      TrailerCase{"NoClosingNewline", "\n3", 0}, TrailerCase{"Signed", "\n+3\n", 0},
+                      TrailerCase{"Zero", "\n0\n", 0}, TrailerCase{"LongerThanTheFile", "\n9\n", 0}),
+    [](const ::testing::TestParamInfo<TrailerCase>& info) { return info.param.what; });
+
+// A gzip member of the archive whose comment field pads it to exactly
+// length bytes, when length is given.
+std::string GzipMember(const std::string& archive, std::size_t length = 0)
+{
+    std::string deflated(compressBound(archive.size()) + 64, '\0');
+    z_stream stream{};
+    deflateInit2(&stream, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(archive.data()));
+    stream.avail_in = archive.size();
+    stream.next_out = reinterpret_cast<Bytef*>(deflated.data());
+    stream.avail_out = deflated.size();
+    deflate(&stream, Z_FINISH);
+    deflated.resize(stream.total_out);
+    deflateEnd(&stream);
+    const std::size_t fixed = 10 + 1 + deflated.size() + 8;
+    std::string member("\x1f\x8b\x08\x10\0\0\0\0\0\x03", 10);
+    member += std::string(length > fixed ? length - fixed : 0, 'x') + '\0' + deflated;
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(archive.data()), archive.size());
+    for (const uLong word : {crc, static_cast<uLong>(archive.size())})
+        for (int shift = 0; shift < 32; shift += 8)
+            member += static_cast<char>(word >> shift & 0xff);
+    return member;
+}
+
+struct MemberCase {
+    const char* what;
+    std::string payload;
+    Streamed streamed;
+    std::string damage;
+};
+
+class MemberTable : public ::testing::TestWithParam<MemberCase> {};
+
+TEST_P(MemberTable, EndsWhereTheArchiveEnds)
+{
+    const std::string& bytes = GetParam().payload;
+    const InstallerFile file(bytes, "\n" + std::to_string(bytes.size()) + "\n");
+    const std::optional<Payload> payload = FindPayload(file.fd());
+    ASSERT_TRUE(payload);
+    TarFilter filter;
+    Observer observer;
+    std::string damage, archive;
+    const Streamed streamed = StreamArchive(
+        file.fd(), *payload, filter, observer,
+        [&archive](const char* data, std::size_t count) { return archive.append(data, count), true; },
+        &damage);
+    EXPECT_EQ(streamed, GetParam().streamed);
+    EXPECT_EQ(damage, GetParam().damage);
+}
+
+// A member that ends exactly where one read of the payload ends.
+const std::size_t kReadBoundary = 256 * 1024;
+
+INSTANTIATE_TEST_SUITE_P(
+    Payload, MemberTable,
+    ::testing::Values(
+        MemberCase{"Sound", GzipMember(kSound), Streamed::kComplete, ""},
+        MemberCase{"SoundOnAReadBoundary", GzipMember(kSound, kReadBoundary), Streamed::kComplete, ""},
+        MemberCase{"JunkAfterAMemberOnAReadBoundary", GzipMember(kSound, kReadBoundary) + "junk",
+                   Streamed::kDamaged, "other data follows its compressed archive"},
+        MemberCase{"JunkAfterAMember", GzipMember(kSound) + "junk", Streamed::kDamaged,
+                   "other data follows its compressed archive"}),
+    [](const ::testing::TestParamInfo<MemberCase>& info) { return info.param.what; });
+
+TEST(Beneath, NeverFollowsALinkNorClimbsOut)
+{
+    const Scratch scratch;
+    ASSERT_EQ(mkdir((scratch / "a").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((scratch / "a/b").c_str(), 0755), 0);
+    ASSERT_EQ(symlink("a", (scratch / "link").c_str()), 0);
+    const Descriptor top(open(scratch.path().c_str(), O_PATH | O_DIRECTORY));
+    EXPECT_TRUE(OpenBeneath(top.get(), "a/b", O_PATH | O_DIRECTORY));
+    EXPECT_TRUE(OpenBeneath(top.get(), "link", O_PATH)) << "the link itself";
+    for (const char* path : {"link/b", "link", "../" , "a/../../x"})
+        EXPECT_FALSE(OpenBeneath(top.get(), path, O_RDONLY | O_DIRECTORY)) << path;
+}
+
+// Another user's folder put where the destination was, after the walk:
+// the writer goes on writing into the folder it walked to.
+TEST(Destination, AFolderSwappedInAfterTheWalkIsNeverWrittenInto)
+{
+    SKIP_UNLESS_ROOT_HERE();
+    const Scratch scratch;
+    const std::string path = scratch / "dest";
+    ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+    Destination place;
+    std::string message;
+    ASSERT_EQ(WalkDestination(path, &place, &message), Walked::kReached);
+    EXPECT_EQ(RefusedDestination(path, place.folder.get()), "");
+    ProductWriter writer;
+    ASSERT_EQ(writer.BeginExisting(place.folder.get()), Begun::kBegun);
+
+    ASSERT_EQ(rename(path.c_str(), (scratch / "walked").c_str()), 0);
+    ASSERT_EQ(mkdir(path.c_str(), 0777), 0);
+    ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+    TarFilter filter;
+    filter.onEntry = [&writer](const ArchiveEntry& entry) { writer.Announce(entry); };
+    std::string archive = kSound;
+    const std::size_t kept = filter.Pass(archive.data(), archive.size());
+    ASSERT_TRUE(writer.Take(archive.data(), kept));
+    ASSERT_TRUE(writer.Finish()) << writer.Failure();
+    struct stat info;
+    EXPECT_EQ(stat((scratch / "walked/ovelo").c_str(), &info), 0);
+
+    Destination again;
+    ASSERT_EQ(WalkDestination(path, &again, &message), Walked::kReached);
+    EXPECT_EQ(RefusedDestination(path, again.folder.get()),
+              "The destination " + path + " belongs to another user.");
+    EXPECT_EQ(rmdir(path.c_str()), 0) << "the swapped-in folder was written into";
+}
+
+}  // namespace

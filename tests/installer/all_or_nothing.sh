@@ -1,0 +1,122 @@
+#!/bin/bash
+# An installation stopped part way, by a signal, a write error or SIGKILL,
+# changes nothing: a new destination does not appear, an earlier
+# installation and the files the user added to it stay exactly as they
+# were (the same inodes, modes, sizes, times and contents).  The faults
+# come on cue from a library preloaded into the installer.
+. "$(dirname "$0")/lib.sh"
+
+big=$scratch/big.run
+big_sealed_installer "$big"
+total=$(find "$scratch/big-product" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
+
+# All that tells two trees apart; folders without their size, which is the
+# file system's business.
+snapshot() {
+    (cd "$1" && find . \( -type d -printf '%p d %m %T@\n' \) -o \
+        \( -type l -printf '%p l %l %T@\n' \) -o -printf '%p %y %m %s %T@ %i\n' | LC_ALL=C sort &&
+        find . -type f -exec cksum {} + | LC_ALL=C sort)
+}
+
+# earlier DIR: the sample installed into DIR, files of the user's added,
+# and its snapshot in $work/before.
+earlier() {
+    rm -rf "$1"
+    run "$sample" -s "$1"
+    expect_status 0
+    printf 'mine\n' >"$1/notes.txt"
+    printf 'mine\n' >"$1/clips/mine.ovl"
+    touch -d '2020-01-02 03:04:05' "$1/clips" "$1"
+    snapshot "$1" >"$work/before"
+}
+
+expect_as_before() {
+    snapshot "$1" | diff "$work/before" - >&2 || fail "$1 changed (differences above)"
+}
+
+# with_fault FAULT COMMAND...: run, the installer's writes going wrong as
+# FAULT says (see tests/support/write_fault.c).
+with_fault() {
+    local fault=$1
+    shift
+    run env LD_PRELOAD="$WRITE_FAULT" OVELO8_WRITE_FAULT="$fault" "$@"
+}
+
+expect_no_hidden_folder() {
+    local left
+    left=$(find "$1" -maxdepth 2 -name '.ovelo8-*' ! -name .ovelo8-manifest)
+    [ -z "$left" ] || fail "left behind: $left"
+}
+
+begin "a signal at 10, 50 or 99% of the product leaves no new destination"
+for signal in INT:130 TERM:143 HUP:129; do
+    for percent in 10 50 99; do
+        with_fault "signal:$((total * percent / 100)):$(kill -l "${signal%:*}")" \
+            "$big" -s "$work/dest"
+        [ "$status" -eq "${signal#*:}" ] || fail "SIG${signal%:*} at $percent%: status $status"
+        expect_err "Interrupted: $work/dest was left as it was."$'\n'
+        expect_absent "$work/dest"
+        expect_no_hidden_folder "$work"
+    done
+done
+
+begin "a signal at 10, 50 or 99% puts an earlier installation back exactly"
+for signal in INT:130 TERM:143; do
+    for percent in 10 50 99; do
+        earlier "$work/dest"
+        with_fault "signal:$((total * percent / 100)):$(kill -l "${signal%:*}")" \
+            "$big" -s "$work/dest"
+        [ "$status" -eq "${signal#*:}" ] || fail "SIG${signal%:*} at $percent%: status $status"
+        expect_as_before "$work/dest"
+    done
+done
+
+begin "a write error half way is a failed installation that changed nothing"
+with_fault "fail:$((total / 2))" "$big" -s "$work/new"
+expect_failed_run
+expect_err_ends "$unpack_failed"
+expect_absent "$work/new"
+earlier "$work/dest"
+with_fault "fail:$((total / 2))" "$big" -s "$work/dest"
+expect_failed_run
+expect_err_ends "$unpack_failed"
+expect_as_before "$work/dest"
+
+begin "an installation under way is never taken for a killed one's leftovers"
+for dest in new earlier; do
+    [ "$dest" = new ] || earlier "$work/$dest"
+    HOME=$work/.home LD_PRELOAD=$WRITE_FAULT OVELO8_WRITE_FAULT=pause:30000 \
+        "$big" -s "$work/$dest" 2>"$work/first.err" &
+    first=$!
+    for _ in $(seq 100); do
+        [ -z "$(find "$work" -maxdepth 2 -name '.ovelo8-*' ! -name .ovelo8-manifest)" ] || break
+        sleep 0.05
+    done
+    run "$big" -s "$work/$dest"
+    expect_failed_run
+    expect_err "Another installation into $work/$dest is under way."$'\n'
+    wait "$first" || fail "the first installation into $dest failed: $(cat "$work/first.err")"
+    cmp -s "$scratch/big-product/clips/noise.ovl" "$work/$dest/clips/noise.ovl" ||
+        fail "$dest was not installed"
+done
+rm -rf "$work/new" "$work/earlier"
+
+begin "SIGKILL half way leaves only hidden folders, which the next run removes first"
+with_fault "signal:$((total / 2)):9" "$big" -s "$work/new"
+expect_absent "$work/new"
+[ -d "$work/.ovelo8-new" ] || fail "no hidden folder beside the new destination"
+earlier "$work/dest"
+with_fault "signal:$((total / 2)):9" "$big" -s "$work/dest"
+[ -d "$work/dest/.ovelo8-work" ] || fail "no hidden folder in the destination"
+snapshot "$work/dest" | grep -v -e '^\. ' -e '\./\.ovelo8-work' | diff <(grep -v '^\. ' "$work/before") - >&2 ||
+    fail "more than the hidden folder changed (differences above)"
+for dest in new dest; do
+    run "$big" -s "$work/$dest"
+    expect_status 0
+    expect_err ""
+    [ "$(cat "$work/$dest/clips/noise.ovl" | cksum)" = "$(cksum <"$scratch/big-product/clips/noise.ovl")" ] ||
+        fail "$dest was not installed"
+done
+expect_no_hidden_folder "$work"
+
+finish

@@ -1,0 +1,139 @@
+#!/bin/bash
+# What an installation leaves behind: a manifest of what it put there, so
+# that installing a newer version removes what the new one no longer ships
+# and --uninstall removes the product, both leaving alone what the user
+# added or changed, and an upgrade that changes entries' types.
+. "$(dirname "$0")/lib.sh"
+
+# version DIR NUMBER: a product tree of the sample's, with what differs
+# between the two versions.
+version() {
+    rm -rf "$1"
+    cp -a "$SAMPLE_PRODUCT" "$1"
+    if [ "$2" = 1 ]; then
+        printf 'dropped in 2\n' >"$1/clips/old.ovl"
+        printf 'dropped in 2\n' >"$1/stale.txt"
+        mkdir -p "$1/skins/dark" "$1/kind"
+        printf 'skin\n' >"$1/skins/dark/skin.cfg"
+        printf 'a folder in 1\n' >"$1/kind/inside"
+        ln -s clips "$1/shortcut"
+        printf 'a file in 1\n' >"$1/flat"
+        printf '#!/bin/sh\necho version 1\n' >"$1/ovelo"
+    else
+        printf 'a file in 2\n' >"$1/kind"
+        mkdir "$1/shortcut"
+        printf 'a folder in 2\n' >"$1/shortcut/inside"
+        ln -s README "$1/flat"
+        ln "$1/README" "$1/clips/README.same"
+        printf '#!/bin/sh\necho version 2\n' >"$1/ovelo"
+    fi
+}
+version "$scratch/v1" 1
+version "$scratch/v2" 2
+package "$scratch/v1" "$scratch/v1.run"
+package "$scratch/v2" "$scratch/v2.run"
+
+install() {
+    run "$1" -s "$2"
+    expect_status 0
+}
+
+begin "a manifest lists every entry with its type, mode, size and checksum"
+install "$sample" "$work/dest"
+manifest=$work/dest/.ovelo8-manifest
+[ "$(head -n 1 "$manifest")" = "ovelo8-manifest 1" ] || fail "no manifest header"
+[ "$(grep -c '' "$manifest")" -eq "$(($(find "$SAMPLE_PRODUCT" -mindepth 1 | wc -l) + 1))" ] ||
+    fail "the manifest does not list every entry"
+grep -qx "f 0755 $(stat -c %s "$work/dest/ovelo") $(cksum <"$work/dest/ovelo" | cut -d' ' -f1) ovelo" \
+    "$manifest" || fail "the player's line is not what cksum says"
+grep -qx 'd 0755 0 0 help/pictures' "$manifest" || fail "no line for a folder"
+# Files and folders get the times packaging stored (its default epoch).
+[ "$(stat -c %Y "$work/dest/ovelo" "$work/dest/help" "$work/dest/help/pictures" | sort -u)" = 1767225600 ] ||
+    fail "times not the archive's: $(stat -c '%n %Y' "$work/dest/ovelo" "$work/dest/help")"
+
+begin "mkinstaller refuses a product holding a manifest of its own"
+cp -a "$SAMPLE_PRODUCT" "$work/tree"
+printf 'x\n' >"$work/tree/.ovelo8-manifest"
+"$MKINSTALLER" "$INSTALLER_IMAGE" "$work/tree" "$work/out.run" 2>"$work/err" &&
+    fail "packaged a product holding .ovelo8-manifest"
+grep -q '\.ovelo8-manifest' "$work/err" || fail "the refusal does not name it: $(cat "$work/err")"
+expect_absent "$work/out.run"
+
+begin "an upgrade removes what the new version no longer ships, unless changed since"
+install "$scratch/v1.run" "$work/dest"
+printf 'changed by the user\n' >>"$work/dest/stale.txt"
+printf 'mine\n' >"$work/dest/notes.txt"
+printf 'mine\n' >"$work/dest/skins/dark/mine.cfg"
+install "$scratch/v2.run" "$work/dest"
+expect_err "These files of the earlier version were changed since; they are kept:
+  $work/dest/stale.txt"$'\n'
+expect_absent "$work/dest/clips/old.ovl"
+expect_absent "$work/dest/skins/dark/skin.cfg"
+[ "$(cat "$work/dest/notes.txt" "$work/dest/skins/dark/mine.cfg")" = $'mine\nmine' ] ||
+    fail "the user's files were touched"
+grep -q 'changed by the user' "$work/dest/stale.txt" || fail "the changed file was not kept"
+rm -r "$work/dest/stale.txt" "$work/dest/notes.txt" "$work/dest/skins"
+expect_same_tree "$scratch/v2" "$work/dest"
+[ "$(stat -c %i "$work/dest/README")" = "$(stat -c %i "$work/dest/clips/README.same")" ] ||
+    fail "the hard link was not made"
+expect_no_work_left() { expect_absent "$work/dest/.ovelo8-work"; }
+expect_no_work_left
+
+begin "folders become files or links and back between versions"
+install "$scratch/v1.run" "$work/dest"
+exec 3<"$work/dest/ovelo"  # a running player keeps the file it started from
+install "$scratch/v2.run" "$work/dest"
+expect_err ""
+expect_same_tree "$scratch/v2" "$work/dest"
+[ "$(cat <&3)" = $'#!/bin/sh\necho version 1' ] || fail "the player was rewritten in place"
+exec 3<&-
+install "$scratch/v1.run" "$work/dest"
+expect_same_tree "$scratch/v1" "$work/dest"
+
+begin "a folder holding the user's files is not replaced: nothing changes"
+install "$scratch/v1.run" "$work/dest"
+printf 'mine\n' >"$work/dest/kind/mine"
+listing=$(tree_listing "$work/dest")
+run "$scratch/v2.run" -s "$work/dest"
+expect_failed_run
+expect_err_ends "$unpack_failed"
+[ "$(tree_listing "$work/dest")" = "$listing" ] || fail "the installation was changed"
+expect_no_work_left
+
+begin "--uninstall removes the product and the folder, and leaves the settings file"
+install "$scratch/v1.run" "$work/dest"
+printf 'settings\n' >"$work/.home/.Quorvex_ZembraSDK_60"
+run "$sample" --uninstall "$work/dest"
+expect_status 0
+expect_err ""
+expect_absent "$work/dest"
+[ "$(cat "$work/.home/.Quorvex_ZembraSDK_60")" = settings ] || fail "the settings file was touched"
+
+begin "--uninstall keeps and names changed and added files, with status 1"
+install "$scratch/v1.run" "$work/dest"
+printf 'changed\n' >>"$work/dest/README"
+printf 'mine\n' >"$work/dest/skins/dark/mine.cfg"
+run env DISPLAY=:99 "$sample" --uninstall "$work/dest"
+expect_status 1
+expect_err "Kept $work/dest/README: it was changed since it was installed.
+Kept $work/dest/skins/dark: it holds files that were not installed.
+Kept $work/dest/skins: it holds files that were not installed."$'\n'
+[ "$(cd "$work/dest" && find . | LC_ALL=C sort | paste -sd ' ')" = \
+    ". ./README ./skins ./skins/dark ./skins/dark/mine.cfg" ] ||
+    fail "left: $(cd "$work/dest" && find . | paste -sd ' ')"
+
+begin "--uninstall refuses a folder without a manifest, or with one naming what lies outside"
+mkdir -p "$work/dest" "$work/outside"
+printf 'mine\n' >"$work/dest/ovelo"
+run "$sample" --uninstall "$work/dest"
+expect_status 1
+expect_err "$work/dest holds no record of an installation (.ovelo8-manifest); nothing was removed."$'\n'
+[ "$(cat "$work/dest/ovelo")" = mine ] || fail "a file was removed"
+printf 'ovelo8-manifest 1\nf 0644 5 %s ovelo\nd 0755 0 0 ../outside\n' \
+    "$(cksum <"$work/dest/ovelo" | cut -d' ' -f1)" >"$work/dest/.ovelo8-manifest"
+run "$sample" --uninstall "$work/dest"
+expect_status 1
+expect_err "The record of the installation $work/dest/.ovelo8-manifest can not be read; nothing was removed."$'\n'
+[ -f "$work/dest/ovelo" ] && [ -d "$work/outside" ] || fail "something was removed"
+
+finish
