@@ -6,7 +6,8 @@
 # package to install (scripts/install-deps.sh installs them all).  The list
 # runs from Motif down to what it uses; the linker goes round the group for
 # the few references back up.  zlib is in it for freetype and libpng, and
-# for whatever else in the image decompresses.
+# for whatever else in the image decompresses; libdeflate for the chunks of
+# an indexed payload.
 
 set(OVELO8_STATIC_ARCHIVES
   Xm           libmotif-dev
@@ -30,16 +31,17 @@ set(OVELO8_STATIC_ARCHIVES
   brotlidec    libbrotli-dev
   brotlicommon libbrotli-dev
   z            zlib1g-dev
+  deflate      libdeflate-dev
 )
 
 # The archives of the list as one link group in the interface of the target
 # toolkit_static.  Each is found into the cache variable OVELO8_ARCHIVE_NAME
 # (libNAME.a); a missing one stops the configuration naming its package.
 #
-# zlib for our own code comes from libz.a in this group too: the installer's
-# core links ZLIB::ZLIB only where the toolkit is shared (a shared libz on
-# the image's link line would be needed at run time, which
-# tests/installer/image_dependencies.sh reports).
+# zlib and libdeflate for our own code come from this group too: the
+# installer's core links the shared ones only where the toolkit is shared
+# (a shared libz or libdeflate on the image's link line would be needed at
+# run time, which tests/installer/image_dependencies.sh reports).
 function(ovelo8_add_toolkit_static)
   set(archives "")
   set(pairs ${OVELO8_STATIC_ARCHIVES})

@@ -1,7 +1,9 @@
 // Decompressing the payload and checking the archive on the way.
 #include "inflate.h"
 
+#include "chunk_index.h"
 #include "format.h"
+#include "parallel_inflate.h"
 
 #include <zlib.h>
 
@@ -68,11 +70,90 @@ bool EndsCleanly(const z_stream& stream, off_t consumed, const Payload& payload,
     return damage->empty();
 }
 
+// The decompressed archive in pieces of any length, through the filter to
+// the sink in whole blocks: in place when a piece is whole blocks, as the
+// chunks' pieces are but at a damaged archive's end, else through a carry.
+class BlockFeed {
+public:
+    BlockFeed(TarFilter& filter, const ArchiveSink& sink) : filter_(filter), sink_(sink) {}
+
+    bool Add(char* data, std::size_t count)
+    {
+        if (carry_.empty() && count % kTarBlock == 0)
+            return Pass(data, count);
+        carry_.insert(carry_.end(), data, data + count);
+        const std::size_t whole = carry_.size() - carry_.size() % kTarBlock;
+        if (!Pass(carry_.data(), whole))
+            return false;
+        carry_.erase(carry_.begin(), carry_.begin() + whole);
+        return true;
+    }
+    bool sinkRefused() const { return sinkRefused_; }
+    bool carrying() const { return !carry_.empty(); }
+
+private:
+    bool Pass(char* blocks, std::size_t count)
+    {
+        const std::size_t kept = filter_.Pass(blocks, count);
+        if (filter_.Refused())
+            return false;
+        sinkRefused_ = !sink_(blocks, kept);
+        return !sinkRefused_;
+    }
+
+    TarFilter& filter_;
+    const ArchiveSink& sink_;
+    std::vector<char> carry_;
+    bool sinkRefused_ = false;
+};
+
+// An indexed payload: its chunks decompressed on every core the process
+// may use (parallel_inflate.h), the archive checked on the way as ever.
+Streamed StreamChunks(int fd, const Payload& payload, const std::vector<Chunk>& chunks,
+                      TarFilter& filter, Observer& observer, const ArchiveSink& sink,
+                      std::string* damage)
+{
+    BlockFeed feed(filter, sink);
+    double archive = 0;
+    for (const Chunk& chunk : chunks)
+        archive += chunk.size;
+    // The share of the archive handed on, as payload bytes: all of them
+    // once the last chunk is.
+    const auto total = static_cast<std::uint64_t>(payload.length);
+    const ChunksOutcome outcome = InflateChunks(
+        fd, payload.start, chunks, DecompressionThreads(),
+        [&](char* data, std::size_t count) { return feed.Add(data, count); },
+        [&](std::uint64_t handed) {
+            const double share = archive > 0 ? static_cast<double>(handed) / archive : 1;
+            return observer.Unpacked(static_cast<std::uint64_t>(share * total), total);
+        });
+    if (outcome.end == ChunksEnd::Damaged)
+        *damage = outcome.damage;
+    else if (filter.Refused())
+        *damage = filter.Refusal();
+    else if (outcome.end == ChunksEnd::Done && feed.carrying())
+        *damage = "its archive ends in the middle";
+    else if (outcome.end == ChunksEnd::Done && !filter.Finish())
+        *damage = filter.Refusal();
+    if (!damage->empty())
+        return Streamed::kDamaged;
+    if (outcome.end == ChunksEnd::Done)
+        return Streamed::kComplete;
+    return feed.sinkRefused() ? Streamed::kRefused : Streamed::kStopped;
+}
+
 }  // namespace
 
 Streamed StreamArchive(int fd, const Payload& payload, TarFilter& filter, Observer& observer,
                        const ArchiveSink& sink, std::string* damage)
 {
+    std::vector<Chunk> chunks;
+    if (!ReadChunkIndex(fd, payload.start, payload.length, &chunks)) {
+        *damage = "its chunk index does not fit its compressed archive";
+        return Streamed::kDamaged;
+    }
+    if (!chunks.empty())
+        return StreamChunks(fd, payload, chunks, filter, observer, sink, damage);
     Inflater inflater;
     if (!inflater.ready) {
         *damage = "its compressed archive can not be read (out of memory)";

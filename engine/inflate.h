@@ -1,6 +1,8 @@
 // The product archive out of the payload: the gzip member is decompressed,
 // every block passes the archive checks (tar_filter.h), and what passed is
-// handed on in order, in whole blocks.
+// handed on in order, in whole blocks.  A payload with a chunk index
+// (chunk_index.h) is decompressed on every core the process may use; one
+// without in one stream.
 #ifndef OVELO_ENGINE_INFLATE_H
 #define OVELO_ENGINE_INFLATE_H
 

@@ -9,7 +9,7 @@ packages="
   libmotif-dev libxt-dev libx11-dev libxext-dev libxpm-dev libxtst-dev libpng-dev
   libxmu-dev libsm-dev libice-dev libxft-dev libxrender-dev libxcb1-dev libxau-dev
   libxdmcp-dev libfontconfig-dev libfreetype-dev libjpeg62-turbo-dev libexpat1-dev
-  libbrotli-dev zlib1g-dev
+  libbrotli-dev zlib1g-dev libdeflate-dev
   libgtest-dev
   xvfb xauth xdotool x11-utils x11-apps
   xfonts-base xfonts-75dpi xfonts-100dpi

@@ -74,7 +74,8 @@ installer_with "$work/f.run" "$work/named.gz"
 expect_installed "$work/f.run"
 
 begin "refuses a sealed payload with any byte changed, removing the destination it made"
-# In the seal, in the compressed data, in the gzip trailer's CRC and length.
+# In the extra field's walk, in the chunk index (which the checksum covers),
+# in the seal, in the compressed data, in the gzip trailer's CRC and length.
 checksum="its checksum does not match its content"
 while read -r offset what; do
     cp "$sample" "$work/f.run"
@@ -86,7 +87,8 @@ while read -r offset what; do
     expect_absent "$work/dest"
 done <<CASES
 14 its seal can not be read
-30 its seal can not be read
+20 $checksum
+40 its seal can not be read
 $((good_length / 2)) $checksum
 $((good_length - 8)) $checksum
 $((good_length - 1)) $checksum
@@ -107,6 +109,23 @@ for offset in $((big_length / 4)) $((big_length * 3 / 4)); do
     expect_damaged "$work/f.run" "$checksum"
     expect_absent "$work/dest"
 done
+
+begin "refuses a chunk that does not decompress to what the index says, leaving nothing"
+# Sealed again after the damage, so that only the chunk's own check finds it.
+big_sealed_installer "$work/big.run"
+while read -r offset; do
+    cp "$work/big.run" "$work/f.run"
+    flip_byte "$work/f.run" $((image_size + offset))
+    reseal "$work/f.run"
+    rm -rf "$work/dest"
+    run "$work/f.run" -s "$work/dest"
+    expect_failed_run
+    expect_damaged "$work/f.run" "a chunk of its compressed archive is corrupt"
+    expect_absent "$work/dest/ovelo"
+done <<CASES
+$(($(payload_length "$work/big.run") / 2))
+$(($(payload_length "$work/big.run") - 100))
+CASES
 
 begin "refuses a damaged unsealed payload, saying what was found"
 cut=$((unsealed_length - 8))

@@ -1,6 +1,6 @@
 # cmake --install into a fresh prefix: the installed mkinstaller packages
-# with the image installed beside it, tells its version, and the manual
-# pages render without a warning.  From CTest: BUILD_DIR and VERSION.
+# with the image and the helper installed beside it, tells its version,
+# and the manual pages render without a warning.  From CTest: BUILD_DIR and VERSION.
 source "$(dirname "$0")/lib.sh"
 : "${BUILD_DIR:?}" "${VERSION:?}"
 
@@ -11,6 +11,7 @@ cmake --install "$BUILD_DIR" --prefix "$prefix" >"$scratch/install.log" ||
 begin "the installed two-argument mkinstaller packages with the installed image"
 cmp -s "$INSTALLER_IMAGE" "$prefix/libexec/ovelo8/ovelo8-installer" ||
     fail "the installed image is not the stripped image of the build"
+[ -x "$prefix/libexec/ovelo8/ovelo8-pack" ] || fail "the helper ovelo8-pack is not installed"
 PATH=$prefix/bin:$PATH mkinstaller "$SAMPLE_PRODUCT" "$work/ovelo8.run" ||
     fail "packaging failed"
 cmp -s -n "$image_size" "$INSTALLER_IMAGE" "$work/ovelo8.run" ||
@@ -30,7 +31,7 @@ cmp -s -n "$image_size" "$INSTALLER_IMAGE" "$work/ovelo8.run" ||
 begin "the version, the manual pages and the notices"
 [ "$("$prefix/bin/mkinstaller" --version)" = "mkinstaller (Ovelo 8 installer) $VERSION" ] ||
     fail "--version printed $("$prefix/bin/mkinstaller" --version)"
-for page in mkinstaller ovelo8-installer; do
+for page in mkinstaller ovelo8-installer ovelo8-pack; do
     file=$prefix/share/man/man1/$page.1
     grep -q "Ovelo 8 installer $VERSION" "$file" || fail "$page.1 does not name the version"
     warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$file" 2>&1 >/dev/null)

@@ -141,6 +141,22 @@ big_unsealed_installer() {
     installer_with "$1" "$scratch/big.gz"
 }
 
+# reseal FILE: the seal's checksum of a packaged file computed again, as
+# mkinstaller would for the payload as it now is.  The seal "Ov" follows
+# the chunk index "Oc" at the start of the extra field; its CRC digits
+# close it.
+reseal() {
+    local index seal digits crc
+    index=$(od -An -tu2 -j $((image_size + 14)) -N 2 "$1" | tr -d ' ')
+    seal=$(od -An -tu2 -j $((image_size + 18 + index)) -N 2 "$1" | tr -d ' ')
+    digits=$((20 + index + seal - 10))
+    payload_of "$1" >"$scratch/reseal.gz"
+    crc=$({ head -c "$digits" "$scratch/reseal.gz"; tail -c +$((digits + 11)) "$scratch/reseal.gz"; } |
+        cksum)
+    printf '%010d' "${crc%% *}" |
+        dd of="$1" bs=1 seek=$((image_size + digits)) conv=notrunc status=none
+}
+
 # installer_with OUTPUT PAYLOAD: the image, the payload and its trailer.
 installer_with() {
     assemble "$1" "$2"

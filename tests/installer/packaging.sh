@@ -16,13 +16,20 @@ cmp -s <(tail -c $((${#length} + 2)) "$sample") <(printf '\n%s\n' "$length") ||
 payload_of "$sample" | gzip -t 2>/dev/null || fail "the member does not decompress cleanly"
 [ -x "$sample" ] || fail "the output is not executable"
 
-begin "seals the member with what the product needs on disk"
-# Behind the fixed header: the extra field's length, the subfield ID "Ov",
-# its length and "2 BYTES ENTRIES ROOM... CRC".  gzip -dc reads the member above.
+begin "indexes the chunks, then seals the member with what the product needs on disk"
+# Behind the fixed header: the extra field's length, the subfield "Oc" with
+# 20 bytes per chunk, then "Ov" with "2 BYTES ENTRIES ROOM... CRC".  gzip -dc
+# reads the member above.
 payload_of "$sample" | head -c 1024 >"$work/head"
-seal_length=$(od -An -tu2 -j 14 -N 2 "$work/head" | tr -d ' ')
-[ "$(od -An -c -j 12 -N 2 "$work/head" | tr -d ' ')" = Ov ] || fail "no subfield Ov"
-seal=$(tail -c +17 "$work/head" | head -c "$seal_length")
+field() {  # field OFFSET COUNT TYPE
+    od -An "-t$3" -j "$1" -N "$2" "$work/head" | tr -d ' '
+}
+index_length=$(field 14 2 u2)
+[ "$(field 12 2 c)" = Oc ] && [ "$index_length" -eq 20 ] || fail "no index Oc of one chunk"
+seal_length=$(field $((18 + index_length)) 2 u2)
+[ "$(field $((16 + index_length)) 2 c)" = Ov ] || fail "no subfield Ov behind the index"
+[ "$(field 10 2 u2)" -eq $((8 + index_length + seal_length)) ] || fail "the extra field holds more"
+seal=$(tail -c +$((21 + index_length)) "$work/head" | head -c "$seal_length")
 bytes=$(find "$SAMPLE_PRODUCT" -type f -printf '%s\n' | awk '{ n += $1 } END { print n }')
 entries=$(find "$SAMPLE_PRODUCT" -mindepth 1 | wc -l)
 [[ $seal =~ ^2\ $bytes\ $entries\ ([0-9]+\ ){8}[0-9]{10}$ ]] ||
@@ -32,6 +39,25 @@ room=$(find "$SAMPLE_PRODUCT" -printf '%y %s\n' |
     awk '$1 == "f" { n += int(($2 + 4095) / 4096) * 4096 } $1 == "d" { n += 4096 } END { print n }')
 [ "$(echo "$seal" | cut -d ' ' -f 7)" = "$room" ] ||
     fail "the seal $(shown "$seal") does not record $room bytes of room on 4 KiB fragments"
+
+begin "packs chunks that gzip reads as one stream, the same bytes on one core or all, installed as one stream is"
+big_sealed_installer "$work/all.run"
+taskset -c 0 "$MKINSTALLER" "$INSTALLER_IMAGE" "$scratch/big-product" "$work/one.run" ||
+    fail "packaging on one core failed"
+cmp -s "$work/all.run" "$work/one.run" || fail "one core and all gave different bytes"
+[ "$(payload_of "$work/all.run" | head -c 16 | od -An -tu2 -j 14 | tr -d ' ')" -gt 20 ] ||
+    fail "test setup: the big product is packed in one chunk"
+payload_of "$work/all.run" | gzip -dc | tar -xf - -C "$work" --one-top-level=unpacked ||
+    fail "gzip and tar could not unpack the payload"
+diff -r "$scratch/big-product" "$work/unpacked" >/dev/null || fail "gzip -dc gave another tree"
+# The same archive without the index (nor the seal) installs the same tree.
+unsealed_payload "$work/all.run" >"$work/plain.gz"
+installer_with "$work/plain.run" "$work/plain.gz"
+for road in all plain; do
+    run "$work/$road.run" -s "$work/$road-dest"
+    expect_status 0
+    expect_same_tree "$scratch/big-product" "$work/$road-dest"
+done
 
 begin "archives every member as ./ustar, top directory first and ovelo last"
 payload_of "$sample" | gzip -dc >"$work/archive.tar"
@@ -148,6 +174,16 @@ for kind in fifo socket; do
         fail "packaged a tree with a $kind"
     grep -qx "./help/$kind" "$work/err" || fail "the $kind is not named: $(cat "$work/err")"
     expect_absent "$work/out.run"
+done
+
+begin "refuses a TMPDIR inside the tree, whose scratch files it would pack, writing nothing"
+cp -a "$SAMPLE_PRODUCT" "$work/tree"
+mkdir "$work/tree/tmp"
+for tmp in "$work/tree/tmp" "$work/tree"; do
+    TMPDIR=$tmp "$MKINSTALLER" "$INSTALLER_IMAGE" "$work/tree" "$work/out.run" 2>"$work/err" &&
+        fail "packaged with TMPDIR=$tmp"
+    grep -q "^mkinstaller: TMPDIR $tmp lies inside" "$work/err" || fail "no clear message for $tmp"
+    [ -z "$(entries "$work/tree/tmp")" ] && [ ! -e "$work/out.run" ] || fail "wrote something"
 done
 
 begin "refuses to write over its image or into the tree, writing nothing"

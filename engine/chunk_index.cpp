@@ -1,0 +1,137 @@
+// Writing, reading and checking the chunk index of a payload.
+#include "chunk_index.h"
+
+#include <zlib.h>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr unsigned char kFlagExtra = 0x04;
+constexpr std::size_t kFixedHeader = 10;
+constexpr std::size_t kGzipTrailer = 8;
+
+void PutLittleEndian(std::string* out, std::uint64_t value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out->push_back(static_cast<char>((value >> (8 * i)) & 255));
+}
+
+std::uint64_t LittleEndian(const unsigned char* p, int bytes)
+{
+    std::uint64_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        value = value << 8 | p[i];
+    return value;
+}
+
+bool ReadExactly(int fd, void* buffer, std::size_t count, off_t offset)
+{
+    return pread(fd, buffer, count, offset) == static_cast<ssize_t>(count);
+}
+
+// The data of the subfield "Oc" in an extra field, into *data; false when
+// the field's subfields do not fit in it.
+bool FindIndexData(const std::string& extra, std::optional<std::string>* data)
+{
+    for (std::size_t at = 0; at + 4 <= extra.size();) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(extra.data()) + at;
+        const std::size_t size = LittleEndian(bytes + 2, 2);
+        if (at + 4 + size > extra.size())
+            return false;
+        if (extra.compare(at, 2, kChunkIndexId) == 0) {
+            *data = extra.substr(at + 4, size);
+            return true;
+        }
+        at += 4 + size;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string EncodeChunkIndex(const std::vector<Chunk>& chunks)
+{
+    std::string data;
+    data.reserve(chunks.size() * kChunkEntrySize);
+    for (const Chunk& chunk : chunks) {
+        PutLittleEndian(&data, chunk.offset, 8);
+        PutLittleEndian(&data, chunk.compressedSize, 4);
+        PutLittleEndian(&data, chunk.size, 4);
+        PutLittleEndian(&data, chunk.crc, 4);
+    }
+    return data;
+}
+
+std::optional<std::vector<Chunk>> DecodeChunkIndex(std::string_view data)
+{
+    if (data.empty() || data.size() % kChunkEntrySize != 0)
+        return std::nullopt;
+    std::vector<Chunk> chunks(data.size() / kChunkEntrySize);
+    const auto* p = reinterpret_cast<const unsigned char*>(data.data());
+    for (Chunk& chunk : chunks) {
+        chunk.offset = LittleEndian(p, 8);
+        chunk.compressedSize = static_cast<std::uint32_t>(LittleEndian(p + 8, 4));
+        chunk.size = static_cast<std::uint32_t>(LittleEndian(p + 12, 4));
+        chunk.crc = static_cast<std::uint32_t>(LittleEndian(p + 16, 4));
+        p += kChunkEntrySize;
+    }
+    return chunks;
+}
+
+// Each chunk must start where the one before ended: that rules out gaps,
+// overlaps and chunks outside the member at once.  The bound on a chunk's
+// size keeps a forged index from making the reader allocate gigabytes.
+bool ChunksFitMember(const std::vector<Chunk>& chunks, const MemberFrame& frame)
+{
+    std::uint64_t at = frame.dataStart;
+    std::uint64_t size = 0;
+    uLong crc = crc32(0, nullptr, 0);
+    for (const Chunk& chunk : chunks) {
+        if (chunk.offset != at || chunk.compressedSize == 0 || at > frame.dataEnd ||
+            chunk.compressedSize > kMaxCompressedChunk || chunk.size > kMaxChunkSize)
+            return false;
+        at += chunk.compressedSize;
+        size += chunk.size;
+        crc = crc32_combine(crc, chunk.crc, static_cast<z_off_t>(chunk.size));
+    }
+    return !chunks.empty() && at == frame.dataEnd &&
+           static_cast<std::uint32_t>(size) == frame.size && crc == frame.crc;
+}
+
+// An index goes only with a header of the fixed part and the extra field
+// (no name, comment or header CRC), as packaging writes it: the deflate
+// data then starts right behind the extra field.
+bool ReadChunkIndex(int fd, off_t start, off_t length, std::vector<Chunk>* chunks)
+{
+    chunks->clear();
+    unsigned char header[kFixedHeader + 2];
+    if (length < static_cast<off_t>(sizeof header) ||
+        !ReadExactly(fd, header, sizeof header, start) || header[0] != 0x1f ||
+        header[1] != 0x8b || !(header[3] & kFlagExtra))
+        return true;
+    const std::size_t extraLength = LittleEndian(header + kFixedHeader, 2);
+    std::string extra(extraLength, '\0');
+    std::optional<std::string> data;
+    if (static_cast<off_t>(sizeof header + extraLength) > length ||
+        !ReadExactly(fd, extra.data(), extraLength, start + static_cast<off_t>(sizeof header)) ||
+        !FindIndexData(extra, &data))
+        return false;
+    if (!data)
+        return true;
+    MemberFrame frame;
+    frame.dataStart = sizeof header + extraLength;
+    unsigned char trailer[kGzipTrailer];
+    if (header[3] != kFlagExtra ||
+        length < static_cast<off_t>(frame.dataStart + kGzipTrailer) ||
+        !ReadExactly(fd, trailer, sizeof trailer, start + length - kGzipTrailer))
+        return false;
+    frame.dataEnd = static_cast<std::uint64_t>(length) - kGzipTrailer;
+    frame.crc = static_cast<std::uint32_t>(LittleEndian(trailer, 4));
+    frame.size = static_cast<std::uint32_t>(LittleEndian(trailer + 4, 4));
+    std::optional<std::vector<Chunk>> decoded = DecodeChunkIndex(*data);
+    if (!decoded || !ChunksFitMember(*decoded, frame))
+        return false;
+    *chunks = std::move(*decoded);
+    return true;
+}

@@ -1,0 +1,209 @@
+// Chunks decompressed by worker threads, handed on in order by the caller.
+#include "parallel_inflate.h"
+
+#include <libdeflate.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <new>
+#include <mutex>
+#include <sched.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kMaxThreads = 8;
+// Chunks read and decompressed but not yet handed on, at most: with chunks
+// of 2 MiB that lets eight threads work, and bounds the memory whatever
+// the payload's size.
+constexpr std::uint64_t kBufferBudget = 48 * 1024 * 1024;
+constexpr std::size_t kHandOver = 256 * 1024;  // archive bytes between two callbacks
+constexpr auto kLook = std::chrono::milliseconds(10);  // between callbacks while waiting
+
+const char kCorrupt[] = "a chunk of its compressed archive is corrupt";
+const char kUnreadable[] = "it can not be read to its end";
+
+// The empty final block (fixed codes, end of block at once) that completes
+// a chunk ended by a full flush into a deflate stream of its own, as the
+// decompressor wants one.
+constexpr unsigned char kFinalBlock[] = {0x03, 0x00};
+
+struct DecompressorFree {
+    void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+};
+
+struct Slot {
+    std::unique_ptr<char[]> data;
+    bool ready = false;
+    std::string damage;
+};
+
+class Decoder {
+public:
+    Decoder(int fd, off_t start, const std::vector<Chunk>& chunks, int threads);
+    ~Decoder();
+    Decoder(const Decoder&) = delete;
+    Decoder& operator=(const Decoder&) = delete;
+
+    ChunksOutcome Run(const ChunkSink& sink, const ChunkProgress& progress);
+
+private:
+    void Work();
+    std::string Decode(const Chunk& chunk, bool last, libdeflate_decompressor* decompressor,
+                       std::vector<unsigned char>* input, char* output) const;
+    bool WaitReady(std::size_t i, std::uint64_t handed, const ChunkProgress& progress);
+
+    const int fd_;
+    const off_t start_;
+    const std::vector<Chunk>& chunks_;
+    std::vector<Slot> slots_;
+    std::vector<std::thread> workers_;
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::size_t claimed_ = 0;  // chunks taken by a worker
+    std::size_t handed_ = 0;   // chunks handed on, whose slots are free again
+    bool stop_ = false;
+};
+
+// Threads and slots as many as the budget allows: a slot more than the
+// threads, so that a worker need not wait while a slot is handed on.
+Decoder::Decoder(int fd, off_t start, const std::vector<Chunk>& chunks, int threads)
+    : fd_(fd), start_(start), chunks_(chunks)
+{
+    std::uint64_t size = 1, compressed = 1;
+    for (const Chunk& chunk : chunks) {
+        size = std::max<std::uint64_t>(size, chunk.size);
+        compressed = std::max<std::uint64_t>(compressed, chunk.compressedSize);
+    }
+    threads = std::clamp(threads, 1, static_cast<int>(std::max<std::size_t>(chunks.size(), 1)));
+    while (threads > 1 && (threads + 1) * size + threads * compressed > kBufferBudget)
+        --threads;
+    slots_.resize(threads + 1);
+    for (Slot& slot : slots_)
+        slot.data.reset(new char[size]);
+    for (int i = 0; i < threads; ++i)
+        workers_.emplace_back(&Decoder::Work, this);
+}
+
+// Workers end after the chunk at hand; nothing they hold outlives them.
+Decoder::~Decoder()
+{
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    changed_.notify_all();
+    for (std::thread& worker : workers_)
+        worker.join();
+}
+
+// Whole chunk in, exactly its length out, all of it consumed, CRC matching.
+std::string Decoder::Decode(const Chunk& chunk, bool last, libdeflate_decompressor* decompressor,
+                            std::vector<unsigned char>* input, char* output) const
+{
+    const std::size_t count = chunk.compressedSize;
+    input->resize(count + sizeof kFinalBlock);
+    if (pread(fd_, input->data(), count, start_ + static_cast<off_t>(chunk.offset)) !=
+        static_cast<ssize_t>(count))
+        return kUnreadable;
+    const std::size_t in = last ? count : count + sizeof kFinalBlock;
+    if (!last)
+        std::copy(std::begin(kFinalBlock), std::end(kFinalBlock), input->begin() + count);
+    std::size_t used = 0, made = 0;
+    if (libdeflate_deflate_decompress_ex(decompressor, input->data(), in, output, chunk.size, &used,
+                                         &made) != LIBDEFLATE_SUCCESS ||
+        used != in || made != chunk.size || libdeflate_crc32(0, output, made) != chunk.crc)
+        return kCorrupt;
+    return "";
+}
+
+// Chunk i goes into slot i modulo the slots, once chunk i - slots is
+// handed on.  The chunks are claimed in order, so a worker waiting for
+// its slot never holds up an earlier chunk.
+void Decoder::Work()
+{
+    const std::unique_ptr<libdeflate_decompressor, DecompressorFree> decompressor(
+        libdeflate_alloc_decompressor());
+    if (!decompressor)
+        throw std::bad_alloc();  // as any allocation that fails
+    std::vector<unsigned char> input;
+    for (;;) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        const std::size_t i = claimed_++;
+        if (i >= chunks_.size())
+            return;
+        changed_.wait(lock, [&] { return stop_ || i < handed_ + slots_.size(); });
+        if (stop_)
+            return;
+        Slot& slot = slots_[i % slots_.size()];
+        lock.unlock();
+        const std::string damage =
+            Decode(chunks_[i], i + 1 == chunks_.size(), decompressor.get(), &input, slot.data.get());
+        lock.lock();
+        slot.damage = damage;
+        slot.ready = true;
+        changed_.notify_all();
+    }
+}
+
+// Until chunk i is ready, calling back every few milliseconds; false
+// when the callback cancels.
+bool Decoder::WaitReady(std::size_t i, std::uint64_t handed, const ChunkProgress& progress)
+{
+    const Slot& slot = slots_[i % slots_.size()];
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!changed_.wait_for(lock, kLook, [&] { return slot.ready; })) {
+        lock.unlock();
+        if (!progress(handed))
+            return false;
+        lock.lock();
+    }
+    return true;
+}
+
+ChunksOutcome Decoder::Run(const ChunkSink& sink, const ChunkProgress& progress)
+{
+    std::uint64_t handed = 0;
+    for (std::size_t i = 0; i < chunks_.size(); ++i) {
+        Slot& slot = slots_[i % slots_.size()];
+        if (!WaitReady(i, handed, progress))
+            return {ChunksEnd::Stopped, ""};
+        if (!slot.damage.empty())
+            return {ChunksEnd::Damaged, slot.damage};
+        const std::size_t size = chunks_[i].size;
+        for (std::size_t at = 0; at < size; at += kHandOver) {
+            const std::size_t count = std::min(kHandOver, size - at);
+            if (!sink(slot.data.get() + at, count) || !progress(handed + at + count))
+                return {ChunksEnd::Stopped, ""};
+        }
+        handed += size;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            slot.ready = false;
+            handed_ = i + 1;
+        }
+        changed_.notify_all();
+    }
+    return {ChunksEnd::Done, ""};
+}
+
+}  // namespace
+
+int DecompressionThreads()
+{
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) != 0)
+        return 1;
+    return std::clamp(CPU_COUNT(&set), 1, kMaxThreads);
+}
+
+ChunksOutcome InflateChunks(int fd, off_t start, const std::vector<Chunk>& chunks, int threads,
+                            const ChunkSink& sink, const ChunkProgress& progress)
+{
+    Decoder decoder(fd, start, chunks, threads);
+    return decoder.Run(sink, progress);
+}
