@@ -5,6 +5,7 @@
 // half written either.
 #include "settings.h"
 
+#include "descriptor.h"
 #include "format.h"
 
 #include <cerrno>
@@ -19,23 +20,6 @@
 namespace {
 
 constexpr std::string_view kSettings = "Bandwidth=10485800\nMaxBandwidth=10485800\n";
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor()
-    {
-        if (fd_ != -1)
-            close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ != -1; }
-
-private:
-    int fd_;
-};
 
 std::string NotWritten(const std::string& path, const std::string& why)
 {

@@ -7,6 +7,7 @@
 #include "inflate.h"
 #include "payload.h"
 #include "seal.h"
+#include "space.h"
 #include "state.h"
 #include "tar_filter.h"
 
@@ -80,13 +81,16 @@ bool PayloadPasses(int fd, const Payload& payload,
     return true;
 }
 
-std::string NumberOrUnknown(const std::optional<Seal>& seal, std::uint64_t Seal::*field,
-                            const char* unit)
+std::string NumberOrUnknown(const std::optional<std::uint64_t>& number, const char* unit)
 {
-    if (!seal)
+    if (!number)
         return "unknown";
-    return FormatText("%llu%s", static_cast<unsigned long long>((*seal).*field), unit);
+    return FormatText("%llu%s", static_cast<unsigned long long>(*number), unit);
 }
+
+// What the product takes on the common file systems, which allocate in
+// blocks of 4 KiB: what the space check counts there.
+constexpr std::uint64_t kCommonBlock = 4096;
 
 // As ls -l shows them; the archive checks have cleared the set-id and
 // sticky bits already.  Symbolic links have no mode of their own.
@@ -154,8 +158,15 @@ int ShowInfo(char**)
     std::printf("File size: %lld bytes\n", static_cast<long long>(payload->fileSize));
     std::printf("Payload size: %lld bytes\n", static_cast<long long>(payload->length));
     std::printf("Sealed: %s\n", seal ? "yes" : "no");
-    std::printf("Space needed: %s\n", NumberOrUnknown(seal, &Seal::bytes, " bytes").c_str());
-    std::printf("Entries: %s\n", NumberOrUnknown(seal, &Seal::entries, "").c_str());
+    std::optional<std::uint64_t> room, content, entries;
+    if (seal) {
+        room = RoomNeeded(*seal, kCommonBlock);
+        content = seal->bytes;
+        entries = seal->entries;
+    }
+    std::printf("Space needed: %s\n", NumberOrUnknown(room, " bytes (in blocks of 4 KiB)").c_str());
+    std::printf("Content size: %s\n", NumberOrUnknown(content, " bytes").c_str());
+    std::printf("Entries: %s\n", NumberOrUnknown(entries, "").c_str());
     std::printf("Installer version: %s\n", OVELO8_VERSION);
     return 0;
 }

@@ -119,8 +119,9 @@ int PrintUsage(char** argv)
         "settings file $HOME/.Quorvex_ZembraSDK_60 is written and the player\n"
         "DIRECTORY/ovelo is started; a silent installation does neither.\n"
         "\n"
-        "Exit status: 0 done, or cancelled; 1 a failure was reported; 130\n"
-        "interrupted by Ctrl-C in the terminal.\n");
+        "Exit status: 0 done, or cancelled; 1 a failure was reported; 129, 130\n"
+        "or 143 interrupted by a hang-up, Ctrl-C or SIGTERM, the destination put\n"
+        "back as it was.\n");
     return 0;
 }
 

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -111,6 +112,10 @@ std::optional<std::string> ReadLine()
         any = true;
         if (byte == '\n')
             return line;
+        // No answer is longer than a path; input that never ends a line
+        // (a device of zeros) is no answerer, and ends like the input.
+        if (line.size() == PATH_MAX)
+            return std::nullopt;
         line += byte;
     }
     if (!any)

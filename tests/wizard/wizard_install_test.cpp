@@ -78,8 +78,10 @@ DialogLook ReadDialog(Display* display, const Box& dialog)
 {
     const Image image = Capture(display, dialog);
     DialogLook look;
+    if (!image)  // off the screen: nothing to read
+        return look;
     const int separator = SeparatorRow(image.get(), dialog.width, dialog.height);
-    if (!image || separator < 0)
+    if (separator < 0)
         return look;
 
     std::vector<std::pair<int, int>> runs;
