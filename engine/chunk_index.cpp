@@ -1,14 +1,14 @@
 // Writing, reading and checking the chunk index of a payload.
 #include "chunk_index.h"
 
+#include "gzip_header.h"
+
 #include <zlib.h>
 
 #include <unistd.h>
 
 namespace {
 
-constexpr unsigned char kFlagExtra = 0x04;
-constexpr std::size_t kFixedHeader = 10;
 constexpr std::size_t kGzipTrailer = 8;
 
 void PutLittleEndian(std::string* out, std::uint64_t value, int bytes)
@@ -28,24 +28,6 @@ std::uint64_t LittleEndian(const unsigned char* p, int bytes)
 bool ReadExactly(int fd, void* buffer, std::size_t count, off_t offset)
 {
     return pread(fd, buffer, count, offset) == static_cast<ssize_t>(count);
-}
-
-// The data of the subfield "Oc" in an extra field, into *data; false when
-// the field's subfields do not fit in it.
-bool FindIndexData(const std::string& extra, std::optional<std::string>* data)
-{
-    for (std::size_t at = 0; at + 4 <= extra.size();) {
-        const auto* bytes = reinterpret_cast<const unsigned char*>(extra.data()) + at;
-        const std::size_t size = LittleEndian(bytes + 2, 2);
-        if (at + 4 + size > extra.size())
-            return false;
-        if (extra.compare(at, 2, kChunkIndexId) == 0) {
-            *data = extra.substr(at + 4, size);
-            return true;
-        }
-        at += 4 + size;
-    }
-    return true;
 }
 
 }  // namespace
@@ -105,31 +87,25 @@ bool ChunksFitMember(const std::vector<Chunk>& chunks, const MemberFrame& frame)
 bool ReadChunkIndex(int fd, off_t start, off_t length, std::vector<Chunk>* chunks)
 {
     chunks->clear();
-    unsigned char header[kFixedHeader + 2];
-    if (length < static_cast<off_t>(sizeof header) ||
-        !ReadExactly(fd, header, sizeof header, start) || header[0] != 0x1f ||
-        header[1] != 0x8b || !(header[3] & kFlagExtra))
-        return true;
-    const std::size_t extraLength = LittleEndian(header + kFixedHeader, 2);
-    std::string extra(extraLength, '\0');
-    std::optional<std::string> data;
-    if (static_cast<off_t>(sizeof header + extraLength) > length ||
-        !ReadExactly(fd, extra.data(), extraLength, start + static_cast<off_t>(sizeof header)) ||
-        !FindIndexData(extra, &data))
+    std::optional<GzipHeader> header;
+    std::optional<Subfield> field;
+    if (!ReadGzipHeader(fd, start, length, &header) ||
+        (header && !FindSubfield(header->extra, kChunkIndexId, &field)))
         return false;
-    if (!data)
+    if (!field)
         return true;
     MemberFrame frame;
-    frame.dataStart = sizeof header + extraLength;
+    frame.dataStart = static_cast<std::uint64_t>(header->extraOffset) + header->extra.size();
     unsigned char trailer[kGzipTrailer];
-    if (header[3] != kFlagExtra ||
+    if (header->flags != kGzipFlagExtra ||
         length < static_cast<off_t>(frame.dataStart + kGzipTrailer) ||
         !ReadExactly(fd, trailer, sizeof trailer, start + length - kGzipTrailer))
         return false;
     frame.dataEnd = static_cast<std::uint64_t>(length) - kGzipTrailer;
     frame.crc = static_cast<std::uint32_t>(LittleEndian(trailer, 4));
     frame.size = static_cast<std::uint32_t>(LittleEndian(trailer + 4, 4));
-    std::optional<std::vector<Chunk>> decoded = DecodeChunkIndex(*data);
+    std::optional<std::vector<Chunk>> decoded =
+        DecodeChunkIndex(std::string_view(header->extra).substr(field->offset, field->size));
     if (!decoded || !ChunksFitMember(*decoded, frame))
         return false;
     *chunks = std::move(*decoded);

@@ -1,6 +1,8 @@
 // Reading the payload's seal, and the checksum it records.
 #include "seal.h"
 
+#include "gzip_header.h"
+
 #include <algorithm>
 #include <array>
 #include <string>
@@ -13,8 +15,6 @@
 
 namespace {
 
-constexpr unsigned char kFlagExtra = 0x04;
-constexpr std::size_t kFixedHeader = 10;
 constexpr std::size_t kCrcDigits = 10;
 constexpr std::size_t kCheckStep = 256 * 1024;  // bytes read and summed between two looks
 
@@ -47,16 +47,6 @@ std::uint32_t AddByte(std::uint32_t crc, unsigned char byte)
 std::uint32_t BigEndian32(const unsigned char* p)
 {
     return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
-}
-
-bool ReadExactly(int fd, void* buffer, std::size_t count, off_t offset)
-{
-    return pread(fd, buffer, count, offset) == static_cast<ssize_t>(count);
-}
-
-std::uint16_t LittleEndian16(const unsigned char* p)
-{
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
 }
 
 // Decimal digits up to a blank or the end; false on anything else.
@@ -261,34 +251,20 @@ std::uint32_t CksumCrc::Final() const
     return ~crc;
 }
 
-// The subfields of the extra field are walked; ours is taken by its ID.
+// Ours is the subfield "Ov" of the extra field.
 bool ReadSeal(int fd, off_t start, off_t length, std::optional<Seal>* seal)
 {
     seal->reset();
-    unsigned char header[kFixedHeader + 2];
-    if (length < static_cast<off_t>(sizeof header) ||
-        !ReadExactly(fd, header, sizeof header, start) || header[0] != 0x1f ||
-        header[1] != 0x8b || !(header[3] & kFlagExtra))
-        return true;  // no seal; what is not gzip shows when it is read
-    const std::size_t extraLength = LittleEndian16(header + kFixedHeader);
-    const off_t extraStart = start + static_cast<off_t>(sizeof header);
-    std::string extra(extraLength, '\0');
-    if (static_cast<off_t>(sizeof header + extraLength) > length ||
-        !ReadExactly(fd, extra.data(), extraLength, extraStart))
+    std::optional<GzipHeader> header;
+    std::optional<Subfield> field;
+    if (!ReadGzipHeader(fd, start, length, &header) ||
+        (header && !FindSubfield(header->extra, "Ov", &field)))
         return false;
-    for (std::size_t at = 0; at + 4 <= extraLength;) {
-        const std::size_t size =
-            LittleEndian16(reinterpret_cast<const unsigned char*>(extra.data()) + at + 2);
-        if (at + 4 + size > extraLength)
-            return false;
-        if (extra.compare(at, 2, "Ov") == 0) {
-            *seal = ParseSeal(extra.substr(at + 4, size),
-                              extraStart - start + static_cast<off_t>(at + 4));
-            return seal->has_value();
-        }
-        at += 4 + size;
-    }
-    return true;
+    if (!field)
+        return true;  // no seal
+    *seal = ParseSeal(header->extra.substr(field->offset, field->size),
+                      header->extraOffset + static_cast<off_t>(field->offset));
+    return seal->has_value();
 }
 
 namespace {
