@@ -86,6 +86,8 @@ bool IsOpenToOthers(int folder)
 Walked WalkDestination(const std::string& given, Destination* place, std::string* message)
 {
     const std::string path = WithoutTrailingSlashes(given);
+    if (path.empty())
+        return Walked::kFailed;
     std::deque<Step> steps = Steps(path, 0, false);
     Descriptor here = OpenRoot(path.front() == '/');
     Descriptor before;

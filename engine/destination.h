@@ -17,7 +17,7 @@ enum class Walked {
     kReached,  // it exists: folder holds it (whatever it is, not yet checked)
     kMissing,  // only its last name is missing: parent and name say where
     kRefused,  // a link or folder on the way is not to be trusted (message)
-    kFailed,   // something else on the way is missing or no folder
+    kFailed,   // the path is empty, or something else on the way is missing or no folder
 };
 
 struct Destination {

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <vector>
 
@@ -61,17 +62,39 @@ bool IsPlainPath(const std::string& path)
     }
 }
 
-bool ParseLine(const std::string& line, ManifestEntry* entry)
+// One field of decimal (or octal) digits and the blank after it, taken from
+// the front of *rest; no sign, no other blanks.
+bool TakeNumber(std::string_view* rest, int base, std::uint64_t largest, std::uint64_t* value)
 {
-    char type = 0;
-    unsigned long long size = 0, checksum = 0;
-    unsigned mode = 0;
-    int used = 0;
-    if (std::sscanf(line.c_str(), "%c %o %llu %llu %n", &type, &mode, &size, &checksum, &used) < 4 ||
-        used == 0 || (type != 'd' && type != 'f' && type != 'l') || checksum > UINT32_MAX)
+    const std::size_t blank = rest->find(' ');
+    if (blank == 0 || blank == std::string_view::npos || blank > 20)
         return false;
-    *entry = {type, mode, size, static_cast<std::uint32_t>(checksum), std::string()};
-    return Unescape(line.substr(used), &entry->path) && IsPlainPath(entry->path);
+    *value = 0;
+    for (const char c : rest->substr(0, blank)) {
+        const unsigned digit = static_cast<unsigned char>(c) - '0';
+        if (digit >= static_cast<unsigned>(base) || *value > (largest - digit) / base)
+            return false;
+        *value = *value * base + digit;
+    }
+    rest->remove_prefix(blank + 1);
+    return true;
+}
+
+// "TYPE MODE SIZE CHECKSUM PATH", one blank between the fields: whatever
+// follows the fourth blank is the path, blanks and all.
+bool ParseLine(std::string_view line, ManifestEntry* entry)
+{
+    if (line.size() < 2 || line[1] != ' ' || (line[0] != 'd' && line[0] != 'f' && line[0] != 'l'))
+        return false;
+    entry->type = line[0];
+    line.remove_prefix(2);
+    std::uint64_t mode = 0, checksum = 0;
+    if (!TakeNumber(&line, 8, 07777, &mode) || !TakeNumber(&line, 10, UINT64_MAX, &entry->size) ||
+        !TakeNumber(&line, 10, UINT32_MAX, &checksum))
+        return false;
+    entry->mode = static_cast<unsigned>(mode);
+    entry->checksum = static_cast<std::uint32_t>(checksum);
+    return Unescape(std::string(line), &entry->path) && IsPlainPath(entry->path);
 }
 
 bool ReadAll(int fd, std::string* text)
@@ -117,7 +140,7 @@ ManifestRead ReadManifest(int dirfd, std::vector<ManifestEntry>* entries)
         if (end == std::string::npos)
             return ManifestRead::kBadManifest;
         ManifestEntry entry;
-        if (!ParseLine(text.substr(at, end - at), &entry))
+        if (!ParseLine(std::string_view(text).substr(at, end - at), &entry))
             return ManifestRead::kBadManifest;
         entries->push_back(std::move(entry));
         at = end + 1;

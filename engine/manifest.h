@@ -6,7 +6,8 @@
 // A text file: the line "ovelo8-manifest 1", then one line per entry, in
 // the order installed (every folder before what it holds):
 //   TYPE MODE SIZE CHECKSUM PATH
-// TYPE is d (folder), f (file) or l (symbolic link); MODE four octal
+// one blank between the fields; the path is all that follows the fourth,
+// blanks included.  TYPE is d (folder), f (file) or l (symbolic link); MODE four octal
 // digits; SIZE the bytes of a file's content or of a link's target (0 for
 // a folder); CHECKSUM the POSIX cksum CRC of that content in decimal, as
 // cksum(1) prints it (0 for a folder); PATH relative to the destination,

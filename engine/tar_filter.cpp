@@ -1,4 +1,4 @@
-// The checks and rewrites of the tar stream, header by header.
+// The checks of the tar stream, header by header.
 #include "tar_filter.h"
 
 #include "format.h"
@@ -9,17 +9,16 @@
 
 namespace {
 
-// Offsets and lengths of the ustar header fields we read or write.
+// Offsets and lengths of the ustar header fields we read.
 struct Field {
     std::size_t offset, length;
 };
-constexpr Field kName{0, 100}, kMode{100, 8}, kUid{108, 8}, kGid{116, 8}, kSize{124, 12};
-constexpr Field kMtime{136, 12}, kChecksum{148, 8}, kLinkName{157, 100}, kMagic{257, 6};
-constexpr Field kUserName{265, 32}, kGroupName{297, 32}, kPrefix{345, 155};
+constexpr Field kName{0, 100}, kMode{100, 8}, kSize{124, 12}, kMtime{136, 12};
+constexpr Field kChecksum{148, 8}, kLinkName{157, 100}, kMagic{257, 6}, kPrefix{345, 155};
 constexpr std::size_t kType = 156;
 
-// Larger sizes are beyond what tar takes, or wrap when rounded up to whole
-// blocks: either way tar and we would part on where the next header is.
+// Larger sizes wrap when rounded up to whole blocks: we would lose where
+// the next header is.
 constexpr std::uint64_t kLargestNumber = INT64_MAX - (kTarBlock - 1);
 
 constexpr unsigned kClearedModeBits = 07000 | 0022;  // set-id, sticky, group/other write
@@ -28,12 +27,6 @@ std::string Text(const char* header, Field field)
 {
     const char* start = header + field.offset;
     return std::string(start, strnlen(start, field.length));
-}
-
-void Put(char* header, Field field, const std::string& text)
-{
-    std::memset(header + field.offset, 0, field.length);
-    std::memcpy(header + field.offset, text.data(), std::min(text.size(), field.length));
 }
 
 // Octal digits between blanks and NULs, or the base-256 form of large sizes.
@@ -126,32 +119,15 @@ std::string LinkTarget(const char* header)
     return NormalName(Text(header, kLinkName), &target) ? target : std::string();
 }
 
-// tar takes a file whose name ends in "/" for a folder, and its data for
-// the headers that follow: only folders may end in "/" or "/.".
+// A file whose name ends in "/" is a folder to most tars, its data their
+// headers: only folders may end in "/" or "/.", so that the archive means
+// the same to every reader.
 bool EndsLikeFolder(const std::string& raw)
 {
     const std::size_t slash = raw.rfind('/');
     const std::string_view last =
         std::string_view(raw).substr(slash == std::string::npos ? 0 : slash + 1);
     return last.empty() || last == ".";
-}
-
-// Owner 0/root, no set-id, sticky or group/other write bits, and the
-// checksum that goes with the new header.
-void MakeSafe(char* header, std::uint64_t mode)
-{
-    Put(header, kMode, FormatText("%07o", static_cast<unsigned>(mode & 07777 & ~kClearedModeBits)));
-    Put(header, kUid, "0000000");
-    Put(header, kGid, "0000000");
-    Put(header, kUserName, "root");
-    Put(header, kGroupName, "root");
-    // Some tars join the prefix to the name in any header: a name is
-    // unpacked as it was checked, by any tar.
-    if (!IsPosix(header))
-        std::memset(header + kPrefix.offset, 0, kPrefix.length);
-    const int sum = HeaderSum<unsigned char>(header);
-    std::memcpy(header + kChecksum.offset, FormatText("%06o", static_cast<unsigned>(sum)).c_str(), 7);
-    header[kChecksum.offset + 7] = ' ';
 }
 
 std::string TypeName(char type)
@@ -205,7 +181,7 @@ std::size_t TarFilter::Pass(char* blocks, std::size_t count)
     return Refused() ? 0 : kept;
 }
 
-bool TarFilter::CheckHeader(char* header, bool* keep)
+bool TarFilter::CheckHeader(const char* header, bool* keep)
 {
     if (std::memcmp(header + kMagic.offset, "ustar", 5) != 0 || !ChecksumMatches(header))
         return Refuse("its archive holds a damaged tar header");
@@ -236,7 +212,6 @@ bool TarFilter::CheckHeader(char* header, bool* keep)
     if (type == '2' || (type == '1' && symlinks_.count(LinkTarget(header))))
         symlinks_.insert(name);
     dataLeft_ = type == '0' ? (size + kTarBlock - 1) / kTarBlock * kTarBlock : 0;
-    MakeSafe(header, mode);
     if (onEntry) {
         const std::string link = type == '1' ? LinkTarget(header) : Text(header, kLinkName);
         onEntry({type, name, static_cast<unsigned>(mode & 07777 & ~kClearedModeBits),

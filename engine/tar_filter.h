@@ -1,6 +1,5 @@
-// Checks the tar stream on its way to tar and makes it safe to unpack as
-// anyone, with any tar: every header is read, refused or rewritten before
-// tar sees it.
+// Checks the tar stream on its way to the writer: every header is read, and
+// the archive refused at the first member that can not be installed safely.
 //
 // Refused: headers that are not ustar or whose checksum or size is wrong,
 // names that are absolute, climb with "..", pass through an earlier
@@ -8,12 +7,13 @@
 // ".ovelo8-" at the top (the installer's own); members other than files,
 // folders, symbolic links and hard links to earlier members, and any but
 // a folder named like one ("a/"); a player "ovelo" that is not an
-// executable regular file, or none at all.  Rewritten: owner and group
-// become 0/root, the setuid, setgid and sticky bits and the write bits of
-// group and others are cleared, and so is the prefix area of a non-POSIX
-// header, which some tars would join to the name.  Dropped: the top folder "./", so that tar leaves an
-// existing destination's mode and owner alone, and the end of the archive,
-// which the caller writes once the whole stream has passed (Finish).
+// executable regular file, or none at all.  Each member that passes is
+// announced as it is to be installed (ArchiveEntry): its name without "./",
+// its mode without the setuid, setgid and sticky bits and the write bits of
+// group and others; the archive's owners are never read.  The headers
+// themselves pass unchanged, to mark where each member's data begins; left
+// out are the top folder "./", so that an existing destination keeps its
+// mode and owner, and the end-of-archive blocks.
 #ifndef OVELO_ENGINE_TAR_FILTER_H
 #define OVELO_ENGINE_TAR_FILTER_H
 
@@ -44,8 +44,8 @@ public:
     std::function<void(const ArchiveEntry&)> onEntry;
 
     // Takes count bytes of whole blocks, the next of the stream, and leaves
-    // at the front of blocks what tar is to get; returns its length.  After
-    // a refusal nothing more is to be passed on (Refused).
+    // at the front of blocks what the writer is to take; returns its
+    // length.  After a refusal nothing more is to be passed on (Refused).
     std::size_t Pass(char* blocks, std::size_t count);
     // At the end of the stream: true when the archive ended where it
     // should, with the player in it.
@@ -54,7 +54,7 @@ public:
     const std::string& Refusal() const { return refusal_; }  // what was found
 
 private:
-    bool CheckHeader(char* header, bool* keep);
+    bool CheckHeader(const char* header, bool* keep);
     bool CheckName(const std::string& name, char type);
     bool CheckType(const std::string& name, char type, std::uint64_t size, const char* header);
     bool Refuse(const std::string& what);

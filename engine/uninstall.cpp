@@ -18,8 +18,10 @@ Removal Remove(int folder, const ManifestEntry& entry)
     const Descriptor at = OpenBeneath(folder, FolderOf(entry.path), O_PATH | O_DIRECTORY);
     const std::string name = LastName(entry.path);
     struct stat info;
+    // Only what is not there is gone: a folder on the way that can not be
+    // searched, or a link put in its place, hides what may still be there.
     if (!at || fstatat(at.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == -1)
-        return Removal::kGone;
+        return errno == ENOENT ? Removal::kGone : Removal::kFailed;
     if (entry.type != 'd' && !Unchanged(folder, entry))
         return Removal::kKept;
     if (unlinkat(at.get(), name.c_str(), entry.type == 'd' ? AT_REMOVEDIR : 0) == 0)

@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr char kWorkName[] = ".ovelo8-work";  // in an existing destination
 constexpr char kStagingName[] = "new";        // in it: what is to be moved in
 constexpr char kBackupName[] = "old";         // and what that replaced
 constexpr std::size_t kLongestName = 255;
@@ -31,31 +30,6 @@ std::string HiddenName(const std::string& name)
     return prefix + name.substr(0, 200) + FormatText("-%08x", crc.Final());
 }
 
-// What a killed run left, unless a run still going holds it (locked).
-bool ClearLeftover(int folder, const char* name)
-{
-    const Descriptor left(openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!left) {
-        RemoveTree(folder, name);  // what is left is said when the new one can not be made
-        return true;
-    }
-    if (flock(left.get(), LOCK_EX | LOCK_NB) == -1)
-        return false;
-    RemoveTree(folder, name);
-    return true;
-}
-
-// A folder of ours, locked for as long as the run lasts.
-Descriptor MakeLockedFolder(int folder, const char* name)
-{
-    if (mkdirat(folder, name, 0700) == -1)
-        return Descriptor();
-    Descriptor made = OpenBeneath(folder, name, O_RDONLY | O_DIRECTORY);
-    if (made)
-        flock(made.get(), LOCK_EX | LOCK_NB);
-    return made;
-}
-
 bool HoldsAnythingBut(int folder, const char* ours)
 {
     DIR* listing = fdopendir(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -68,6 +42,44 @@ bool HoldsAnythingBut(int folder, const char* ours)
                           std::strcmp(entry->d_name, ours) != 0);
     closedir(listing);
     return holds;
+}
+
+// A run killed while it replaced entries of an existing destination left
+// the only copies of the earlier ones in the backups: those are never
+// removed, and nothing is installed over them.
+bool HoldsBackups(int work)
+{
+    const Descriptor backups = OpenBeneath(work, kBackupName, O_PATH | O_DIRECTORY);
+    if (!backups)
+        return errno != ENOENT;
+    return HoldsAnythingBut(backups.get(), "");
+}
+
+// What a killed run left, unless a run still going holds it (locked).
+Begun ClearLeftover(int folder, const char* name, bool existing)
+{
+    const Descriptor left(openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!left) {
+        RemoveTree(folder, name);  // what is left is said when the new one can not be made
+        return Begun::kBegun;
+    }
+    if (flock(left.get(), LOCK_EX | LOCK_NB) == -1)
+        return Begun::kBusy;
+    if (existing && HoldsBackups(left.get()))
+        return Begun::kInterrupted;
+    RemoveTree(folder, name);
+    return Begun::kBegun;
+}
+
+// A folder of ours, locked for as long as the run lasts.
+Descriptor MakeLockedFolder(int folder, const char* name)
+{
+    if (mkdirat(folder, name, 0700) == -1)
+        return Descriptor();
+    Descriptor made = OpenBeneath(folder, name, O_RDONLY | O_DIRECTORY);
+    if (made)
+        flock(made.get(), LOCK_EX | LOCK_NB);
+    return made;
 }
 
 std::string Joined(const std::string& folder, const std::string& name)
@@ -108,8 +120,9 @@ Begun ProductWriter::BeginNew(int parent, const std::string& name)
 {
     name_ = name;
     hidden_ = HiddenName(name);
-    if (!ClearLeftover(parent, hidden_.c_str()))
-        return Begun::kBusy;
+    const Begun cleared = ClearLeftover(parent, hidden_.c_str(), false);
+    if (cleared != Begun::kBegun)
+        return cleared;
     root_ = MakeLockedFolder(parent, hidden_.c_str());
     if (!root_) {
         unlinkat(parent, hidden_.c_str(), AT_REMOVEDIR);
@@ -133,8 +146,9 @@ Begun ProductWriter::BeginExisting(int folder)
     if (!Descriptor(openat(root_.get(), "..", O_PATH | O_CLOEXEC)))
         return Begun::kCannotEnter;
     heldFiles_ = HoldsAnythingBut(root_.get(), kWorkName);
-    if (!ClearLeftover(root_.get(), kWorkName))
-        return Begun::kBusy;
+    const Begun cleared = ClearLeftover(root_.get(), kWorkName, true);
+    if (cleared != Begun::kBegun)
+        return cleared;
     work_ = MakeLockedFolder(root_.get(), kWorkName);
     if (!work_)
         return Begun::kNotWritable;
@@ -314,7 +328,7 @@ bool ProductWriter::EndFile()
                      futimens(file_.get(), times) == 0;
     if (close(file_.Release()) == -1 || !set)
         return FailWithErrno("Can not write " + current_.path);
-    manifest_.push_back({'f', ModeOf(current_.mode), current_.size, crc_.Final(), current_.path});
+    List({'f', ModeOf(current_.mode), current_.size, crc_.Final(), current_.path});
     return true;
 }
 
@@ -343,7 +357,7 @@ bool ProductWriter::MakeLink(const ArchiveEntry& entry, const std::string& stage
         return FailWithErrno("Can not make the link " + entry.path);
     utimensat(folder, name.c_str(), times, AT_SYMLINK_NOFOLLOW);
     Own(folder, name.c_str(), AT_SYMLINK_NOFOLLOW);
-    manifest_.push_back({'l', 0777, entry.link.size(), ChecksumOfText(entry.link), entry.path});
+    List({'l', 0777, entry.link.size(), ChecksumOfText(entry.link), entry.path});
     return true;
 }
 
@@ -357,15 +371,20 @@ bool ProductWriter::MakeHardLink(const ArchiveEntry& entry, const std::string& s
     if (!from || !to || linkat(from.get(), LastName(target).c_str(), to.get(),
                                LastName(staged).c_str(), 0) == -1)
         return FailWithErrno("Can not link " + entry.path);
-    for (auto it = manifest_.rbegin(); it != manifest_.rend(); ++it) {
-        if (it->path == entry.link) {
-            ManifestEntry same = *it;
-            same.path = entry.path;
-            manifest_.push_back(same);
-            break;
-        }
-    }
+    const auto listed = listed_.find(entry.link);
+    if (listed == listed_.end())
+        return Fail("Can not link " + entry.path);
+    ManifestEntry same = manifest_[listed->second];
+    same.path = entry.path;
+    List(same);
     return true;
+}
+
+// A file or link, found again by its path when a hard link names it.
+void ProductWriter::List(const ManifestEntry& entry)
+{
+    listed_[entry.path] = manifest_.size();
+    manifest_.push_back(entry);
 }
 
 void ProductWriter::Announce(const ArchiveEntry& entry)
@@ -447,17 +466,36 @@ bool ProductWriter::WriteManifest()
     return true;
 }
 
-// Whatever was written must be on the disk before it replaces anything.
-void ProductWriter::Durable(int fd)
+// Whatever was written must be on the disk before it replaces anything: a
+// write-back error found here is a failed write.
+bool ProductWriter::Durable()
 {
-    if (durable_)
-        syncfs(fd);
+    return syncfs(root_.get()) == 0 || FailWithErrno("Can not write the product to the disk");
+}
+
+bool ProductWriter::Ready()
+{
+    if (ready_)
+        return true;
+    if (!begun_ || finished_ || left_ > 0 || !announced_.empty())
+        return Fail("the archive ended in the middle of an entry");
+    // A new destination is never writable by others, whatever the umask:
+    // anyone could swap the player for their own.  Root's is writable by
+    // root alone.
+    const mode_t mode = (asRoot_ ? 0755 : 0775) & ~umask_;
+    ready_ = ApplyFolderLooks(false) && WriteManifest() &&
+             (existing_ || fchmod(root_.get(), mode) == 0 ||
+              FailWithErrno("Can not set the destination's mode")) &&
+             Durable();
+    if (!ready_)
+        RollBack();
+    return ready_;
 }
 
 bool ProductWriter::Finish()
 {
-    if (!begun_ || finished_ || left_ > 0 || !announced_.empty())
-        return Fail("the archive ended in the middle of an entry");
+    if (!Ready())
+        return false;
     const bool done = existing_ ? FinishExisting() : FinishNew();
     if (!done)
         RollBack();
@@ -466,12 +504,6 @@ bool ProductWriter::Finish()
 
 bool ProductWriter::FinishNew()
 {
-    // Never writable by others, whatever the umask: anyone could swap the
-    // player for their own.  Root's is writable by root alone.
-    const mode_t mode = (asRoot_ ? 0755 : 0775) & ~umask_;
-    if (!ApplyFolderLooks(false) || !WriteManifest() || fchmod(root_.get(), mode) == -1)
-        return Fail(failure_.empty() ? "Can not set the destination's mode" : failure_);
-    Durable(root_.get());
     const Descriptor parent = Parent();
     if (!parent || renameat2(parent.get(), hidden_.c_str(), parent.get(), name_.c_str(),
                              RENAME_NOREPLACE) == -1) {
@@ -479,24 +511,18 @@ bool ProductWriter::FinishNew()
         return FailWithErrno("Can not put the destination in place");
     }
     finished_ = true;
-    if (durable_) {
-        const Descriptor folder(openat(parent.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        fsync(folder.get());
-    }
+    const Descriptor folder(openat(parent.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    fsync(folder.get());
     return true;
 }
 
 bool ProductWriter::FinishExisting()
 {
-    if (!ApplyFolderLooks(false) || !WriteManifest())
-        return false;
-    Durable(root_.get());
     for (Move& move : moves_)
         if (!Commit(&move))
             return false;
-    if (!ApplyFolderLooks(true))
+    if (!ApplyFolderLooks(true) || !Durable())
         return false;
-    Durable(root_.get());
     finished_ = true;
     RemoveStale();
     ForgetFolders();
@@ -548,6 +574,9 @@ bool ProductWriter::Commit(Move* move)
     if (S_ISDIR(old.st_mode) && !MayMoveAside(at, name, move->path))
         return Fail(FormatText("%s holds files of its own where the new version puts a %s",
                                move->path.c_str(), move->folder ? "folder" : "file"));
+    if (move->folder && !S_ISDIR(old.st_mode) && !ListedUnchanged(move->path))
+        return Fail(FormatText("%s is a file or link of its own where the new version puts a "
+                               "folder", move->path.c_str()));
     if (renameat(at, name.c_str(), backups_.get(), staged) == -1)
         return FailWithErrno("Can not replace " + move->path);
     move->movedAside = true;
@@ -565,6 +594,14 @@ bool ProductWriter::MayMoveAside(int at, const std::string& name, const std::str
     return fd != -1 && OnlyListed(fd, path);
 }
 
+// A file or link the new version replaces by a folder would be lost with
+// the backups: it may go only when the earlier installation put it there.
+bool ProductWriter::ListedUnchanged(const std::string& path)
+{
+    const auto listed = earlierIndex_.find(path);
+    return listed != earlierIndex_.end() && Unchanged(root_.get(), earlier_[listed->second]);
+}
+
 bool ProductWriter::OnlyListed(int fd, const std::string& path)
 {
     DIR* listing = fdopendir(fd);
@@ -577,9 +614,8 @@ bool ProductWriter::OnlyListed(int fd, const std::string& path)
         if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
             continue;
         const std::string below = path + "/" + entry->d_name;
-        const auto listed = earlierIndex_.find(below);
-        only = listed != earlierIndex_.end() && Unchanged(root_.get(), earlier_[listed->second]);
-        if (only && earlier_[listed->second].type == 'd')
+        only = ListedUnchanged(below);
+        if (only && earlier_[earlierIndex_[below]].type == 'd')
             only = MayMoveAside(dirfd(listing), entry->d_name, below);
     }
     closedir(listing);
@@ -611,18 +647,17 @@ void ProductWriter::RemoveStale()
     }
 }
 
-void ProductWriter::PutBack(const Move& move)
+bool ProductWriter::PutBack(const Move& move)
 {
     const int at = DestinationFolder(FolderOf(move.path));
     const std::string name = LastName(move.path);
-    if (move.in && move.linked) {
-        renameat(backups_.get(), move.staged.c_str(), at, name.c_str());  // one step
-        return;
-    }
-    if (move.in)
-        RemoveTree(at, name);
-    if (move.movedAside)
-        renameat(backups_.get(), move.staged.c_str(), at, name.c_str());
+    if (at == -1)
+        return false;
+    if (move.in && move.linked)
+        return renameat(backups_.get(), move.staged.c_str(), at, name.c_str()) == 0;  // one step
+    if (move.in && !RemoveTree(at, name))
+        return false;
+    return !move.movedAside || renameat(backups_.get(), move.staged.c_str(), at, name.c_str()) == 0;
 }
 
 void ProductWriter::RollBack()
@@ -638,13 +673,17 @@ void ProductWriter::RollBack()
         RemoveTree(parent.get(), hidden_);
         return;
     }
+    bool allBack = true;
     for (auto move = moves_.rbegin(); move != moves_.rend(); ++move)
         if (move->in || move->movedAside)
-            PutBack(*move);
+            allBack = PutBack(*move) && allBack;
     staging_ = Descriptor();
     backups_ = Descriptor();
     work_ = Descriptor();
-    RemoveTree(root_.get(), kWorkName);
+    // What could not be put back has its only copy in the backups.
+    if (allBack)
+        RemoveTree(root_.get(), kWorkName);
+    leftBehind_ = !allBack;
     // Modes and times last: putting entries back changed the folders' times.
     for (auto saved = saved_.rbegin(); saved != saved_.rend(); ++saved) {
         const Descriptor folder = saved->path.empty()

@@ -9,7 +9,9 @@
 // going wrong puts the destination back exactly as it was.  Then what the
 // earlier installation's manifest lists and the new one no longer ships
 // goes, unless changed since.  Either hidden folder left by a killed run is
-// removed by the next one before it starts.
+// removed by the next one before it starts, unless the run was killed
+// while it replaced entries: then the backups hold the only copies of the
+// earlier ones, and the next run leaves them and refuses to start.
 //
 // Everything is reached through the destination's descriptor, never
 // through a link that lies in it.
@@ -29,12 +31,15 @@
 #include <unordered_set>
 #include <vector>
 
+constexpr char kWorkName[] = ".ovelo8-work";  // in an existing destination
+
 enum class Begun {
     kBegun,
     kCannotMake,   // a new destination's hidden folder can not be made
     kNotWritable,  // an existing destination can not be written into
     kCannotEnter,  // nor searched
     kBusy,         // another installation is writing there
+    kInterrupted,  // a killed run left earlier entries in kWorkName
 };
 
 class ProductWriter {
@@ -48,9 +53,6 @@ public:
     Begun BeginNew(int parent, const std::string& name);
     // Into the existing folder open on folder (read access).
     Begun BeginExisting(int folder);
-    // Without the durability step (syncfs before the product is renamed
-    // into place); for measuring its cost.
-    void SkipDurability() { durable_ = false; }
 
     // The archive: each entry as it passed the checks, announced before
     // its blocks are taken; then the blocks, in order.  Take is false when
@@ -58,12 +60,19 @@ public:
     void Announce(const ArchiveEntry& entry);
     bool Take(const char* blocks, std::size_t count);
 
-    // Puts the product in place, then removes what the earlier version left
-    // and the user did not change.  False, everything put back, when that
-    // fails.
+    // Everything written and on the disk, nothing yet in place: until
+    // Finish starts moving entries, RollBack leaves the destination exactly
+    // as it was.  False, everything put back, when that fails.
+    bool Ready();
+    // Ready if not yet, then puts the product in place and removes what
+    // the earlier version left and the user did not change.  False,
+    // everything put back, when that fails.
     bool Finish();
     // Puts the destination back as it was; a no-op after Finish succeeded.
     void RollBack();
+    // Whether the last RollBack could not put everything back: the earlier
+    // entries it left are kept in kWorkName.
+    bool LeftBehind() const { return leftBehind_; }
 
     const std::string& Failure() const { return failure_; }
     // Whether Finish failed because the new destination's name was taken
@@ -119,7 +128,9 @@ private:
     int StagedFolder(const std::string& stagedPath);
     int DestinationFolder(const std::string& path);
     bool MakeHardLink(const ArchiveEntry& entry, const std::string& staged);
+    void List(const ManifestEntry& entry);
     bool OnlyListed(int folder, const std::string& path);
+    bool ListedUnchanged(const std::string& path);
     bool ExistsAsFolder(const std::string& path);
     void ForgetFolders();
     Descriptor Parent() const;
@@ -132,14 +143,15 @@ private:
     bool Commit(Move* move);
     bool MayMoveAside(int at, const std::string& name, const std::string& path);
     void Save(const std::string& path);
-    void PutBack(const Move& move);
+    bool PutBack(const Move& move);
     void RemoveStale();
-    void Durable(int fd);
+    bool Durable();
 
-    bool durable_ = true;
     bool existing_ = false;
     bool begun_ = false;
+    bool ready_ = false;
     bool finished_ = false;
+    bool leftBehind_ = false;
     bool heldFiles_ = false;
     bool appeared_ = false;
     bool asRoot_ = false;    // root installs: archived modes kept, owner 0/root
@@ -151,11 +163,11 @@ private:
     Descriptor work_;        // an existing destination's hidden folder
     Descriptor staging_;     // new entries in it
     Descriptor backups_;     // what they replaced
-    timespec rootTimes_[2]{};
 
     std::deque<ArchiveEntry> announced_;
     std::unordered_map<std::string, ArchiveFolder> folders_;
     std::unordered_map<std::string, std::string> staged_;  // non-folders, for hard links
+    std::unordered_map<std::string, std::size_t> listed_;  // their lines in manifest_
     std::vector<FolderLook> looks_;
     std::vector<Move> moves_;
     std::vector<SavedFolder> saved_;

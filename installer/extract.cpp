@@ -29,8 +29,10 @@ const char kUnpackFailed[] =
     "Installation failed.  Perhaps the destination directory is unwriteable or you\n"
     "are out of disk space?\n";
 
-// The installation under way, for Cancel to put back.
+// The installation under way, for Cancel to put back, and its destination
+// as the user gave it.
 ProductWriter* pActiveWriter = nullptr;
+std::string activeDestination;
 
 void NoteStopSignal(int signal)
 {
@@ -62,6 +64,14 @@ void ServeWindowEventsSometimes()
         return;
     nextLook = now + std::chrono::milliseconds(5);
     ServeWindowEventsNow();
+}
+
+// Where a rollback could not put everything back, and what to do.
+std::string NotPutBack(const std::string& shown)
+{
+    return FormatText("Not everything in %s could be put back as it was; the earlier files "
+                      "that could not are kept in %s/%s/old.",
+                      shown.c_str(), shown.c_str(), kWorkName);
 }
 
 void ReportDamaged(const char* start, const std::string& what)
@@ -117,7 +127,9 @@ bool SealAllows(int fd, const Payload& payload, const char* start, const std::st
 }
 
 // Writes the checked archive and puts it in place.  Reports its own
-// failures; a signal is not one.
+// failures; a signal is not one.  A signal that comes before the entries
+// start moving into place stops the installation; once they move, the
+// installation is finished, and the caller ends after it.
 bool Unpack(int fd, const Payload& payload, const char* start, const std::string& shown,
             ProductWriter* writer)
 {
@@ -133,7 +145,8 @@ bool Unpack(int fd, const Payload& payload, const char* start, const std::string
         ReportDamaged(start, damage);
     if (streamed != Streamed::kComplete && streamed != Streamed::kRefused)
         return false;
-    if (streamed == Streamed::kComplete && nStopSignal == 0 && writer->Finish())
+    if (streamed == Streamed::kComplete && nStopSignal == 0 && writer->Ready() &&
+        nStopSignal == 0 && writer->Finish())
         return true;
     if (nStopSignal != 0)
         return false;
@@ -142,17 +155,25 @@ bool Unpack(int fd, const Payload& payload, const char* start, const std::string
                                "nothing was installed.", shown.c_str()).c_str());
         return false;
     }
-    ReportError((writer->Failure() + "\n" + kUnpackFailed).c_str());
+    const std::string failure = writer->Failure() + "\n" + kUnpackFailed;
+    ReportError(writer->LeftBehind() ? (failure + NotPutBack(shown)).c_str() : failure.c_str());
     return false;
 }
 
-// Put back, then ended as the signal asked, with its conventional status.
-[[noreturn]] void EndAfterSignal(const std::string& shown)
+// Put back (or, once the entries were moving into place, installed), then
+// ended as the signal asked, with its conventional status.
+[[noreturn]] void EndAfterSignal(const std::string& shown, const ProductWriter& writer,
+                                 bool installed)
 {
-    if (bIsSilent) {
+    if (bIsSilent)
         EraseProgressLine();
+    if (installed)
+        std::fprintf(stderr, "Interrupted: %s was installed, nothing more was done.\n",
+                     shown.c_str());
+    else if (writer.LeftBehind())
+        std::fprintf(stderr, "Interrupted: %s\n", NotPutBack(shown).c_str());
+    else if (bIsSilent)
         std::fprintf(stderr, "Interrupted: %s was left as it was.\n", shown.c_str());
-    }
     std::exit(128 + nStopSignal);
 }
 
@@ -168,14 +189,14 @@ bool Extract(const std::string& destination, ProductWriter* writer, int ownFile)
         return false;
     }
     pActiveWriter = writer;
+    activeDestination = destination;
     const bool installed = SealAllows(ownFile, *payload, start, destination, *writer) &&
                            Unpack(ownFile, *payload, start, destination, writer);
     pActiveWriter = nullptr;
-    if (!installed) {
+    if (!installed)
         writer->RollBack();
-        if (nStopSignal != 0)
-            EndAfterSignal(destination);
-    }
+    if (nStopSignal != 0)
+        EndAfterSignal(destination, *writer, installed);
     return installed;
 }
 
@@ -195,16 +216,24 @@ StopSignalsCaught::StopSignalsCaught()
     sigaction(SIGXFSZ, &action, &savedFileSize_);
 }
 
+// A signal noted after the installation had nothing left to stop takes
+// effect now, as it would have without us: the player is never started
+// after it.
 StopSignalsCaught::~StopSignalsCaught()
 {
     for (std::size_t i = 0; i < std::size(kSignals); ++i)
         sigaction(kSignals[i], &saved_[i], nullptr);
     sigaction(SIGXFSZ, &savedFileSize_, nullptr);
+    if (nStopSignal != 0)
+        raise(nStopSignal);
 }
 
 void StopUnpacking()
 {
-    if (pActiveWriter)
+    if (pActiveWriter) {
         pActiveWriter->RollBack();
+        if (pActiveWriter->LeftBehind())
+            std::fprintf(stderr, "%s\n", NotPutBack(activeDestination).c_str());
+    }
     pActiveWriter = nullptr;
 }

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -104,6 +105,12 @@ std::string NotBegun(const std::string& destination, Begun begun)
         return std::string();
     case Begun::kBusy:
         return FormatText("Another installation into %s is under way.", destination.c_str());
+    case Begun::kInterrupted:
+        return FormatText("An installation into %s was stopped while it replaced files; the "
+                          "earlier files it replaced are kept in %s/%s/old.  Put them back or "
+                          "remove %s/%s, then install again.",
+                          destination.c_str(), destination.c_str(), kWorkName,
+                          destination.c_str(), kWorkName);
     case Begun::kCannotMake:
         return FormatText("Can not make directory %s", destination.c_str());
     case Begun::kCannotEnter:
@@ -213,7 +220,10 @@ void RunSequence()
         return;
     }
     const Descriptor ownFile = OpenOwnFile(pArgv[0]);
-    const StopSignalsCaught signals;
+    // Held until the player is about to start: one that comes meanwhile
+    // ends us then instead.
+    std::optional<StopSignalsCaught> signals;
+    signals.emplace();
     ProductWriter writer;
     if (!ownFile || !BeginInstallation(destination, &writer))
         return;
@@ -258,6 +268,7 @@ void RunSequence()
             return;
         }
     }
+    signals.reset();
     StartPlayer(destination);
 }
 

@@ -49,6 +49,10 @@ bool FindInstallation(const std::string& directory, Destination* place)
 
 int UninstallProduct(const char* directory)
 {
+    if (!*directory) {
+        Say("You must specify a destination directory.");
+        return 1;
+    }
     Destination place;
     if (!FindInstallation(directory, &place))
         return 1;

@@ -71,6 +71,37 @@ for signal in INT:130 TERM:143; do
     done
 done
 
+begin "a signal once all is written, before anything is put in place, changes nothing"
+for dest in new dest; do
+    [ "$dest" = new ] || earlier "$work/dest"
+    with_fault "signal:$total:15" "$big" -s "$work/$dest"
+    [ "$status" -eq 143 ] || fail "$dest: status $status"
+    if [ "$dest" = new ]; then expect_absent "$work/new"; else expect_as_before "$work/dest"; fi
+done
+expect_no_hidden_folder "$work"
+
+begin "a signal while the entries are put in place: the installation completes, then ends"
+for dest in new dest; do
+    [ "$dest" = new ] || earlier "$work/dest"
+    with_fault "rename:1:15" "$big" -s "$work/$dest"
+    [ "$status" -eq 143 ] || fail "$dest: status $status"
+    expect_err "Interrupted: $work/$dest was installed, nothing more was done."$'\n'
+    cmp -s "$scratch/big-product/clips/noise.ovl" "$work/$dest/clips/noise.ovl" ||
+        fail "$dest was not installed"
+done
+expect_no_hidden_folder "$work"
+rm -rf "$work/new"
+
+begin "a write-back error found by the durability step is a failed installation"
+with_fault syncfs:fail "$big" -s "$work/new"
+expect_failed_run
+expect_err_ends "$unpack_failed"
+expect_absent "$work/new"
+earlier "$work/dest"
+with_fault syncfs:fail "$big" -s "$work/dest"
+expect_failed_run
+expect_as_before "$work/dest"
+
 begin "a write error half way is a failed installation that changed nothing"
 with_fault "fail:$((total / 2))" "$big" -s "$work/new"
 expect_failed_run
@@ -100,6 +131,29 @@ for dest in new earlier; do
         fail "$dest was not installed"
 done
 rm -rf "$work/new" "$work/earlier"
+
+expect_old_kept() {
+    [ -n "$(ls -A "$work/dest/.ovelo8-work/old")" ] || fail "the replaced files are gone"
+}
+
+begin "earlier files that can not be put back are kept, and the folder holding them named"
+earlier "$work/dest"
+with_fault renamefail:3 "$big" -s "$work/dest"
+expect_status 1
+expect_err_ends "Not everything in $work/dest could be put back as it was; the earlier files \
+that could not are kept in $work/dest/.ovelo8-work/old."$'\n'
+expect_old_kept
+
+begin "after SIGKILL while files were replaced, the next run keeps what they replaced"
+earlier "$work/dest"
+with_fault rename:3:9 "$big" -s "$work/dest"
+run "$big" -s "$work/dest"
+expect_failed_run
+expect_err "An installation into $work/dest was stopped while it replaced files; the earlier \
+files it replaced are kept in $work/dest/.ovelo8-work/old.  Put them back or remove \
+$work/dest/.ovelo8-work, then install again."$'\n'
+expect_old_kept
+rm -rf "$work/dest"
 
 begin "SIGKILL half way leaves only hidden folders, which the next run removes first"
 with_fault "signal:$((total / 2)):9" "$big" -s "$work/new"

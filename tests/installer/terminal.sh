@@ -161,6 +161,19 @@ grep -qxF "Destination [1]: $work/dest" "$scratch/out" || fail "the answer is no
 grep -qxF "args: inst" "$scratch/out" || fail "the player was not started"
 expect_same_tree "$SAMPLE_PRODUCT" "$work/dest"
 
+begin "a signal as the product goes in place or the settings file is written: no player"
+printf 'y\n%s\n' "$work/dest" >"$work/answers"
+mkdir -p "$work/.home"
+for rename in 1 2; do  # the destination into place, then the settings file
+    (cd "$work" && HOME=$work/.home LD_PRELOAD=$WRITE_FAULT OVELO8_WRITE_FAULT=rename:$rename:15 \
+        "$sample" --text <answers >"$scratch/out" 2>"$scratch/err")
+    status=$?
+    expect_status 143
+    ! grep -q "^args: " "$scratch/out" || fail "the player was started (rename $rename)"
+    expect_same_tree "$SAMPLE_PRODUCT" "$work/dest"
+    rm -rf "$work/dest" "$work/.home/.Quorvex_ZembraSDK_60"
+done
+
 begin "a silent installation shows its progress on a terminal, erased before a message"
 drive 24 "$sample" -s "$work/dest" </dev/null
 expect_status 0

@@ -90,15 +90,25 @@ exec 3<&-
 install "$scratch/v1.run" "$work/dest"
 expect_same_tree "$scratch/v1" "$work/dest"
 
-begin "a folder holding the user's files is not replaced: nothing changes"
-install "$scratch/v1.run" "$work/dest"
-printf 'mine\n' >"$work/dest/kind/mine"
-listing=$(tree_listing "$work/dest")
-run "$scratch/v2.run" -s "$work/dest"
-expect_failed_run
-expect_err_ends "$unpack_failed"
-[ "$(tree_listing "$work/dest")" = "$listing" ] || fail "the installation was changed"
-expect_no_work_left
+begin "a folder holding the user's files, or the user's link where a folder goes, is kept: nothing changes"
+for mine in kind/mine shortcut; do
+    install "$scratch/v1.run" "$work/dest"
+    if [ "$mine" = shortcut ]; then
+        rm "$work/dest/shortcut"
+        ln -s "$work" "$work/dest/shortcut"
+    else
+        printf 'mine\n' >"$work/dest/$mine"
+    fi
+    listing=$(tree_listing "$work/dest")
+    run "$scratch/v2.run" -s "$work/dest"
+    expect_failed_run
+    expect_err_ends "$unpack_failed"
+    [ "$(tree_listing "$work/dest")" = "$listing" ] || fail "the installation was changed"
+    [ "$mine" != shortcut ] || [ "$(readlink "$work/dest/shortcut")" = "$work" ] ||
+        fail "the user's link was replaced"
+    expect_no_work_left
+    rm -rf "$work/dest"
+done
 
 begin "--uninstall removes the product and the folder, and leaves the settings file"
 install "$scratch/v1.run" "$work/dest"
@@ -121,6 +131,25 @@ Kept $work/dest/skins: it holds files that were not installed."$'\n'
 [ "$(cd "$work/dest" && find . | LC_ALL=C sort | paste -sd ' ')" = \
     ". ./README ./skins ./skins/dark ./skins/dark/mine.cfg" ] ||
     fail "left: $(cd "$work/dest" && find . | paste -sd ' ')"
+
+begin "--uninstall names what it can not reach, behind a link put in place of a folder"
+install "$scratch/v1.run" "$work/dest"
+mv "$work/dest/skins" "$work/elsewhere"
+ln -s "$work/elsewhere" "$work/dest/skins"
+run "$sample" --uninstall "$work/dest"
+expect_status 1
+grep -q "^Can not remove $work/dest/skins/dark/skin.cfg: " "$scratch/err" ||
+    fail "the file behind the link is not named: $(cat "$scratch/err")"
+[ -f "$work/elsewhere/dark/skin.cfg" ] || fail "the link was followed"
+rm -rf "$work/dest" "$work/elsewhere"
+
+begin "--uninstall of an empty name is refused, even from within an installation"
+install "$scratch/v1.run" "$work/dest"
+run_in "$work/dest" "$sample" --uninstall ""
+expect_status 1
+expect_err "You must specify a destination directory."$'\n'
+[ -f "$work/dest/.ovelo8-manifest" ] && [ -f "$work/dest/ovelo" ] || fail "something was removed"
+rm -rf "$work/dest"
 
 begin "--uninstall refuses a folder without a manifest, or with one naming what lies outside"
 mkdir -p "$work/dest" "$work/outside"

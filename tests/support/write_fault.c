@@ -3,6 +3,9 @@
  *   OVELO8_WRITE_FAULT=pause:MICROSECONDS   every write waits that long
  *   OVELO8_WRITE_FAULT=fail:BYTES           writes fail (ENOSPC) past BYTES
  *   OVELO8_WRITE_FAULT=signal:BYTES:SIGNAL  SIGNAL is sent once BYTES are written
+ *   OVELO8_WRITE_FAULT=rename:N:SIGNAL      SIGNAL is sent at the Nth rename
+ *   OVELO8_WRITE_FAULT=renamefail:N         renames fail (EIO) from the Nth on
+ *   OVELO8_WRITE_FAULT=syncfs:fail          syncfs reports a write-back error (EIO)
  * Only descriptors above the standard three count. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -14,6 +17,7 @@
 #include <unistd.h>
 
 static unsigned long long written;
+static unsigned long long renames;
 static int signalled;
 
 ssize_t write(int fd, const void* data, size_t count)
@@ -40,4 +44,51 @@ ssize_t write(int fd, const void* data, size_t count)
     if (fd > 2 && done > 0)
         written += (unsigned long long)done;
     return done;
+}
+
+/* Whether this rename is to fail; sends the signal when it is due. */
+static int RenameFails(void)
+{
+    const char* fault = getenv("OVELO8_WRITE_FAULT");
+    unsigned long long number = 0;
+    int signal = 0;
+    ++renames;
+    if (!fault)
+        return 0;
+    if (sscanf(fault, "rename:%llu:%d", &number, &signal) == 2 && renames == number)
+        kill(getpid(), signal);
+    if (sscanf(fault, "renamefail:%llu", &number) == 1 && renames >= number) {
+        errno = EIO;
+        return 1;
+    }
+    return 0;
+}
+
+int renameat(int from, const char* old, int to, const char* new)
+{
+    static int (*real)(int, const char*, int, const char*);
+    if (!real)
+        real = (int (*)(int, const char*, int, const char*))dlsym(RTLD_NEXT, "renameat");
+    return RenameFails() ? -1 : real(from, old, to, new);
+}
+
+int renameat2(int from, const char* old, int to, const char* new, unsigned flags)
+{
+    static int (*real)(int, const char*, int, const char*, unsigned);
+    if (!real)
+        real = (int (*)(int, const char*, int, const char*, unsigned))dlsym(RTLD_NEXT, "renameat2");
+    return RenameFails() ? -1 : real(from, old, to, new, flags);
+}
+
+int syncfs(int fd)
+{
+    static int (*real)(int);
+    if (!real)
+        real = (int (*)(int))dlsym(RTLD_NEXT, "syncfs");
+    const char* fault = getenv("OVELO8_WRITE_FAULT");
+    if (fault && strcmp(fault, "syncfs:fail") == 0) {
+        errno = EIO;
+        return -1;
+    }
+    return real(fd);
 }
