@@ -362,7 +362,9 @@ void ShellButtonHandler(Widget, XtPointer client_data, XEvent* event,
         inside[1] = XtWindow(horizontal);
     if (vertical && XtIsRealized(vertical))
         inside[2] = XtWindow(vertical);
-    // The wheel is the list's (ListEventHandler), wherever it turns.
+    // A wheel turn never takes the list down: the list scrolls for the
+    // turns that reach it (ListEventHandler), and one that reaches the
+    // shell instead is left alone.
     if (IsWheel(*event))
         return;
     Window target = event->xany.window;

@@ -30,11 +30,15 @@ std::string HiddenName(const std::string& name)
     return prefix + name.substr(0, 200) + FormatText("-%08x", crc.Final());
 }
 
+// Whether the folder holds an entry but "." , ".." and ours; a folder that
+// can not be listed may hold anything, which is what is answered then.
 bool HoldsAnythingBut(int folder, const char* ours)
 {
-    DIR* listing = fdopendir(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Descriptor opened(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    DIR* listing = opened ? fdopendir(opened.get()) : nullptr;
     if (!listing)
-        return false;
+        return true;
+    opened.Release();  // the listing closes it
     bool holds = false;
     while (const dirent* entry = readdir(listing))
         holds = holds || (std::strcmp(entry->d_name, ".") != 0 &&
@@ -60,6 +64,10 @@ Begun ClearLeftover(int folder, const char* name, bool existing)
 {
     const Descriptor left(openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!left) {
+        // Nothing there, or no folder of ours; a folder that can not be
+        // opened may hold backups, and is left alone.
+        if (existing && errno != ENOENT && errno != ENOTDIR && errno != ELOOP)
+            return Begun::kInterrupted;
         RemoveTree(folder, name);  // what is left is said when the new one can not be made
         return Begun::kBegun;
     }

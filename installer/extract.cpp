@@ -145,6 +145,8 @@ bool Unpack(int fd, const Payload& payload, const char* start, const std::string
         ReportDamaged(start, damage);
     if (streamed != Streamed::kComplete && streamed != Streamed::kRefused)
         return false;
+    // Looked at again once Ready has made everything durable: a signal
+    // during that step still puts everything back, one after it does not.
     if (streamed == Streamed::kComplete && nStopSignal == 0 && writer->Ready() &&
         nStopSignal == 0 && writer->Finish())
         return true;
@@ -208,8 +210,11 @@ StopSignalsCaught::StopSignalsCaught()
     action.sa_handler = NoteStopSignal;
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
+    // A signal whoever started us ignores (nohup, a job in the background)
+    // stays ignored: it was not meant to stop anything.
     for (std::size_t i = 0; i < std::size(kSignals); ++i)
-        sigaction(kSignals[i], &action, &saved_[i]);
+        if (sigaction(kSignals[i], nullptr, &saved_[i]) == 0 && saved_[i].sa_handler != SIG_IGN)
+            sigaction(kSignals[i], &action, nullptr);
     // A file size limit must fail the write, which is put back, rather
     // than end us half way.
     action.sa_handler = SIG_IGN;

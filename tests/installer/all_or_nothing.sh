@@ -60,6 +60,13 @@ for signal in INT:130 TERM:143 HUP:129; do
     done
 done
 
+begin "a signal that whoever started it ignores stops nothing"
+with_fault "signal:$((total / 2)):$(kill -l INT)" sh -c 'trap "" INT; exec "$0" "$@"' \
+    "$big" -s "$work/dest"
+expect_status 0
+[ -x "$work/dest/ovelo" ] || fail "not installed"
+expect_no_hidden_folder "$work"
+
 begin "a signal at 10, 50 or 99% puts an earlier installation back exactly"
 for signal in INT:130 TERM:143; do
     for percent in 10 50 99; do
