@@ -1,6 +1,8 @@
 // Chunks decompressed by worker threads, handed on in order by the caller.
 #include "parallel_inflate.h"
 
+#include "worker_signals.h"
+
 #include <libdeflate.h>
 
 #include <algorithm>
@@ -10,6 +12,7 @@
 #include <new>
 #include <mutex>
 #include <sched.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -17,8 +20,8 @@ namespace {
 
 constexpr int kMaxThreads = 8;
 // Chunks read and decompressed but not yet handed on, at most: with chunks
-// of 2 MiB that lets eight threads work, and bounds the memory whatever
-// the payload's size.
+// of 2 MiB that lets eight threads work, and with the largest a reader
+// takes (kMaxChunkSize) still one: two slots and the worker's input.
 constexpr std::uint64_t kBufferBudget = 48 * 1024 * 1024;
 constexpr std::size_t kHandOver = 256 * 1024;  // archive bytes between two callbacks
 constexpr auto kLook = std::chrono::milliseconds(10);  // between callbacks while waiting
@@ -35,24 +38,30 @@ struct DecompressorFree {
     void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
 };
 
+// Its damage a constant, so that a worker that found it has nothing to
+// allocate to say so.
 struct Slot {
     std::unique_ptr<char[]> data;
     bool ready = false;
-    std::string damage;
+    const char* damage = nullptr;
 };
 
 class Decoder {
 public:
-    Decoder(int fd, off_t start, const std::vector<Chunk>& chunks, int threads);
+    Decoder(int fd, off_t start, const std::vector<Chunk>& chunks)
+        : fd_(fd), start_(start), chunks_(chunks)
+    {
+    }
     ~Decoder();
     Decoder(const Decoder&) = delete;
     Decoder& operator=(const Decoder&) = delete;
 
+    bool Start(int threads);
     ChunksOutcome Run(const ChunkSink& sink, const ChunkProgress& progress);
 
 private:
     void Work();
-    std::string Decode(const Chunk& chunk, bool last, libdeflate_decompressor* decompressor,
+    const char* Decode(const Chunk& chunk, bool last, libdeflate_decompressor* decompressor,
                        std::vector<unsigned char>* input, char* output) const;
     bool WaitReady(std::size_t i, std::uint64_t handed, const ChunkProgress& progress);
 
@@ -70,23 +79,35 @@ private:
 };
 
 // Threads and slots as many as the budget allows: a slot more than the
-// threads, so that a worker need not wait while a slot is handed on.
-Decoder::Decoder(int fd, off_t start, const std::vector<Chunk>& chunks, int threads)
-    : fd_(fd), start_(start), chunks_(chunks)
+// threads, so that a worker need not wait while a slot is handed on.  When
+// threads run short the workers started do the work; false when not one
+// could be started, or the slots not be had.
+bool Decoder::Start(int threads)
 {
     std::uint64_t size = 1, compressed = 1;
-    for (const Chunk& chunk : chunks) {
+    for (const Chunk& chunk : chunks_) {
         size = std::max<std::uint64_t>(size, chunk.size);
         compressed = std::max<std::uint64_t>(compressed, chunk.compressedSize);
     }
-    threads = std::clamp(threads, 1, static_cast<int>(std::max<std::size_t>(chunks.size(), 1)));
+    threads = std::clamp(threads, 1, static_cast<int>(std::max<std::size_t>(chunks_.size(), 1)));
     while (threads > 1 && (threads + 1) * size + threads * compressed > kBufferBudget)
         --threads;
-    slots_.resize(threads + 1);
-    for (Slot& slot : slots_)
-        slot.data.reset(new char[size]);
-    for (int i = 0; i < threads; ++i)
-        workers_.emplace_back(&Decoder::Work, this);
+    try {
+        slots_.resize(threads + 1);
+        for (Slot& slot : slots_)
+            slot.data.reset(new char[size]);
+        workers_.reserve(threads);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    const WorkerSignalsBlocked blocked;
+    try {
+        for (int i = 0; i < threads; ++i)
+            workers_.emplace_back(&Decoder::Work, this);
+    } catch (const std::system_error&) {
+    } catch (const std::bad_alloc&) {
+    }
+    return !workers_.empty();
 }
 
 // Workers end after the chunk at hand; nothing they hold outlives them.
@@ -101,12 +122,17 @@ Decoder::~Decoder()
         worker.join();
 }
 
-// Whole chunk in, exactly its length out, all of it consumed, CRC matching.
-std::string Decoder::Decode(const Chunk& chunk, bool last, libdeflate_decompressor* decompressor,
+// Whole chunk in, exactly its length out, all of it consumed, CRC matching;
+// the damage found, or nothing.
+const char* Decoder::Decode(const Chunk& chunk, bool last, libdeflate_decompressor* decompressor,
                             std::vector<unsigned char>* input, char* output) const
 {
     const std::size_t count = chunk.compressedSize;
-    input->resize(count + sizeof kFinalBlock);
+    try {
+        input->resize(count + sizeof kFinalBlock);
+    } catch (const std::bad_alloc&) {
+        return kOutOfMemory;
+    }
     if (pread(fd_, input->data(), count, start_ + static_cast<off_t>(chunk.offset)) !=
         static_cast<ssize_t>(count))
         return kUnreadable;
@@ -118,18 +144,17 @@ std::string Decoder::Decode(const Chunk& chunk, bool last, libdeflate_decompress
                                          &made) != LIBDEFLATE_SUCCESS ||
         used != in || made != chunk.size || libdeflate_crc32(0, output, made) != chunk.crc)
         return kCorrupt;
-    return "";
+    return nullptr;
 }
 
 // Chunk i goes into slot i modulo the slots, once chunk i - slots is
 // handed on.  The chunks are claimed in order, so a worker waiting for
-// its slot never holds up an earlier chunk.
+// its slot never holds up an earlier chunk.  A worker without a
+// decompressor fails the chunk it took, which stops the decompression.
 void Decoder::Work()
 {
     const std::unique_ptr<libdeflate_decompressor, DecompressorFree> decompressor(
         libdeflate_alloc_decompressor());
-    if (!decompressor)
-        throw std::bad_alloc();  // as any allocation that fails
     std::vector<unsigned char> input;
     for (;;) {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -141,8 +166,10 @@ void Decoder::Work()
             return;
         Slot& slot = slots_[i % slots_.size()];
         lock.unlock();
-        const std::string damage =
-            Decode(chunks_[i], i + 1 == chunks_.size(), decompressor.get(), &input, slot.data.get());
+        const char* damage =
+            decompressor ? Decode(chunks_[i], i + 1 == chunks_.size(), decompressor.get(), &input,
+                                  slot.data.get())
+                         : kOutOfMemory;
         lock.lock();
         slot.damage = damage;
         slot.ready = true;
@@ -172,7 +199,7 @@ ChunksOutcome Decoder::Run(const ChunkSink& sink, const ChunkProgress& progress)
         Slot& slot = slots_[i % slots_.size()];
         if (!WaitReady(i, handed, progress))
             return {ChunksEnd::Stopped, ""};
-        if (!slot.damage.empty())
+        if (slot.damage)
             return {ChunksEnd::Damaged, slot.damage};
         const std::size_t size = chunks_[i].size;
         for (std::size_t at = 0; at < size; at += kHandOver) {
@@ -193,17 +220,30 @@ ChunksOutcome Decoder::Run(const ChunkSink& sink, const ChunkProgress& progress)
 
 }  // namespace
 
-int DecompressionThreads()
+int UsableProcessors()
 {
     cpu_set_t set;
     if (sched_getaffinity(0, sizeof set, &set) != 0)
         return 1;
-    return std::clamp(CPU_COUNT(&set), 1, kMaxThreads);
+    return std::max(CPU_COUNT(&set), 1);
 }
 
+int DecompressionThreads()
+{
+    return std::min(UsableProcessors(), kMaxThreads);
+}
+
+// The sink and the progress may run short of memory too: the decoder's
+// workers are joined as it goes, and the shortage is reported as any other.
 ChunksOutcome InflateChunks(int fd, off_t start, const std::vector<Chunk>& chunks, int threads,
                             const ChunkSink& sink, const ChunkProgress& progress)
 {
-    Decoder decoder(fd, start, chunks, threads);
-    return decoder.Run(sink, progress);
+    try {
+        Decoder decoder(fd, start, chunks);
+        if (!decoder.Start(threads))
+            return {ChunksEnd::Damaged, kOutOfMemory};
+        return decoder.Run(sink, progress);
+    } catch (const std::bad_alloc&) {
+        return {ChunksEnd::Damaged, kOutOfMemory};
+    }
 }
