@@ -1,6 +1,7 @@
 // Chunks decompressed by worker threads, handed on in order by the caller.
 #include "parallel_inflate.h"
 
+#include "bytes.h"
 #include "worker_signals.h"
 
 #include <libdeflate.h>
@@ -14,7 +15,6 @@
 #include <sched.h>
 #include <system_error>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -133,8 +133,7 @@ const char* Decoder::Decode(const Chunk& chunk, bool last, libdeflate_decompress
     } catch (const std::bad_alloc&) {
         return kOutOfMemory;
     }
-    if (pread(fd_, input->data(), count, start_ + static_cast<off_t>(chunk.offset)) !=
-        static_cast<ssize_t>(count))
+    if (!ReadExactly(fd_, input->data(), count, start_ + static_cast<off_t>(chunk.offset)))
         return kUnreadable;
     const std::size_t in = last ? count : count + sizeof kFinalBlock;
     if (!last)

@@ -8,6 +8,7 @@
 // are the same whatever the number of threads.  The payload is then read
 // back as the installer reads it, on every core too.  mkinstaller runs it;
 // it is not meant to be run by hand.
+#include "bytes.h"
 #include "chunk_index.h"
 #include "descriptor.h"
 #include "parallel_inflate.h"
@@ -40,11 +41,6 @@ constexpr std::size_t kTarBlock = 512;
 constexpr std::size_t kChunkSize = 2 * 1024 * 1024;
 constexpr int kLevel = 6;  // gzip's default
 constexpr std::size_t kCheckRead = 1024 * 1024;
-
-bool ReadExactly(int fd, void* buffer, std::size_t count, off_t offset)
-{
-    return pread(fd, buffer, count, offset) == static_cast<ssize_t>(count);
-}
 
 bool WriteExactly(int fd, const void* buffer, std::size_t count, off_t offset)
 {
@@ -309,12 +305,6 @@ bool CompressAll(Job* job, std::vector<Chunk>* chunks, std::string* error)
 }
 
 // ---- The member's header and trailer, and the seal ----
-
-void PutLittleEndian(std::string* out, std::uint64_t value, int bytes)
-{
-    for (int i = 0; i < bytes; ++i)
-        out->push_back(static_cast<char>((value >> (8 * i)) & 255));
-}
 
 // The seal's data but its CRC digits: "2 BYTES ENTRIES U512 ... U65536 ".
 std::string SealText(const Need& need)
