@@ -62,13 +62,14 @@ public:
 private:
     void Work();
     const char* Decode(const Chunk& chunk, bool last, libdeflate_decompressor* decompressor,
-                       std::vector<unsigned char>* input, char* output) const;
+                       unsigned char* input, char* output) const;
     bool WaitReady(std::size_t i, std::uint64_t handed, const ChunkProgress& progress);
 
     const int fd_;
     const off_t start_;
     const std::vector<Chunk>& chunks_;
     std::vector<Slot> slots_;
+    std::size_t inputSize_ = 0;  // a worker's, for the largest chunk and its final block
     std::vector<std::thread> workers_;
 
     std::mutex mutex_;
@@ -92,20 +93,16 @@ bool Decoder::Start(int threads)
     threads = std::clamp(threads, 1, static_cast<int>(std::max<std::size_t>(chunks_.size(), 1)));
     while (threads > 1 && (threads + 1) * size + threads * compressed > kBufferBudget)
         --threads;
+    inputSize_ = compressed + sizeof kFinalBlock;
+    const WorkerSignalsBlocked blocked;
     try {
         slots_.resize(threads + 1);
         for (Slot& slot : slots_)
             slot.data.reset(new char[size]);
         workers_.reserve(threads);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    const WorkerSignalsBlocked blocked;
-    try {
         for (int i = 0; i < threads; ++i)
             workers_.emplace_back(&Decoder::Work, this);
-    } catch (const std::system_error&) {
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {  // std::bad_alloc, or std::system_error from a thread
     }
     return !workers_.empty();
 }
@@ -125,21 +122,16 @@ Decoder::~Decoder()
 // Whole chunk in, exactly its length out, all of it consumed, CRC matching;
 // the damage found, or nothing.
 const char* Decoder::Decode(const Chunk& chunk, bool last, libdeflate_decompressor* decompressor,
-                            std::vector<unsigned char>* input, char* output) const
+                            unsigned char* input, char* output) const
 {
     const std::size_t count = chunk.compressedSize;
-    try {
-        input->resize(count + sizeof kFinalBlock);
-    } catch (const std::bad_alloc&) {
-        return kOutOfMemory;
-    }
-    if (!ReadExactly(fd_, input->data(), count, start_ + static_cast<off_t>(chunk.offset)))
+    if (!ReadExactly(fd_, input, count, start_ + static_cast<off_t>(chunk.offset)))
         return kUnreadable;
     const std::size_t in = last ? count : count + sizeof kFinalBlock;
     if (!last)
-        std::copy(std::begin(kFinalBlock), std::end(kFinalBlock), input->begin() + count);
+        std::copy(std::begin(kFinalBlock), std::end(kFinalBlock), input + count);
     std::size_t used = 0, made = 0;
-    if (libdeflate_deflate_decompress_ex(decompressor, input->data(), in, output, chunk.size, &used,
+    if (libdeflate_deflate_decompress_ex(decompressor, input, in, output, chunk.size, &used,
                                          &made) != LIBDEFLATE_SUCCESS ||
         used != in || made != chunk.size || libdeflate_crc32(0, output, made) != chunk.crc)
         return kCorrupt;
@@ -148,13 +140,14 @@ const char* Decoder::Decode(const Chunk& chunk, bool last, libdeflate_decompress
 
 // Chunk i goes into slot i modulo the slots, once chunk i - slots is
 // handed on.  The chunks are claimed in order, so a worker waiting for
-// its slot never holds up an earlier chunk.  A worker without a
-// decompressor fails the chunk it took, which stops the decompression.
+// its slot never holds up an earlier chunk.  A worker that could not have
+// its decompressor or input fails the chunk it took, which stops the
+// decompression.
 void Decoder::Work()
 {
     const std::unique_ptr<libdeflate_decompressor, DecompressorFree> decompressor(
         libdeflate_alloc_decompressor());
-    std::vector<unsigned char> input;
+    const std::unique_ptr<unsigned char[]> input(new (std::nothrow) unsigned char[inputSize_]);
     for (;;) {
         std::unique_lock<std::mutex> lock(mutex_);
         const std::size_t i = claimed_++;
@@ -165,10 +158,10 @@ void Decoder::Work()
             return;
         Slot& slot = slots_[i % slots_.size()];
         lock.unlock();
-        const char* damage =
-            decompressor ? Decode(chunks_[i], i + 1 == chunks_.size(), decompressor.get(), &input,
-                                  slot.data.get())
-                         : kOutOfMemory;
+        const char* damage = decompressor && input
+                                 ? Decode(chunks_[i], i + 1 == chunks_.size(), decompressor.get(),
+                                          input.get(), slot.data.get())
+                                 : kOutOfMemory;
         lock.lock();
         slot.damage = damage;
         slot.ready = true;

@@ -32,7 +32,7 @@ struct ChunksOutcome {
 
 // What the decompression reports when memory or threads run short, as the
 // unindexed road does.
-constexpr char kOutOfMemory[] = "its compressed archive can not be read (out of memory)";
+inline constexpr char kOutOfMemory[] = "its compressed archive can not be read (out of memory)";
 
 // The processors the process may run on.
 int UsableProcessors();
