@@ -13,7 +13,6 @@
 #include <new>
 #include <mutex>
 #include <sched.h>
-#include <system_error>
 #include <thread>
 
 namespace {
