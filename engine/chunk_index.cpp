@@ -1,21 +1,14 @@
 // Writing, reading and checking the chunk index of a payload.
 #include "chunk_index.h"
 
+#include "bytes.h"
 #include "gzip_header.h"
 
 #include <zlib.h>
 
-#include <unistd.h>
-
 namespace {
 
 constexpr std::size_t kGzipTrailer = 8;
-
-void PutLittleEndian(std::string* out, std::uint64_t value, int bytes)
-{
-    for (int i = 0; i < bytes; ++i)
-        out->push_back(static_cast<char>((value >> (8 * i)) & 255));
-}
 
 std::uint64_t LittleEndian(const unsigned char* p, int bytes)
 {
@@ -23,11 +16,6 @@ std::uint64_t LittleEndian(const unsigned char* p, int bytes)
     for (int i = bytes - 1; i >= 0; --i)
         value = value << 8 | p[i];
     return value;
-}
-
-bool ReadExactly(int fd, void* buffer, std::size_t count, off_t offset)
-{
-    return pread(fd, buffer, count, offset) == static_cast<ssize_t>(count);
 }
 
 }  // namespace

@@ -46,9 +46,10 @@ constexpr std::size_t kChunkEntrySize = 20;
 // length, up to 512 for the seal, the rest for the index.
 constexpr std::size_t kMaxChunks = (65535 - 4 - 4 - 512) / kChunkEntrySize;
 // The archive bytes of one chunk, at most: what a reader must hold of it at
-// once, and so what an index may ask it to hold.  Chunks of that size index
-// archives of 200 GB.
-constexpr std::uint32_t kMaxChunkSize = 64 * 1024 * 1024;
+// once, and so what an index may ask it to hold.  A reader holds two of
+// them and the compressed chunk, 48 MiB, well inside the 64 MiB it may
+// take.  Chunks of that size index archives of 54 GB (kMaxChunks of them).
+constexpr std::uint32_t kMaxChunkSize = 16 * 1024 * 1024;
 // A chunk that does not compress is stored, a few bytes per 64 KiB more.
 constexpr std::uint32_t kMaxCompressedChunk = kMaxChunkSize + kMaxChunkSize / 1024;
 

@@ -1,8 +1,9 @@
 // Reading the payload's gzip header and the subfields of its extra field.
 #include "gzip_header.h"
 
+#include "bytes.h"
+
 #include <cstring>
-#include <unistd.h>
 
 namespace {
 
@@ -11,11 +12,6 @@ constexpr std::size_t kFixedHeader = 10;
 std::size_t LittleEndian16(const unsigned char* p)
 {
     return static_cast<std::size_t>(p[0] | p[1] << 8);
-}
-
-bool ReadExactly(int fd, void* buffer, std::size_t count, off_t offset)
-{
-    return pread(fd, buffer, count, offset) == static_cast<ssize_t>(count);
 }
 
 }  // namespace

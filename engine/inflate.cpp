@@ -156,7 +156,7 @@ Streamed StreamArchive(int fd, const Payload& payload, TarFilter& filter, Observ
         return StreamChunks(fd, payload, chunks, filter, observer, sink, damage);
     Inflater inflater;
     if (!inflater.ready) {
-        *damage = "its compressed archive can not be read (out of memory)";
+        *damage = kOutOfMemory;
         return Streamed::kDamaged;
     }
     z_stream& stream = inflater.stream;

@@ -1,6 +1,9 @@
 // Chunks decompressed by worker threads, handed on in order by the caller.
 #include "parallel_inflate.h"
 
+#include "bytes.h"
+#include "worker_signals.h"
+
 #include <libdeflate.h>
 
 #include <algorithm>
@@ -11,14 +14,13 @@
 #include <mutex>
 #include <sched.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
 constexpr int kMaxThreads = 8;
 // Chunks read and decompressed but not yet handed on, at most: with chunks
-// of 2 MiB that lets eight threads work, and bounds the memory whatever
-// the payload's size.
+// of 2 MiB that lets eight threads work, and with the largest a reader
+// takes (kMaxChunkSize) still one: two slots and the worker's input.
 constexpr std::uint64_t kBufferBudget = 48 * 1024 * 1024;
 constexpr std::size_t kHandOver = 256 * 1024;  // archive bytes between two callbacks
 constexpr auto kLook = std::chrono::milliseconds(10);  // between callbacks while waiting
@@ -35,31 +37,38 @@ struct DecompressorFree {
     void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
 };
 
+// Its damage a constant, so that a worker that found it has nothing to
+// allocate to say so.
 struct Slot {
     std::unique_ptr<char[]> data;
     bool ready = false;
-    std::string damage;
+    const char* damage = nullptr;
 };
 
 class Decoder {
 public:
-    Decoder(int fd, off_t start, const std::vector<Chunk>& chunks, int threads);
+    Decoder(int fd, off_t start, const std::vector<Chunk>& chunks)
+        : fd_(fd), start_(start), chunks_(chunks)
+    {
+    }
     ~Decoder();
     Decoder(const Decoder&) = delete;
     Decoder& operator=(const Decoder&) = delete;
 
+    bool Start(int threads);
     ChunksOutcome Run(const ChunkSink& sink, const ChunkProgress& progress);
 
 private:
     void Work();
-    std::string Decode(const Chunk& chunk, bool last, libdeflate_decompressor* decompressor,
-                       std::vector<unsigned char>* input, char* output) const;
+    const char* Decode(const Chunk& chunk, bool last, libdeflate_decompressor* decompressor,
+                       unsigned char* input, char* output) const;
     bool WaitReady(std::size_t i, std::uint64_t handed, const ChunkProgress& progress);
 
     const int fd_;
     const off_t start_;
     const std::vector<Chunk>& chunks_;
     std::vector<Slot> slots_;
+    std::size_t inputSize_ = 0;  // a worker's, for the largest chunk and its final block
     std::vector<std::thread> workers_;
 
     std::mutex mutex_;
@@ -70,23 +79,31 @@ private:
 };
 
 // Threads and slots as many as the budget allows: a slot more than the
-// threads, so that a worker need not wait while a slot is handed on.
-Decoder::Decoder(int fd, off_t start, const std::vector<Chunk>& chunks, int threads)
-    : fd_(fd), start_(start), chunks_(chunks)
+// threads, so that a worker need not wait while a slot is handed on.  When
+// threads run short the workers started do the work; false when not one
+// could be started, or the slots not be had.
+bool Decoder::Start(int threads)
 {
     std::uint64_t size = 1, compressed = 1;
-    for (const Chunk& chunk : chunks) {
+    for (const Chunk& chunk : chunks_) {
         size = std::max<std::uint64_t>(size, chunk.size);
         compressed = std::max<std::uint64_t>(compressed, chunk.compressedSize);
     }
-    threads = std::clamp(threads, 1, static_cast<int>(std::max<std::size_t>(chunks.size(), 1)));
+    threads = std::clamp(threads, 1, static_cast<int>(std::max<std::size_t>(chunks_.size(), 1)));
     while (threads > 1 && (threads + 1) * size + threads * compressed > kBufferBudget)
         --threads;
-    slots_.resize(threads + 1);
-    for (Slot& slot : slots_)
-        slot.data.reset(new char[size]);
-    for (int i = 0; i < threads; ++i)
-        workers_.emplace_back(&Decoder::Work, this);
+    inputSize_ = compressed + sizeof kFinalBlock;
+    const WorkerSignalsBlocked blocked;
+    try {
+        slots_.resize(threads + 1);
+        for (Slot& slot : slots_)
+            slot.data.reset(new char[size]);
+        workers_.reserve(threads);
+        for (int i = 0; i < threads; ++i)
+            workers_.emplace_back(&Decoder::Work, this);
+    } catch (const std::exception&) {  // std::bad_alloc, or std::system_error from a thread
+    }
+    return !workers_.empty();
 }
 
 // Workers end after the chunk at hand; nothing they hold outlives them.
@@ -101,36 +118,35 @@ Decoder::~Decoder()
         worker.join();
 }
 
-// Whole chunk in, exactly its length out, all of it consumed, CRC matching.
-std::string Decoder::Decode(const Chunk& chunk, bool last, libdeflate_decompressor* decompressor,
-                            std::vector<unsigned char>* input, char* output) const
+// Whole chunk in, exactly its length out, all of it consumed, CRC matching;
+// the damage found, or nothing.
+const char* Decoder::Decode(const Chunk& chunk, bool last, libdeflate_decompressor* decompressor,
+                            unsigned char* input, char* output) const
 {
     const std::size_t count = chunk.compressedSize;
-    input->resize(count + sizeof kFinalBlock);
-    if (pread(fd_, input->data(), count, start_ + static_cast<off_t>(chunk.offset)) !=
-        static_cast<ssize_t>(count))
+    if (!ReadExactly(fd_, input, count, start_ + static_cast<off_t>(chunk.offset)))
         return kUnreadable;
     const std::size_t in = last ? count : count + sizeof kFinalBlock;
     if (!last)
-        std::copy(std::begin(kFinalBlock), std::end(kFinalBlock), input->begin() + count);
+        std::copy(std::begin(kFinalBlock), std::end(kFinalBlock), input + count);
     std::size_t used = 0, made = 0;
-    if (libdeflate_deflate_decompress_ex(decompressor, input->data(), in, output, chunk.size, &used,
+    if (libdeflate_deflate_decompress_ex(decompressor, input, in, output, chunk.size, &used,
                                          &made) != LIBDEFLATE_SUCCESS ||
         used != in || made != chunk.size || libdeflate_crc32(0, output, made) != chunk.crc)
         return kCorrupt;
-    return "";
+    return nullptr;
 }
 
 // Chunk i goes into slot i modulo the slots, once chunk i - slots is
 // handed on.  The chunks are claimed in order, so a worker waiting for
-// its slot never holds up an earlier chunk.
+// its slot never holds up an earlier chunk.  A worker that could not have
+// its decompressor or input fails the chunk it took, which stops the
+// decompression.
 void Decoder::Work()
 {
     const std::unique_ptr<libdeflate_decompressor, DecompressorFree> decompressor(
         libdeflate_alloc_decompressor());
-    if (!decompressor)
-        throw std::bad_alloc();  // as any allocation that fails
-    std::vector<unsigned char> input;
+    const std::unique_ptr<unsigned char[]> input(new (std::nothrow) unsigned char[inputSize_]);
     for (;;) {
         std::unique_lock<std::mutex> lock(mutex_);
         const std::size_t i = claimed_++;
@@ -141,8 +157,10 @@ void Decoder::Work()
             return;
         Slot& slot = slots_[i % slots_.size()];
         lock.unlock();
-        const std::string damage =
-            Decode(chunks_[i], i + 1 == chunks_.size(), decompressor.get(), &input, slot.data.get());
+        const char* damage = decompressor && input
+                                 ? Decode(chunks_[i], i + 1 == chunks_.size(), decompressor.get(),
+                                          input.get(), slot.data.get())
+                                 : kOutOfMemory;
         lock.lock();
         slot.damage = damage;
         slot.ready = true;
@@ -172,7 +190,7 @@ ChunksOutcome Decoder::Run(const ChunkSink& sink, const ChunkProgress& progress)
         Slot& slot = slots_[i % slots_.size()];
         if (!WaitReady(i, handed, progress))
             return {ChunksEnd::Stopped, ""};
-        if (!slot.damage.empty())
+        if (slot.damage)
             return {ChunksEnd::Damaged, slot.damage};
         const std::size_t size = chunks_[i].size;
         for (std::size_t at = 0; at < size; at += kHandOver) {
@@ -193,17 +211,30 @@ ChunksOutcome Decoder::Run(const ChunkSink& sink, const ChunkProgress& progress)
 
 }  // namespace
 
-int DecompressionThreads()
+int UsableProcessors()
 {
     cpu_set_t set;
     if (sched_getaffinity(0, sizeof set, &set) != 0)
         return 1;
-    return std::clamp(CPU_COUNT(&set), 1, kMaxThreads);
+    return std::max(CPU_COUNT(&set), 1);
 }
 
+int DecompressionThreads()
+{
+    return std::min(UsableProcessors(), kMaxThreads);
+}
+
+// The sink and the progress may run short of memory too: the decoder's
+// workers are joined as it goes, and the shortage is reported as any other.
 ChunksOutcome InflateChunks(int fd, off_t start, const std::vector<Chunk>& chunks, int threads,
                             const ChunkSink& sink, const ChunkProgress& progress)
 {
-    Decoder decoder(fd, start, chunks, threads);
-    return decoder.Run(sink, progress);
+    try {
+        Decoder decoder(fd, start, chunks);
+        if (!decoder.Start(threads))
+            return {ChunksEnd::Damaged, kOutOfMemory};
+        return decoder.Run(sink, progress);
+    } catch (const std::bad_alloc&) {
+        return {ChunksEnd::Damaged, kOutOfMemory};
+    }
 }

@@ -30,6 +30,12 @@ struct ChunksOutcome {
     std::string damage;  // what was found, when Damaged
 };
 
+// What the decompression reports when memory or threads run short, as the
+// unindexed road does.
+inline constexpr char kOutOfMemory[] = "its compressed archive can not be read (out of memory)";
+
+// The processors the process may run on.
+int UsableProcessors();
 // Threads to decompress with: the processors the process may run on, at
 // most 8.
 int DecompressionThreads();
@@ -37,7 +43,8 @@ int DecompressionThreads();
 // Decompresses the chunks of the payload at start in fd with threads
 // workers (at least one), checking each chunk's length and CRC, and hands
 // the archive to sink in order, in pieces of any length.  Stopped when the
-// sink or the progress callback said so.
+// sink or the progress callback said so; Damaged, with kOutOfMemory, when
+// memory or threads ran short.
 ChunksOutcome InflateChunks(int fd, off_t start, const std::vector<Chunk>& chunks, int threads,
                             const ChunkSink& sink, const ChunkProgress& progress);
 

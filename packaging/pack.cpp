@@ -8,9 +8,12 @@
 // are the same whatever the number of threads.  The payload is then read
 // back as the installer reads it, on every core too.  mkinstaller runs it;
 // it is not meant to be run by hand.
+#include "bytes.h"
 #include "chunk_index.h"
+#include "descriptor.h"
 #include "parallel_inflate.h"
 #include "seal.h"
+#include "worker_signals.h"
 
 #include <zlib.h>
 
@@ -22,9 +25,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
-#include <sched.h>
+#include <new>
 #include <string>
 #include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -37,27 +41,6 @@ constexpr std::size_t kTarBlock = 512;
 constexpr std::size_t kChunkSize = 2 * 1024 * 1024;
 constexpr int kLevel = 6;  // gzip's default
 constexpr std::size_t kCheckRead = 1024 * 1024;
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor()
-    {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-bool ReadExactly(int fd, void* buffer, std::size_t count, off_t offset)
-{
-    return pread(fd, buffer, count, offset) == static_cast<ssize_t>(count);
-}
 
 bool WriteExactly(int fd, const void* buffer, std::size_t count, off_t offset)
 {
@@ -158,13 +141,14 @@ bool Measure(int fd, off_t size, Need* need, std::string* error)
 
 // Workers compress the chunks ahead, each into a slot of its own; the
 // main thread writes the slots in order.  Chunk i goes into slot i modulo
-// the slots, once chunk i - slots is written.
+// the slots, once chunk i - slots is written.  An error is a constant,
+// which a worker short of memory can still record.
 struct Slot {
     std::vector<unsigned char> data;
     std::uint32_t size = 0;  // archive bytes in it
     std::uint32_t crc = 0;
     bool ready = false;
-    std::string error;
+    const char* error = nullptr;
 };
 
 struct Job {
@@ -209,17 +193,22 @@ void CompressInto(Job* job, std::size_t i, std::vector<unsigned char>* input, Sl
     const std::uint64_t from = std::uint64_t{i} * job->chunkSize;
     const std::size_t count = std::min<std::uint64_t>(job->chunkSize, job->archiveSize - from);
     slot->size = static_cast<std::uint32_t>(count);
-    if (!ReadExactly(job->archive, input->data(), count, static_cast<off_t>(from)))
-        slot->error = "could not read the archive";
-    else if (!Deflate(input->data(), count, i + 1 == job->chunkCount, &slot->data))
-        slot->error = "could not compress the archive";
-    else
-        slot->crc = static_cast<std::uint32_t>(crc32(0, input->data(), static_cast<uInt>(count)));
+    try {
+        input->resize(job->chunkSize);
+        if (!ReadExactly(job->archive, input->data(), count, static_cast<off_t>(from)))
+            slot->error = "could not read the archive";
+        else if (!Deflate(input->data(), count, i + 1 == job->chunkCount, &slot->data))
+            slot->error = "could not compress the archive";
+        else
+            slot->crc = static_cast<std::uint32_t>(crc32(0, input->data(), static_cast<uInt>(count)));
+    } catch (const std::bad_alloc&) {
+        slot->error = "out of memory";
+    }
 }
 
 void Work(Job* job)
 {
-    std::vector<unsigned char> input(job->chunkSize);
+    std::vector<unsigned char> input;
     for (;;) {
         std::unique_lock<std::mutex> lock(job->mutex);
         const std::size_t i = job->claimed++;
@@ -237,14 +226,6 @@ void Work(Job* job)
     }
 }
 
-int CoresToUse()
-{
-    cpu_set_t set;
-    if (sched_getaffinity(0, sizeof set, &set) != 0)
-        return 1;
-    return std::max(1, CPU_COUNT(&set));
-}
-
 // The slots in order into the output, each chunk's entry into *chunks.
 bool WriteInOrder(Job* job, std::vector<Chunk>* chunks, std::string* error)
 {
@@ -254,7 +235,7 @@ bool WriteInOrder(Job* job, std::vector<Chunk>* chunks, std::string* error)
         std::unique_lock<std::mutex> lock(job->mutex);
         job->changed.wait(lock, [&] { return slot.ready; });
         lock.unlock();
-        if (!slot.error.empty()) {
+        if (slot.error) {
             *error = slot.error;
             return false;
         }
@@ -272,33 +253,58 @@ bool WriteInOrder(Job* job, std::vector<Chunk>* chunks, std::string* error)
     return true;
 }
 
+// The workers of a job, stopped after the chunk at hand and joined however
+// the writing ends.  When threads run short, those started do the work.
+class Crew {
+public:
+    explicit Crew(Job* job) : job_(job) {}
+    ~Crew()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(job_->mutex);
+            job_->stop = true;
+        }
+        job_->changed.notify_all();
+        for (std::thread& worker : workers_)
+            worker.join();
+    }
+    Crew(const Crew&) = delete;
+    Crew& operator=(const Crew&) = delete;
+
+    // False when not one worker could be started.
+    bool Start(std::size_t threads)
+    {
+        const WorkerSignalsBlocked blocked;
+        try {
+            workers_.reserve(threads);
+            for (std::size_t t = 0; t < threads; ++t)
+                workers_.emplace_back(Work, job_);
+        } catch (const std::system_error&) {
+        } catch (const std::bad_alloc&) {
+        }
+        return !workers_.empty();
+    }
+
+private:
+    Job* const job_;
+    std::vector<std::thread> workers_;
+};
+
 // A worker for every core, and twice as many slots, so that a chunk that
 // takes long holds up no other worker.
 bool CompressAll(Job* job, std::vector<Chunk>* chunks, std::string* error)
 {
-    const std::size_t threads = std::min<std::size_t>(CoresToUse(), job->chunkCount);
+    const std::size_t threads = std::min<std::size_t>(UsableProcessors(), job->chunkCount);
     job->slots.resize(2 * threads);
-    std::vector<std::thread> workers;
-    for (std::size_t t = 0; t < threads; ++t)
-        workers.emplace_back(Work, job);
-    const bool written = WriteInOrder(job, chunks, error);
-    {
-        const std::lock_guard<std::mutex> lock(job->mutex);
-        job->stop = true;
+    Crew crew(job);
+    if (!crew.Start(threads)) {
+        *error = "could not start a thread to compress with";
+        return false;
     }
-    job->changed.notify_all();
-    for (std::thread& worker : workers)
-        worker.join();
-    return written;
+    return WriteInOrder(job, chunks, error);
 }
 
 // ---- The member's header and trailer, and the seal ----
-
-void PutLittleEndian(std::string* out, std::uint64_t value, int bytes)
-{
-    for (int i = 0; i < bytes; ++i)
-        out->push_back(static_cast<char>((value >> (8 * i)) & 255));
-}
 
 // The seal's data but its CRC digits: "2 BYTES ENTRIES U512 ... U65536 ".
 std::string SealText(const Need& need)
@@ -349,18 +355,23 @@ bool SealCrc(int fd, const std::string& header, std::uint64_t end, std::uint32_t
 bool SelfCheck(int fd, std::uint64_t end, std::string* error)
 {
     std::vector<Chunk> chunks;
-    const bool indexed = ReadChunkIndex(fd, 0, static_cast<off_t>(end), &chunks) && !chunks.empty();
-    if (!indexed || InflateChunks(fd, 0, chunks, CoresToUse(), [](char*, std::size_t) { return true; },
-                                  [](std::uint64_t) { return true; })
-                            .end != ChunksEnd::Done) {
-        *error = "self-check: the payload does not decompress to the archive";
+    if (!ReadChunkIndex(fd, 0, static_cast<off_t>(end), &chunks) || chunks.empty()) {
+        *error = "self-check: the payload's index does not fit it";
+        return false;
+    }
+    const ChunksOutcome outcome = InflateChunks(
+        fd, 0, chunks, DecompressionThreads(), [](char*, std::size_t) { return true; },
+        [](std::uint64_t) { return true; });
+    if (outcome.end != ChunksEnd::Done) {
+        *error = "self-check: the payload does not decompress to the archive: " + outcome.damage;
         return false;
     }
     return true;
 }
 
 // The smallest chunk size from kChunkSize up, doubled, whose index fits;
-// 0 when even the largest a reader takes is too small.
+// 0 when even the largest a reader takes is too small: a larger chunk
+// would ask the installer for more memory than it may take.
 std::size_t ChunkSizeFor(std::uint64_t archiveSize)
 {
     for (std::size_t size = kChunkSize; size <= kMaxChunkSize; size *= 2)
@@ -382,7 +393,9 @@ bool Pack(const char* archivePath, const char* outputPath, std::string* error)
         return false;
     const std::size_t chunkSize = ChunkSizeFor(static_cast<std::uint64_t>(status.st_size));
     if (chunkSize == 0) {
-        *error = "the archive is too large to be indexed";
+        *error = "the archive is too large: at most " +
+                 std::to_string(std::uint64_t{kMaxChunks} * kMaxChunkSize) +
+                 " bytes can be packed, in chunks the installer can hold";
         return false;
     }
     const Descriptor output(open(outputPath, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
@@ -436,7 +449,13 @@ int main(int argc, char** argv)
         return 2;
     }
     std::string error;
-    if (!Pack(argv[1], argv[2], &error)) {
+    bool packed = false;
+    try {
+        packed = Pack(argv[1], argv[2], &error);
+    } catch (const std::bad_alloc&) {
+        error = "out of memory";
+    }
+    if (!packed) {
         std::fprintf(stderr, "ovelo8-pack: %s\n", error.c_str());
         return 1;
     }

@@ -120,6 +120,25 @@ expect_failed_run
 expect_err_ends "$unpack_failed"
 expect_as_before "$work/dest"
 
+begin "memory or threads running short is a failed installation that leaves nothing"
+# Limits from too little to decompress to enough: each run installs, or is
+# refused for want of memory, never aborts with its hidden folder left.
+short=0
+for limit in $(seq 20 4 60); do
+    rm -rf "$work/dest"
+    run sh -c 'ulimit -v "$1" && exec "$2" -s "$3"' sh $((limit * 1024)) "$big" "$work/dest"
+    if [ "$status" -eq 0 ]; then
+        expect_same_tree "$scratch/big-product" "$work/dest"
+    else
+        expect_failed_run
+        expect_damaged "$big" "its compressed archive can not be read (out of memory)"
+        expect_absent "$work/dest"
+        short=$((short + 1))
+    fi
+    expect_no_hidden_folder "$work"
+done
+[ "$short" -gt 0 ] || fail "no limit made the installer run short"
+
 begin "an installation under way is never taken for a killed one's leftovers"
 for dest in new earlier; do
     [ "$dest" = new ] || earlier "$work/$dest"

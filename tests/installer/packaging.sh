@@ -59,6 +59,19 @@ for road in all plain; do
     expect_same_tree "$scratch/big-product" "$work/$road-dest"
 done
 
+begin "the helper short of memory or threads fails with a message, never aborts"
+tar --format=ustar -cf "$work/archive.tar" -C "$scratch/big-product" .
+short=0
+for limit in 8 16 24 32 48 64 96; do
+    run sh -c 'ulimit -v "$1" && exec "$2" "$3" "$4"' sh $((limit * 1024)) \
+        "$(dirname "$INSTALLER_IMAGE")/ovelo8-pack" "$work/archive.tar" "$work/payload.gz"
+    [ "$status" -eq 0 ] && continue
+    expect_status 1
+    grep -q '^ovelo8-pack: ' "$scratch/err" || fail "no message under $limit MiB"
+    short=$((short + 1))
+done
+[ "$short" -gt 0 ] || fail "no limit made the helper run short"
+
 begin "archives every member as ./ustar, top directory first and ovelo last"
 payload_of "$sample" | gzip -dc >"$work/archive.tar"
 [ "$(od -An -c -j 257 -N 8 "$work/archive.tar" | tr -d ' ')" = 'ustar\000' ] ||
