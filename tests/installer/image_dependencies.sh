@@ -1,6 +1,8 @@
 # The image needs nothing on the user's machine but the C library, libm,
 # libgcc_s and the loader, and no C library newer than 2.34; it is stripped,
-# at most 6 MB, and links to its debugging information.
+# at most 7 MB (the toolkit, zlib and libdeflate with our own code come to
+# about 6; a library linked in by mistake, or debugging information left
+# in, goes far past it), and links to its debugging information.
 source "$(dirname "$0")/lib.sh"
 
 begin "only the C library, libm, libgcc_s and the loader are needed"
@@ -23,7 +25,7 @@ if objdump -T "$INSTALLER_IMAGE" | grep -q GLIBC_PRIVATE; then
     fail "the image uses private symbols of the C library"
 fi
 
-begin "stripped, at most 6 MB, the debugging information linked"
+begin "stripped, at most 7 MB, the debugging information linked"
 sections=$(readelf -S "$INSTALLER_IMAGE")
 case $sections in
     *.symtab* | *.debug_info*) fail "the image is not stripped" ;;
@@ -33,6 +35,6 @@ case $sections in
     *) fail "the image has no debug link" ;;
 esac
 [ -s "$INSTALLER_IMAGE.debug" ] || fail "no $INSTALLER_IMAGE.debug beside the image"
-[ "$image_size" -le 6000000 ] || fail "the image has $image_size bytes"
+[ "$image_size" -le 7000000 ] || fail "the image has $image_size bytes"
 
 finish
