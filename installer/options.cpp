@@ -5,7 +5,7 @@
 // still opens the wizard.
 #include "options.h"
 
-#include "inspect.h"
+#include "examine.h"
 #include "state.h"
 #include "terminal.h"
 

@@ -1,7 +1,7 @@
 // --info, --list and --check: the installer file read as an installation
 // reads it, through the engine, with the same checks and the same messages,
 // and nothing written but the report on standard output.
-#include "inspect.h"
+#include "examine.h"
 
 #include "format.h"
 #include "inflate.h"

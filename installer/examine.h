@@ -1,8 +1,8 @@
 // What an installer file tells about itself, installing nothing: each takes
 // main's argument vector and returns the exit status, 0, or 1 after the
 // message of a damaged or unreadable file on standard error.
-#ifndef OVELO_INSTALLER_INSPECT_H
-#define OVELO_INSTALLER_INSPECT_H
+#ifndef OVELO_INSTALLER_EXAMINE_H
+#define OVELO_INSTALLER_EXAMINE_H
 
 int ShowInfo(char** argv);      // --info: sizes, seal, the room the product needs
 int ListContents(char** argv);  // --list: the entries as they would be installed
