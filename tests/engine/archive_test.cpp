@@ -3,7 +3,7 @@
 // table row a case, in process.
 #include <gtest/gtest.h>
 
-#include "EngineTest.h"
+#include "ScratchDir.h"
 #include "beneath.h"
 #include "destination.h"
 #include "inflate.h"
@@ -113,7 +113,7 @@ public:
     int fd() const { return fd_.get(); }
 
 private:
-    Scratch scratch_;
+    ScratchDir scratch_{"ovelo8-engine"};
     std::string path_ = scratch_ / "installer.run";
     Descriptor fd_;
 };
@@ -207,7 +207,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Beneath, NeverFollowsALinkNorClimbsOut)
 {
-    const Scratch scratch;
+    const ScratchDir scratch{"ovelo8-engine"};
     ASSERT_EQ(mkdir((scratch / "a").c_str(), 0755), 0);
     ASSERT_EQ(mkdir((scratch / "a/b").c_str(), 0755), 0);
     ASSERT_EQ(symlink("a", (scratch / "link").c_str()), 0);
@@ -222,8 +222,8 @@ TEST(Beneath, NeverFollowsALinkNorClimbsOut)
 // the writer goes on writing into the folder it walked to.
 TEST(Destination, AFolderSwappedInAfterTheWalkIsNeverWrittenInto)
 {
-    SKIP_UNLESS_ROOT_HERE();
-    const Scratch scratch;
+    SKIP_UNLESS_ROOT();
+    const ScratchDir scratch{"ovelo8-engine"};
     const std::string path = scratch / "dest";
     ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
     Destination place;

@@ -4,7 +4,7 @@
 // is damage, found before the chunk is handed on.
 #include <gtest/gtest.h>
 
-#include "EngineTest.h"
+#include "ScratchDir.h"
 #include "chunk_index.h"
 #include "parallel_inflate.h"
 
@@ -39,7 +39,7 @@ class Chunks : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        scratch_ = std::make_unique<Scratch>();
+        scratch_ = std::make_unique<ScratchDir>("ovelo8-engine");
         dir_ = scratch_->path();
         ASSERT_EQ(std::system(("mkdir " + dir_ + "/tree").c_str()), 0);
         std::mt19937 random(16);
@@ -96,7 +96,7 @@ protected:
             [](std::uint64_t) { return true; });
     }
 
-    static std::unique_ptr<Scratch> scratch_;
+    static std::unique_ptr<ScratchDir> scratch_;
     static std::string dir_;
     static std::string archive_;
     int fd_ = -1;
@@ -104,7 +104,7 @@ protected:
     std::vector<Chunk> chunks_;
 };
 
-std::unique_ptr<Scratch> Chunks::scratch_;
+std::unique_ptr<ScratchDir> Chunks::scratch_;
 std::string Chunks::dir_;
 std::string Chunks::archive_;
 

@@ -3,7 +3,7 @@
 // shape, refused as a whole manifest.
 #include <gtest/gtest.h>
 
-#include "EngineTest.h"
+#include "ScratchDir.h"
 #include "descriptor.h"
 #include "manifest.h"
 
@@ -15,7 +15,7 @@ namespace {
 // The manifest holding line, read back: its one path, or "refused".
 std::string ReadBack(const std::string& line)
 {
-    const Scratch scratch;
+    const ScratchDir scratch{"ovelo8-engine"};
     std::ofstream(scratch / kManifestName, std::ios::binary) << "ovelo8-manifest 1\n" << line;
     const Descriptor folder(open(scratch.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     std::vector<ManifestEntry> entries;

@@ -3,10 +3,11 @@
 // files are left as they are and named; an unusable HOME writes nothing.
 #include <gtest/gtest.h>
 
-#include "EngineTest.h"
+#include "ScratchDir.h"
 #include "settings.h"
 
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -41,7 +42,7 @@ std::size_t Entries(const std::string& folder)
 
 class SettingsFileTest : public ::testing::Test {
 protected:
-    Scratch home;
+    ScratchDir home{"ovelo8-engine"};
     const std::string file = home / kSettingsName;
 };
 
@@ -80,7 +81,7 @@ TEST_F(SettingsFileTest, NeverWritesThroughALinkOrIntoAFifo)
 
 TEST_F(SettingsFileTest, ForeignFileIsLeftAlone)
 {
-    SKIP_UNLESS_ROOT_HERE();
+    SKIP_UNLESS_ROOT();
     Put(file, "theirs\n", 0644);
     ASSERT_EQ(chown(file.c_str(), 65534, 65534), 0);
     EXPECT_EQ(WriteSettingsFile(home.path().c_str()),
@@ -106,7 +107,7 @@ TEST_F(SettingsFileTest, AnEmptyOrRelativeHomeIsNoHome)
 
 TEST_F(SettingsFileTest, OtherUsersHomeIsNotOffered)
 {
-    SKIP_UNLESS_ROOT_HERE();
+    SKIP_UNLESS_ROOT();
     EXPECT_TRUE(IsOwnHome(home.path().c_str()));
     ASSERT_EQ(chown(home.path().c_str(), 65534, 65534), 0);
     EXPECT_FALSE(IsOwnHome(home.path().c_str()));

@@ -24,18 +24,10 @@
 //                                       each look follows an XSync, so every
 //                                       event the input caused is in by then
 //
-// Scratch space:
-//   ScratchDir dir("name")              a new folder /tmp/name-XXXXXX that
-//                                       every user may enter (for tests run as
-//                                       an unprivileged user), removed with its
-//                                       content; path() is empty if it could
-//                                       not be made; what is in it goes as
-//                                       well when the test is interrupted
-//
-// Cases that need root (they run the installer as nobody, hand folders to
-// another owner or expect /usr/local writable) begin with
-//   SKIP_UNLESS_ROOT();                 reported as skipped for anybody else
+// Scratch folders and cases that need root: ScratchDir.h.
 #pragma once
+
+#include "ScratchDir.h"
 
 #include <X11/Intrinsic.h>
 #include <X11/Xlib.h>
@@ -45,11 +37,6 @@
 #include <filesystem>
 #include <string>
 
-#define SKIP_UNLESS_ROOT()                 \
-    do {                                   \
-        if (geteuid() != 0)                \
-            GTEST_SKIP() << "needs root";  \
-    } while (false)
 
 bool SaveWindowPng(Display* dpy, Window window, const std::string& path);
 bool SaveRootRegionPng(Display* dpy, int x, int y, unsigned width,
@@ -64,16 +51,3 @@ void TypeText(Display* dpy, const std::string& text);
 
 void ProcessUntilIdle(XtAppContext app, int quiet_ms = 10);
 
-class ScratchDir {
-public:
-    explicit ScratchDir(const std::string& name);
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};

@@ -159,6 +159,14 @@ protected:
         return std::nullopt;
     }
 
+    // Finish with destination typed into the field, and the dialog it brings.
+    std::optional<Box> FinishInto(Wizard& wizard, const std::string& destination)
+    {
+        wizard.SetDestination(destination);
+        wizard.ClickButton(kFinishButton);
+        return WaitForDialog(wizard);
+    }
+
     void PressOk(Wizard& wizard, const Box& dialog)
     {
         MovePointer(wizard.display(), dialog.CentreX(), dialog.y + 4);
@@ -181,9 +189,7 @@ TEST_F(InstallTest, AFailedCheckShowsTheDialogOverPage2UntilOkThenFinishWorksAga
     // wider than the wizard is still centred over it.
     XMoveWindow(wizard->display(), wizard->window(), 300, 200);
     wizard->Settle();
-    wizard->SetDestination("");
-    wizard->ClickButton(kFinishButton);
-    const std::optional<Box> dialog = WaitForDialog(*wizard);
+    const std::optional<Box> dialog = FinishInto(*wizard, "");
     ASSERT_TRUE(dialog) << "no window titled \"Error\"";
     EXPECT_TRUE(SaveWindowPng(wizard->display(), dialog->window,
                               kScreenshots + "/error-dialog.png"));
@@ -202,9 +208,7 @@ TEST_F(InstallTest, AFailedCheckShowsTheDialogOverPage2UntilOkThenFinishWorksAga
     // A wider message next: centred over the wizard too, as the first.
     const std::string file = work_ / std::string(60, 'f');
     WriteExecutable(file, "");
-    wizard->SetDestination(file);
-    wizard->ClickButton(kFinishButton);
-    const std::optional<Box> wider = WaitForDialog(*wizard);
+    const std::optional<Box> wider = FinishInto(*wizard, file);
     ASSERT_TRUE(wider);
     EXPECT_GT(wider->width, dialog->width + 100);
     const Box shell = Geometry(wizard->display(), wizard->window());
@@ -229,9 +233,7 @@ TEST_F(InstallTest, AMessageWithANewlineShowsOnTwoLines)
     auto wizard = StartOnPage2(copy);
     ASSERT_TRUE(wizard->Found());
     fs::remove(copy);
-    wizard->SetDestination(work_ / "dest");
-    wizard->ClickButton(kFinishButton);
-    const std::optional<Box> dialog = WaitForDialog(*wizard);
+    const std::optional<Box> dialog = FinishInto(*wizard, work_ / "dest");
     ASSERT_TRUE(dialog);
     EXPECT_EQ(ReadDialog(wizard->display(), *dialog).textLines, 2)
         << "\"unable to find location...\" breaks after \"Please run \"";
@@ -251,9 +253,7 @@ TEST_F(InstallTest, ASettingsLinkIsNamedThenThePlayerStarts)
     auto wizard = StartOnPage2(kSampleInstaller);
     ASSERT_TRUE(wizard->Found());
     const std::string destination = work_ / "dest";
-    wizard->SetDestination(destination);
-    wizard->ClickButton(kFinishButton);
-    const std::optional<Box> dialog = WaitForDialog(*wizard);
+    const std::optional<Box> dialog = FinishInto(*wizard, destination);
     ASSERT_TRUE(dialog);
     EXPECT_FALSE(wizard->WaitForExit(300)) << "the message waits for the user";
     PressOk(*wizard, *dialog);
@@ -278,9 +278,7 @@ TEST_F(InstallTest, AnUpgradeNamesTheChangedFilesItKeepsThenThePlayerStarts)
 
     auto wizard = StartOnPage2(kSampleInstaller);
     ASSERT_TRUE(wizard->Found());
-    wizard->SetDestination(destination);
-    wizard->ClickButton(kFinishButton);
-    const std::optional<Box> dialog = WaitForDialog(*wizard);
+    const std::optional<Box> dialog = FinishInto(*wizard, destination);
     ASSERT_TRUE(dialog);
     EXPECT_TRUE(SaveWindowPng(wizard->display(), dialog->window,
                               kScreenshots + "/kept-files-dialog.png"));
@@ -303,9 +301,7 @@ TEST_P(FailedUnpackingTest, EndsWithStatus1AfterItsMessage)
     auto wizard = StartOnPage2(kSampleInstaller, "fail:4096");
     ASSERT_TRUE(wizard->Found());
     const std::string destination = work_ / "dest";
-    wizard->SetDestination(destination);
-    wizard->ClickButton(kFinishButton);
-    const std::optional<Box> dialog = WaitForDialog(*wizard);
+    const std::optional<Box> dialog = FinishInto(*wizard, destination);
     ASSERT_TRUE(dialog);
     EXPECT_EQ(ReadDialog(wizard->display(), *dialog).textLines, 3)
         << "the file not written, then \"Installation failed...\" breaks after \"you\"";
