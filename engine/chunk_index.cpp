@@ -10,14 +10,6 @@ namespace {
 
 constexpr std::size_t kGzipTrailer = 8;
 
-std::uint64_t LittleEndian(const unsigned char* p, int bytes)
-{
-    std::uint64_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        value = value << 8 | p[i];
-    return value;
-}
-
 }  // namespace
 
 std::string EncodeChunkIndex(const std::vector<Chunk>& chunks)

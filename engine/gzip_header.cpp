@@ -3,16 +3,10 @@
 
 #include "bytes.h"
 
-#include <cstring>
 
 namespace {
 
 constexpr std::size_t kFixedHeader = 10;
-
-std::size_t LittleEndian16(const unsigned char* p)
-{
-    return static_cast<std::size_t>(p[0] | p[1] << 8);
-}
 
 }  // namespace
 
@@ -25,7 +19,7 @@ bool ReadGzipHeader(int fd, off_t start, off_t length, std::optional<GzipHeader>
         return true;
     GzipHeader read;
     read.flags = fixed[3];
-    read.extra.resize(LittleEndian16(fixed + kFixedHeader));
+    read.extra.resize(LittleEndian(fixed + kFixedHeader, 2));
     read.extraOffset = static_cast<off_t>(sizeof fixed);
     if (read.extraOffset + static_cast<off_t>(read.extra.size()) > length ||
         !ReadExactly(fd, read.extra.data(), read.extra.size(), start + read.extraOffset))
@@ -39,7 +33,7 @@ bool FindSubfield(const std::string& extra, const char* id, std::optional<Subfie
     found->reset();
     for (std::size_t at = 0; at + 4 <= extra.size();) {
         const std::size_t size =
-            LittleEndian16(reinterpret_cast<const unsigned char*>(extra.data()) + at + 2);
+            LittleEndian(reinterpret_cast<const unsigned char*>(extra.data()) + at + 2, 2);
         if (at + 4 + size > extra.size())
             return false;
         if (extra.compare(at, 2, id, 2) == 0) {
