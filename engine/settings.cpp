@@ -93,12 +93,13 @@ std::string Replace(int home, std::optional<mode_t> mode)
     return std::strerror(renameError);
 }
 
-}  // namespace
-
+// Whether home names a home folder at all: set, not empty, absolute.
 bool IsUsableHome(const char* home)
 {
     return home && home[0] == '/';
 }
+
+}  // namespace
 
 bool IsOwnHome(const char* home)
 {

@@ -6,10 +6,7 @@
 
 constexpr char kSettingsName[] = ".Quorvex_ZembraSDK_60";
 
-// Whether home names a home folder at all: set, not empty, absolute.
-bool IsUsableHome(const char* home);
-
-// Whether home is a usable home folder that belongs to us, so that a
+// Whether home (set, not empty, absolute) is a home folder that belongs to us, so that a
 // folder in it may be offered as a destination.
 bool IsOwnHome(const char* home);
 
