@@ -6,8 +6,8 @@
 
 constexpr char kSettingsName[] = ".Quorvex_ZembraSDK_60";
 
-// Whether home (set, not empty, absolute) is a home folder that belongs to us, so that a
-// folder in it may be offered as a destination.
+// Whether home (set, not empty, absolute) is a folder that belongs to us,
+// so that a folder in it may be offered as a destination.
 bool IsOwnHome(const char* home);
 
 // Replaces the settings file in home with the player's two lines.  The
