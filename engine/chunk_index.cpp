@@ -64,20 +64,19 @@ bool ChunksFitMember(const std::vector<Chunk>& chunks, const MemberFrame& frame)
 // An index goes only with a header of the fixed part and the extra field
 // (no name, comment or header CRC), as packaging writes it: the deflate
 // data then starts right behind the extra field.
-bool ReadChunkIndex(int fd, off_t start, off_t length, std::vector<Chunk>* chunks)
+bool ChunkIndexOf(int fd, off_t start, off_t length, const GzipHeader& header,
+                  std::vector<Chunk>* chunks)
 {
     chunks->clear();
-    std::optional<GzipHeader> header;
     std::optional<Subfield> field;
-    if (!ReadGzipHeader(fd, start, length, &header) ||
-        (header && !FindSubfield(header->extra, kChunkIndexId, &field)))
+    if (!FindSubfield(header.extra, kChunkIndexId, &field))
         return false;
     if (!field)
         return true;
     MemberFrame frame;
-    frame.dataStart = static_cast<std::uint64_t>(header->extraOffset) + header->extra.size();
+    frame.dataStart = static_cast<std::uint64_t>(header.extraOffset) + header.extra.size();
     unsigned char trailer[kGzipTrailer];
-    if (header->flags != kGzipFlagExtra ||
+    if (header.flags != kGzipFlagExtra ||
         length < static_cast<off_t>(frame.dataStart + kGzipTrailer) ||
         !ReadExactly(fd, trailer, sizeof trailer, start + length - kGzipTrailer))
         return false;
@@ -85,9 +84,18 @@ bool ReadChunkIndex(int fd, off_t start, off_t length, std::vector<Chunk>* chunk
     frame.crc = static_cast<std::uint32_t>(LittleEndian(trailer, 4));
     frame.size = static_cast<std::uint32_t>(LittleEndian(trailer + 4, 4));
     std::optional<std::vector<Chunk>> decoded =
-        DecodeChunkIndex(std::string_view(header->extra).substr(field->offset, field->size));
+        DecodeChunkIndex(std::string_view(header.extra).substr(field->offset, field->size));
     if (!decoded || !ChunksFitMember(*decoded, frame))
         return false;
     *chunks = std::move(*decoded);
     return true;
+}
+
+bool ReadChunkIndex(int fd, off_t start, off_t length, std::vector<Chunk>* chunks)
+{
+    chunks->clear();
+    std::optional<GzipHeader> header;
+    if (!ReadGzipHeader(fd, start, length, &header))
+        return false;
+    return !header || ChunkIndexOf(fd, start, length, *header, chunks);
 }

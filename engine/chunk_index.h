@@ -17,6 +17,8 @@
 #ifndef OVELO_ENGINE_CHUNK_INDEX_H
 #define OVELO_ENGINE_CHUNK_INDEX_H
 
+#include "gzip_header.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -62,9 +64,14 @@ std::optional<std::vector<Chunk>> DecodeChunkIndex(std::string_view data);
 // no more than kMaxChunkSize.
 bool ChunksFitMember(const std::vector<Chunk>& chunks, const MemberFrame& frame);
 
-// The index of the payload of length bytes at start in fd, checked against
-// the member's frame, into *chunks; empty when the member has none.  False
-// when it has one that cannot be read or does not fit: a damaged file.
+// The index in the header of the payload of length bytes at start in fd,
+// checked against the member's frame, into *chunks; empty when the member
+// has none.  False when it has one that cannot be read or does not fit: a
+// damaged file.
+bool ChunkIndexOf(int fd, off_t start, off_t length, const GzipHeader& header,
+                  std::vector<Chunk>* chunks);
+// The same for a payload whose header is not yet read, as the packer
+// checks what it wrote.
 bool ReadChunkIndex(int fd, off_t start, off_t length, std::vector<Chunk>* chunks);
 
 #endif

@@ -1,7 +1,6 @@
 // The destination walk and the trust it places in what it meets.
 #include "destination.h"
 
-#include "format.h"
 
 #include <cerrno>
 #include <climits>
@@ -47,13 +46,13 @@ std::deque<Step> Steps(const std::string& path, std::size_t end, bool fromLink)
     return steps;
 }
 
-std::string ForeignLink(const std::string& destination, std::size_t end, bool last)
+Outcome ForeignLink(const std::string& destination, std::size_t end, bool last)
 {
     if (last)
-        return FormatText("The destination %s is a link owned by another user.",
-                          destination.c_str());
-    return FormatText("The destination %s lies behind %s, a link owned by another user.",
-                      destination.c_str(), destination.substr(0, end).c_str());
+        return Found(Fault::kForeignLink, destination);
+    Outcome refusal = Found(Fault::kBehindForeignLink, destination);
+    refusal.other = destination.substr(0, end);
+    return refusal;
 }
 
 std::string LinkTarget(int link)
@@ -83,7 +82,7 @@ bool IsOpenToOthers(int folder)
 // A link must be ours or root's: it is read through its own descriptor,
 // so it is the link whose owner was checked, and its target walked in its
 // place.  Never more than three descriptors are held.
-Walked WalkDestination(const std::string& given, Destination* place, std::string* message)
+Walked WalkDestination(const std::string& given, Destination* place, Outcome* refusal)
 {
     const std::string path = WithoutTrailingSlashes(given);
     if (path.empty())
@@ -95,8 +94,8 @@ Walked WalkDestination(const std::string& given, Destination* place, std::string
     int linksFollowed = 0;
     while (here && !steps.empty()) {
         if (IsOpenToOthers(here.get())) {
-            *message = FormatText("The destination %s lies in %s, which can be changed by "
-                                  "other users.", given.c_str(), hereName.c_str());
+            *refusal = Found(Fault::kOnWayOpenToOthers, given);
+            refusal->other = hereName;
             return Walked::kRefused;
         }
         const Step step = steps.front();
@@ -112,7 +111,7 @@ Walked WalkDestination(const std::string& given, Destination* place, std::string
             return Walked::kFailed;
         if (S_ISLNK(info.st_mode)) {
             if (!IsTrustedOwner(info.st_uid)) {
-                *message = ForeignLink(given, step.end, step.end == path.size());
+                *refusal = ForeignLink(given, step.end, step.end == path.size());
                 return Walked::kRefused;
             }
             const std::string target = LinkTarget(next.get());
@@ -143,15 +142,14 @@ Walked WalkDestination(const std::string& given, Destination* place, std::string
     return Walked::kReached;
 }
 
-std::string RefusedDestination(const std::string& destination, int folder)
+Outcome RefusedDestination(const std::string& destination, int folder)
 {
     struct stat info;
     if (fstat(folder, &info) == -1 || !S_ISDIR(info.st_mode))
-        return FormatText("The destination %s is not a directory.", destination.c_str());
+        return Found(Fault::kNotDirectory, destination);
     if (!IsTrustedOwner(info.st_uid))
-        return FormatText("The destination %s belongs to another user.", destination.c_str());
+        return Found(Fault::kForeignDestination, destination);
     if (geteuid() == 0 && (info.st_mode & 022))
-        return FormatText("The destination %s can be changed by other users.",
-                          destination.c_str());
-    return std::string();
+        return Found(Fault::kDestinationOpenToOthers, destination);
+    return Outcome();
 }

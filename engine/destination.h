@@ -10,13 +10,14 @@
 #define OVELO_ENGINE_DESTINATION_H
 
 #include "descriptor.h"
+#include "outcome.h"
 
 #include <string>
 
 enum class Walked {
     kReached,  // it exists: folder holds it (whatever it is, not yet checked)
     kMissing,  // only its last name is missing: parent and name say where
-    kRefused,  // a link or folder on the way is not to be trusted (message)
+    kRefused,  // a link or folder on the way is not to be trusted
     kFailed,   // the path is empty, or something else on the way is missing or no folder
 };
 
@@ -26,14 +27,14 @@ struct Destination {
     std::string name;   // its name there
 };
 
-// Walks path from "/" or the current directory.  *message says why for
+// Walks path from "/" or the current directory.  *refusal says why for
 // kRefused, naming the destination as given.
-Walked WalkDestination(const std::string& path, Destination* destination, std::string* message);
+Walked WalkDestination(const std::string& path, Destination* destination, Outcome* refusal);
 
 // Why an existing destination may not be installed into or removed from:
 // not a folder, another user's, or, when root installs, open to others.
-// Empty when it may.
-std::string RefusedDestination(const std::string& path, int folder);
+// kNone when it may.
+Outcome RefusedDestination(const std::string& path, int folder);
 
 // When root installs, a folder (held by fd) that others could change
 // under us; always false for anybody else.

@@ -2,7 +2,6 @@
 #include "inflate.h"
 
 #include "chunk_index.h"
-#include "format.h"
 #include "parallel_inflate.h"
 
 #include <zlib.h>
@@ -43,31 +42,32 @@ bool ReadPayload(int fd, const Payload& payload, off_t* consumed, std::vector<un
 // Inflates behind the carried bytes of the output; false (and *damage
 // says why) when the member is damaged or cut short.
 bool InflateInto(z_stream* stream, std::vector<char>* output, std::size_t carry, int* status,
-                 std::string* damage)
+                 Outcome* damage)
 {
     stream->next_out = reinterpret_cast<Bytef*>(output->data() + carry);
     stream->avail_out = static_cast<uInt>(output->size() - carry);
     *status = inflate(stream, Z_NO_FLUSH);
-    if (*status == Z_BUF_ERROR)
-        *damage = "its compressed archive is cut short";
-    else if (*status != Z_OK && *status != Z_STREAM_END)
-        *damage = FormatText("its compressed archive is corrupt (%s)",
-                             stream->msg ? stream->msg : "no detail");
-    return damage->empty();
+    if (*status == Z_BUF_ERROR) {
+        *damage = Found(Fault::kCutShort);
+    } else if (*status != Z_OK && *status != Z_STREAM_END) {
+        *damage = Found(Fault::kCorrupt);
+        damage->detail = stream->msg ? stream->msg : "no detail";
+    }
+    return damage->ok();
 }
 
 // Once the member has ended: nothing may follow it, and the archive must
 // have ended where it should, with the player in it.
 bool EndsCleanly(const z_stream& stream, off_t consumed, const Payload& payload,
-                 std::size_t carry, TarFilter* filter, std::string* damage)
+                 std::size_t carry, TarFilter* filter, Outcome* damage)
 {
     if (stream.avail_in != 0 || consumed != payload.length)
-        *damage = "other data follows its compressed archive";
+        *damage = Found(Fault::kTrailingData);
     else if (carry != 0)
-        *damage = "its archive ends in the middle";
+        *damage = Found(Fault::kArchiveEndsEarly);
     else if (!filter->Finish())
         *damage = filter->Refusal();
-    return damage->empty();
+    return damage->ok();
 }
 
 // The decompressed archive in pieces of any length, through the filter to
@@ -109,33 +109,33 @@ private:
 
 // An indexed payload: its chunks decompressed on every core the process
 // may use (parallel_inflate.h), the archive checked on the way as ever.
-Streamed StreamChunks(int fd, const Payload& payload, const std::vector<Chunk>& chunks,
-                      TarFilter& filter, Observer& observer, const ArchiveSink& sink,
-                      std::string* damage)
+Streamed StreamChunks(const InstallerFile& file, TarFilter& filter, Observer& observer,
+                      const ArchiveSink& sink, Outcome* damage)
 {
+    const std::vector<Chunk>& chunks = file.chunks;
     BlockFeed feed(filter, sink);
     double archive = 0;
     for (const Chunk& chunk : chunks)
         archive += chunk.size;
     // The share of the archive handed on, as payload bytes: all of them
     // once the last chunk is.
-    const auto total = static_cast<std::uint64_t>(payload.length);
+    const auto total = static_cast<std::uint64_t>(file.payload.length);
     const ChunksOutcome outcome = InflateChunks(
-        fd, payload.start, chunks, DecompressionThreads(),
+        file.fd, file.payload.start, chunks, DecompressionThreads(),
         [&](char* data, std::size_t count) { return feed.Add(data, count); },
         [&](std::uint64_t handed) {
             const double share = archive > 0 ? static_cast<double>(handed) / archive : 1;
             return observer.Unpacked(static_cast<std::uint64_t>(share * total), total);
         });
     if (outcome.end == ChunksEnd::Damaged)
-        *damage = outcome.damage;
+        *damage = Found(outcome.damage);
     else if (filter.Refused())
         *damage = filter.Refusal();
     else if (outcome.end == ChunksEnd::Done && feed.carrying())
-        *damage = "its archive ends in the middle";
+        *damage = Found(Fault::kArchiveEndsEarly);
     else if (outcome.end == ChunksEnd::Done && !filter.Finish())
         *damage = filter.Refusal();
-    if (!damage->empty())
+    if (!damage->ok())
         return Streamed::kDamaged;
     if (outcome.end == ChunksEnd::Done)
         return Streamed::kComplete;
@@ -144,21 +144,23 @@ Streamed StreamChunks(int fd, const Payload& payload, const std::vector<Chunk>& 
 
 }  // namespace
 
-Streamed StreamArchive(int fd, const Payload& payload, TarFilter& filter, Observer& observer,
-                       const ArchiveSink& sink, std::string* damage)
+Streamed StreamArchive(const InstallerFile& file, TarFilter& filter, Observer& observer,
+                       const ArchiveSink& sink, Outcome* damage)
 {
-    std::vector<Chunk> chunks;
-    if (!ReadChunkIndex(fd, payload.start, payload.length, &chunks)) {
-        *damage = "its chunk index does not fit its compressed archive";
+    *damage = Outcome();
+    if (file.indexMisfit) {
+        *damage = Found(Fault::kIndexMisfit);
         return Streamed::kDamaged;
     }
-    if (!chunks.empty())
-        return StreamChunks(fd, payload, chunks, filter, observer, sink, damage);
+    if (!file.chunks.empty())
+        return StreamChunks(file, filter, observer, sink, damage);
     Inflater inflater;
     if (!inflater.ready) {
-        *damage = kOutOfMemory;
+        *damage = Found(Fault::kOutOfMemory);
         return Streamed::kDamaged;
     }
+    const int fd = file.fd;
+    const Payload& payload = file.payload;
     z_stream& stream = inflater.stream;
     std::vector<unsigned char> input(kReadSize);
     std::vector<char> output(kInflatedSize);
@@ -167,7 +169,7 @@ Streamed StreamArchive(int fd, const Payload& payload, TarFilter& filter, Observ
     for (int status = Z_OK; status != Z_STREAM_END;) {
         if (stream.avail_in == 0 && consumed < payload.length &&
             !ReadPayload(fd, payload, &consumed, &input, &stream)) {
-            *damage = "it can not be read to its end";
+            *damage = Found(Fault::kPayloadUnreadable);
             return Streamed::kDamaged;
         }
         if (!InflateInto(&stream, &output, carry, &status, damage))

@@ -6,13 +6,13 @@
 #ifndef OVELO_ENGINE_INFLATE_H
 #define OVELO_ENGINE_INFLATE_H
 
+#include "installer_file.h"
 #include "observer.h"
-#include "payload.h"
+#include "outcome.h"
 #include "tar_filter.h"
 
 #include <cstddef>
 #include <functional>
-#include <string>
 
 // Takes the next checked bytes of the archive; false when it can take no
 // more (the unpacking failed there).
@@ -20,14 +20,14 @@ using ArchiveSink = std::function<bool(const char* data, std::size_t count)>;
 
 enum class Streamed {
     kComplete,  // the whole archive passed, and ended where it should
-    kDamaged,   // the payload is damaged; the text says how
+    kDamaged,   // the payload is damaged; the outcome says how
     kRefused,   // the sink took no more
     kStopped,   // the observer said stop
 };
 
-// Reads the payload of the file open on fd with pread.  The end-of-archive
-// blocks are not handed on: the caller knows the archive ended.
-Streamed StreamArchive(int fd, const Payload& payload, TarFilter& filter, Observer& observer,
-                       const ArchiveSink& sink, std::string* damage);
+// Reads the payload of the file with pread.  The end-of-archive blocks
+// are not handed on: the caller knows the archive ended.
+Streamed StreamArchive(const InstallerFile& file, TarFilter& filter, Observer& observer,
+                       const ArchiveSink& sink, Outcome* damage);
 
 #endif

@@ -3,7 +3,7 @@
 
 #include "beneath.h"
 #include "format.h"
-#include "seal.h"
+#include "cksum.h"
 
 #include <cerrno>
 #include <climits>
@@ -181,7 +181,7 @@ bool Unchanged(int dirfd, const ManifestEntry& entry)
         if (!S_ISLNK(info.st_mode) || length < 0 || static_cast<std::uint64_t>(length) != entry.size)
             return false;
         CksumCrc crc;
-        crc.Update(reinterpret_cast<const unsigned char*>(target), length);
+        crc.Update(std::string_view(target, length));
         return crc.Final() == entry.checksum;
     }
     return S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) == entry.size &&

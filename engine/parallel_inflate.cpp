@@ -25,9 +25,6 @@ constexpr std::uint64_t kBufferBudget = 48 * 1024 * 1024;
 constexpr std::size_t kHandOver = 256 * 1024;  // archive bytes between two callbacks
 constexpr auto kLook = std::chrono::milliseconds(10);  // between callbacks while waiting
 
-const char kCorrupt[] = "a chunk of its compressed archive is corrupt";
-const char kUnreadable[] = "it can not be read to its end";
-
 // The empty final block (fixed codes, end of block at once) that completes
 // a chunk ended by a full flush into a deflate stream of its own, as the
 // decompressor wants one.
@@ -37,12 +34,11 @@ struct DecompressorFree {
     void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
 };
 
-// Its damage a constant, so that a worker that found it has nothing to
-// allocate to say so.
+// A worker that found damage has nothing to allocate to say so.
 struct Slot {
     std::unique_ptr<char[]> data;
     bool ready = false;
-    const char* damage = nullptr;
+    Fault damage = Fault::kNone;
 };
 
 class Decoder {
@@ -60,8 +56,8 @@ public:
 
 private:
     void Work();
-    const char* Decode(const Chunk& chunk, bool last, libdeflate_decompressor* decompressor,
-                       unsigned char* input, char* output) const;
+    Fault Decode(const Chunk& chunk, bool last, libdeflate_decompressor* decompressor,
+                 unsigned char* input, char* output) const;
     bool WaitReady(std::size_t i, std::uint64_t handed, const ChunkProgress& progress);
 
     const int fd_;
@@ -119,13 +115,13 @@ Decoder::~Decoder()
 }
 
 // Whole chunk in, exactly its length out, all of it consumed, CRC matching;
-// the damage found, or nothing.
-const char* Decoder::Decode(const Chunk& chunk, bool last, libdeflate_decompressor* decompressor,
-                            unsigned char* input, char* output) const
+// the damage found, or kNone.
+Fault Decoder::Decode(const Chunk& chunk, bool last, libdeflate_decompressor* decompressor,
+                      unsigned char* input, char* output) const
 {
     const std::size_t count = chunk.compressedSize;
     if (!ReadExactly(fd_, input, count, start_ + static_cast<off_t>(chunk.offset)))
-        return kUnreadable;
+        return Fault::kPayloadUnreadable;
     const std::size_t in = last ? count : count + sizeof kFinalBlock;
     if (!last)
         std::copy(std::begin(kFinalBlock), std::end(kFinalBlock), input + count);
@@ -133,8 +129,8 @@ const char* Decoder::Decode(const Chunk& chunk, bool last, libdeflate_decompress
     if (libdeflate_deflate_decompress_ex(decompressor, input, in, output, chunk.size, &used,
                                          &made) != LIBDEFLATE_SUCCESS ||
         used != in || made != chunk.size || libdeflate_crc32(0, output, made) != chunk.crc)
-        return kCorrupt;
-    return nullptr;
+        return Fault::kChunkCorrupt;
+    return Fault::kNone;
 }
 
 // Chunk i goes into slot i modulo the slots, once chunk i - slots is
@@ -157,10 +153,10 @@ void Decoder::Work()
             return;
         Slot& slot = slots_[i % slots_.size()];
         lock.unlock();
-        const char* damage = decompressor && input
+        const Fault damage = decompressor && input
                                  ? Decode(chunks_[i], i + 1 == chunks_.size(), decompressor.get(),
                                           input.get(), slot.data.get())
-                                 : kOutOfMemory;
+                                 : Fault::kOutOfMemory;
         lock.lock();
         slot.damage = damage;
         slot.ready = true;
@@ -189,14 +185,14 @@ ChunksOutcome Decoder::Run(const ChunkSink& sink, const ChunkProgress& progress)
     for (std::size_t i = 0; i < chunks_.size(); ++i) {
         Slot& slot = slots_[i % slots_.size()];
         if (!WaitReady(i, handed, progress))
-            return {ChunksEnd::Stopped, ""};
-        if (slot.damage)
+            return {ChunksEnd::Stopped};
+        if (slot.damage != Fault::kNone)
             return {ChunksEnd::Damaged, slot.damage};
         const std::size_t size = chunks_[i].size;
         for (std::size_t at = 0; at < size; at += kHandOver) {
             const std::size_t count = std::min(kHandOver, size - at);
             if (!sink(slot.data.get() + at, count) || !progress(handed + at + count))
-                return {ChunksEnd::Stopped, ""};
+                return {ChunksEnd::Stopped};
         }
         handed += size;
         {
@@ -206,7 +202,7 @@ ChunksOutcome Decoder::Run(const ChunkSink& sink, const ChunkProgress& progress)
         }
         changed_.notify_all();
     }
-    return {ChunksEnd::Done, ""};
+    return {ChunksEnd::Done};
 }
 
 }  // namespace
@@ -232,9 +228,9 @@ ChunksOutcome InflateChunks(int fd, off_t start, const std::vector<Chunk>& chunk
     try {
         Decoder decoder(fd, start, chunks);
         if (!decoder.Start(threads))
-            return {ChunksEnd::Damaged, kOutOfMemory};
+            return {ChunksEnd::Damaged, Fault::kOutOfMemory};
         return decoder.Run(sink, progress);
     } catch (const std::bad_alloc&) {
-        return {ChunksEnd::Damaged, kOutOfMemory};
+        return {ChunksEnd::Damaged, Fault::kOutOfMemory};
     }
 }

@@ -10,6 +10,7 @@
 #define OVELO_ENGINE_PARALLEL_INFLATE_H
 
 #include "chunk_index.h"
+#include "outcome.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -27,12 +28,8 @@ enum class ChunksEnd { Done, Damaged, Stopped };
 
 struct ChunksOutcome {
     ChunksEnd end = ChunksEnd::Done;
-    std::string damage;  // what was found, when Damaged
+    Fault damage = Fault::kNone;  // what was found, when Damaged
 };
-
-// What the decompression reports when memory or threads run short, as the
-// unindexed road does.
-inline constexpr char kOutOfMemory[] = "its compressed archive can not be read (out of memory)";
 
 // The processors the process may run on.
 int UsableProcessors();

@@ -15,7 +15,9 @@
 #ifndef OVELO_ENGINE_SEAL_H
 #define OVELO_ENGINE_SEAL_H
 
+#include "gzip_header.h"
 #include "observer.h"
+#include "outcome.h"
 #include "payload.h"
 
 #include <array>
@@ -37,26 +39,13 @@ struct Seal {
     off_t crcOffset = 0;        // of the 10 digits, from the payload's start
 };
 
-// The seal in the gzip header at the start of a payload of length bytes
-// read through fd, into *seal; nothing when the header carries none.
-// False when the header has one that cannot be read: a damaged file.
-bool ReadSeal(int fd, off_t start, off_t length, std::optional<Seal>* seal);
+// The seal in the payload's gzip header, into *seal; nothing when the
+// header carries none.  False when it has one that cannot be read.
+bool SealOf(const GzipHeader& header, std::optional<Seal>* seal);
 
-// Whether the payload's bytes give the seal's checksum; reads them in
-// steps of 256 KiB with pread, asking the observer between them whether to go on
-// (false, too, when it says no).
-bool SealHolds(int fd, const Payload& payload, const Seal& seal, Observer& observer);
-
-// The CRC of POSIX cksum: MSB first, polynomial 0x04C11DB7, the length
-// appended, complemented.
-class CksumCrc {
-public:
-    void Update(const unsigned char* data, std::size_t count);
-    std::uint32_t Final() const;
-
-private:
-    std::uint32_t crc_ = 0;
-    std::uint64_t length_ = 0;
-};
+// Whether the payload's bytes, read through fd, give the seal's checksum:
+// kNone, kChecksumMismatch, or kStopped when the observer, asked between
+// steps of 256 KiB, said so.
+Fault CheckSeal(int fd, const Payload& payload, const Seal& seal, Observer& observer);
 
 #endif

@@ -9,7 +9,6 @@
 #include "format.h"
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <optional>
 #include <string_view>
@@ -21,30 +20,29 @@ namespace {
 
 constexpr std::string_view kSettings = "Bandwidth=10485800\nMaxBandwidth=10485800\n";
 
-std::string NotWritten(const std::string& path, const std::string& why)
-{
-    return FormatText("The settings file %s was not written: %s.", path.c_str(), why.c_str());
-}
-
-// Why the file now in place may not be replaced; empty when it may.  Its
-// mode, when there is one, is kept for the new one.
-std::string Refusal(int home, std::optional<mode_t>* mode)
+// Why the file now in place may not be replaced (kNone when it may), with
+// the errno of a failed call.  Its mode, when there is one, is kept for the
+// new one.
+Fault Refusal(int home, std::optional<mode_t>* mode, int* error)
 {
     const Descriptor old(openat(home, kSettingsName,
                                 O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat info;
+    *error = errno;
     if (!old)
-        return errno == ENOENT ? std::string()
-               : errno == ELOOP ? "it is a symbolic link"
-                                : std::strerror(errno);
-    if (fstat(old.get(), &info) == -1)
-        return std::strerror(errno);
+        return errno == ENOENT ? Fault::kNone
+               : errno == ELOOP ? Fault::kSettingsLink
+                                : Fault::kSettingsFailed;
+    if (fstat(old.get(), &info) == -1) {
+        *error = errno;
+        return Fault::kSettingsFailed;
+    }
     if (!S_ISREG(info.st_mode))
-        return "it is not a regular file";
+        return Fault::kSettingsNotRegular;
     if (info.st_uid != geteuid())
-        return "it belongs to another user";
+        return Fault::kSettingsForeign;
     *mode = info.st_mode & 07777;
-    return std::string();
+    return Fault::kNone;
 }
 
 std::string TemporaryName()
@@ -68,8 +66,9 @@ bool WriteAll(int fd, std::string_view text)
     return true;
 }
 
-// Written and made durable under a fresh name, then renamed over the old.
-std::string Replace(int home, std::optional<mode_t> mode)
+// Written and made durable under a fresh name, then renamed over the old;
+// 0, or the errno of what failed.
+int Replace(int home, std::optional<mode_t> mode)
 {
     std::string temporary;
     int fd = -1;
@@ -78,19 +77,19 @@ std::string Replace(int home, std::optional<mode_t> mode)
         fd = openat(home, temporary.c_str(),
                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd == -1 && errno != EEXIST)
-            return std::strerror(errno);
+            return errno;
     }
     if (fd == -1)
-        return std::strerror(EEXIST);
+        return EEXIST;
     const Descriptor file(fd);
     const bool written = (!mode || fchmod(fd, *mode) == 0) && WriteAll(fd, kSettings) &&
                          fsync(fd) == 0;
     const int error = errno;
     if (written && renameat(home, temporary.c_str(), home, kSettingsName) == 0)
-        return std::string();
+        return 0;
     const int renameError = written ? errno : error;
     unlinkat(home, temporary.c_str(), 0);
-    return std::strerror(renameError);
+    return renameError;
 }
 
 // Whether home names a home folder at all: set, not empty, absolute.
@@ -107,17 +106,18 @@ bool IsOwnHome(const char* home)
     return IsUsableHome(home) && stat(home, &info) == 0 && info.st_uid == geteuid();
 }
 
-std::string WriteSettingsFile(const char* home)
+Outcome WriteSettingsFile(const char* home)
 {
     if (!IsUsableHome(home))
-        return std::string();
+        return Outcome();
     const std::string path = std::string(home) + "/" + kSettingsName;
     const Descriptor folder(open(home, O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!folder)
-        return NotWritten(path, std::strerror(errno));
+        return Found(Fault::kSettingsFailed, path, errno);
     std::optional<mode_t> mode;
-    std::string why = Refusal(folder.get(), &mode);
-    if (why.empty())
-        why = Replace(folder.get(), mode);
-    return why.empty() ? std::string() : NotWritten(path, why);
+    int error = 0;
+    Fault fault = Refusal(folder.get(), &mode, &error);
+    if (fault == Fault::kNone && (error = Replace(folder.get(), mode)) != 0)
+        fault = Fault::kSettingsFailed;
+    return fault == Fault::kNone ? Outcome() : Found(fault, path, error);
 }

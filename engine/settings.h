@@ -2,7 +2,7 @@
 #ifndef OVELO_ENGINE_SETTINGS_H
 #define OVELO_ENGINE_SETTINGS_H
 
-#include <string>
+#include "outcome.h"
 
 constexpr char kSettingsName[] = ".Quorvex_ZembraSDK_60";
 
@@ -12,8 +12,8 @@ bool IsOwnHome(const char* home);
 
 // Replaces the settings file in home with the player's two lines.  The
 // file must be missing, or a regular file of ours: a link, a FIFO or
-// another user's file is never written through.  Empty when written, or
-// when there is no usable home; otherwise the message saying why not.
-std::string WriteSettingsFile(const char* home);
+// another user's file is never written through.  kNone when written, or
+// when there is no usable home; otherwise why not, naming the file.
+Outcome WriteSettingsFile(const char* home);
 
 #endif

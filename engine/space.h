@@ -4,6 +4,7 @@
 #ifndef OVELO_ENGINE_SPACE_H
 #define OVELO_ENGINE_SPACE_H
 
+#include "outcome.h"
 #include "seal.h"
 
 #include <cstdint>
@@ -12,12 +13,13 @@
 // Bytes the product takes on a file system of the given fragment size.
 std::uint64_t RoomNeeded(const Seal& seal, std::uint64_t fragmentSize);
 
-// Empty when the file system of the folder open on dirfd has room for the
-// product (or cannot tell its free space); otherwise the message, naming
-// the destination as shown.  Whatever the destination holds already stays
-// beside the new files until the installation is complete, which it says
-// when the destination is not empty.
-std::string SpaceShortfall(int dirfd, const std::string& shownName, const Seal& seal,
-                           bool holdsFiles);
+// kNone when the file system of the folder open on dirfd has room for the
+// product (or cannot tell its free space); otherwise kNoRoom (bytes) or
+// kNoEntries (inodes) with what is needed and available, naming the
+// destination as given.  Whatever the destination holds already stays
+// beside the new files until the installation is complete: holdsFiles
+// says so.
+Outcome SpaceShortfall(int dirfd, const std::string& destination, const Seal& seal,
+                       bool holdsFiles);
 
 #endif

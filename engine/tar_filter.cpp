@@ -1,8 +1,6 @@
 // The checks of the tar stream, header by header.
 #include "tar_filter.h"
 
-#include "format.h"
-
 #include <algorithm>
 #include <cstring>
 #include <string_view>
@@ -130,22 +128,15 @@ bool EndsLikeFolder(const std::string& raw)
     return last.empty() || last == ".";
 }
 
-std::string TypeName(char type)
-{
-    switch (type) {
-    case '3': return "a character device";
-    case '4': return "a block device";
-    case '6': return "a FIFO";
-    default: return FormatText("a member of type '%c'", type >= ' ' && type < 127 ? type : '?');
-    }
-}
-
 }  // namespace
 
-bool TarFilter::Refuse(const std::string& what)
+bool TarFilter::Refuse(Fault fault, const std::string& name, char type)
 {
-    if (refusal_.empty())
-        refusal_ = what;
+    if (refusal_.ok()) {
+        refusal_ = Found(fault, name);
+        if (type != '\0')
+            refusal_.other = std::string(1, type);
+    }
     return false;
 }
 
@@ -165,7 +156,7 @@ std::size_t TarFilter::Pass(char* blocks, std::size_t count)
         at += kTarBlock;
         if (ended_) {
             if (!IsZeroBlock(block))
-                Refuse("data follows the end of its archive");
+                Refuse(Fault::kDataAfterEnd);
             continue;
         }
         if (IsZeroBlock(block)) {
@@ -184,28 +175,27 @@ std::size_t TarFilter::Pass(char* blocks, std::size_t count)
 bool TarFilter::CheckHeader(const char* header, bool* keep)
 {
     if (std::memcmp(header + kMagic.offset, "ustar", 5) != 0 || !ChecksumMatches(header))
-        return Refuse("its archive holds a damaged tar header");
+        return Refuse(Fault::kDamagedHeader);
     const std::string prefix = IsPosix(header) ? Text(header, kPrefix) : "";
     const std::string raw = (prefix.empty() ? "" : prefix + "/") + Text(header, kName);
     std::uint64_t size = 0, mode = 0, mtime = 0;
     if (!ParseNumber(header, kSize, &size) || !ParseNumber(header, kMode, &mode) ||
         !ParseNumber(header, kMtime, &mtime))
-        return Refuse("its archive holds a damaged tar header");
+        return Refuse(Fault::kDamagedHeader);
     std::string name;
     if (!NormalName(raw, &name))
-        return Refuse(FormatText("its archive holds a member named \"%s\", outside the destination",
-                                 raw.c_str()));
+        return Refuse(Fault::kMemberOutside, raw);
     const char type = header[kType] == '\0' ? '0' : header[kType];
     if (name.empty() && type == '5') {
         *keep = false;  // the destination itself
         return true;
     }
     if (type != '5' && EndsLikeFolder(raw))
-        return Refuse("its archive holds a damaged tar header");
+        return Refuse(Fault::kDamagedHeader);
     if (!CheckName(name, type) || !CheckType(name, type, size, header))
         return false;
     if (name == "ovelo" && !(mode & 0111))
-        return Refuse("its player ./ovelo is not executable");
+        return Refuse(Fault::kPlayerNotExecutable);
     player_ = player_ || name == "ovelo";
     (type == '5' ? folders_ : earlier_).insert(name);
     // A hard link to a symbolic link is one as well.
@@ -227,25 +217,22 @@ bool TarFilter::CheckHeader(const char* header, bool* keep)
 bool TarFilter::CheckName(const std::string& name, char type)
 {
     if (name.empty())
-        return Refuse(FormatText("its archive holds the top folder as %s", TypeName(type).c_str()));
+        return Refuse(Fault::kTopFolderAsOther, "", type);
     for (std::size_t slash = name.find('/'); slash != std::string::npos;
          slash = name.find('/', slash + 1)) {
         const std::string above = name.substr(0, slash);
         if (symlinks_.count(above))
-            return Refuse(FormatText("its archive holds a member \"%s\" below a symbolic link",
-                                     name.c_str()));
+            return Refuse(Fault::kBelowLink, name);
         if (earlier_.count(above))
-            return Refuse(FormatText("its archive holds a member \"%s\" below a file",
-                                     name.c_str()));
+            return Refuse(Fault::kBelowFile, name);
     }
     if (earlier_.count(name) || folders_.count(name))
-        return Refuse(FormatText("its archive holds \"%s\" twice", name.c_str()));
+        return Refuse(Fault::kTwice, name);
     if (name.compare(0, sizeof kReservedPrefix - 1, kReservedPrefix) == 0 &&
         name.find('/') == std::string::npos)
-        return Refuse(FormatText("its archive holds \"%s\", a name the installer keeps for itself",
-                                 name.c_str()));
+        return Refuse(Fault::kReservedName, name);
     if (name == "ovelo" && type != '0')
-        return Refuse("its player ./ovelo is not a regular file");
+        return Refuse(Fault::kPlayerNotRegular);
     return true;
 }
 
@@ -257,15 +244,13 @@ bool TarFilter::CheckType(const std::string& name, char type, std::uint64_t size
         return true;
     case '1':
         if (!earlier_.count(LinkTarget(header)))
-            return Refuse(FormatText("its archive holds a hard link \"%s\" to no earlier member",
-                                     name.c_str()));
-        return size == 0 || Refuse("its archive holds a damaged tar header");
+            return Refuse(Fault::kHardLinkToNothing, name);
+        return size == 0 || Refuse(Fault::kDamagedHeader);
     case '2':
     case '5':
-        return size == 0 || Refuse("its archive holds a damaged tar header");
+        return size == 0 || Refuse(Fault::kDamagedHeader);
     default:
-        return Refuse(FormatText("its archive holds \"%s\", %s", name.c_str(),
-                                 TypeName(type).c_str()));
+        return Refuse(Fault::kUnsupportedMember, name, type);
     }
 }
 
@@ -274,8 +259,8 @@ bool TarFilter::Finish()
     if (Refused())
         return false;
     if (!ended_ || dataLeft_ > 0)
-        return Refuse("its archive ends in the middle");
+        return Refuse(Fault::kArchiveEndsEarly);
     if (!player_)
-        return Refuse("its archive holds no player ./ovelo");
+        return Refuse(Fault::kNoPlayer);
     return true;
 }

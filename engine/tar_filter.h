@@ -17,6 +17,8 @@
 #ifndef OVELO_ENGINE_TAR_FILTER_H
 #define OVELO_ENGINE_TAR_FILTER_H
 
+#include "outcome.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -50,14 +52,15 @@ public:
     // At the end of the stream: true when the archive ended where it
     // should, with the player in it.
     bool Finish();
-    bool Refused() const { return !refusal_.empty(); }
-    const std::string& Refusal() const { return refusal_; }  // what was found
+    bool Refused() const { return !refusal_.ok(); }
+    const Outcome& Refusal() const { return refusal_; }  // what was found
 
 private:
     bool CheckHeader(const char* header, bool* keep);
     bool CheckName(const std::string& name, char type);
     bool CheckType(const std::string& name, char type, std::uint64_t size, const char* header);
-    bool Refuse(const std::string& what);
+    // The first refusal stands; type, when given, is the member's.
+    bool Refuse(Fault fault, const std::string& name = std::string(), char type = '\0');
 
     std::uint64_t dataLeft_ = 0;  // of the current member, in whole blocks
     bool ended_ = false;          // the first zero block was seen
@@ -65,7 +68,7 @@ private:
     std::set<std::string> earlier_;   // members a hard link may name
     std::set<std::string> folders_;
     std::set<std::string> symlinks_;
-    std::string refusal_;
+    Outcome refusal_;
 };
 
 #endif

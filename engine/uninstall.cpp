@@ -5,7 +5,6 @@
 #include "manifest.h"
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -44,7 +43,7 @@ void RemoveAll(int folder, const std::vector<ManifestEntry>& entries, bool folde
             (folders ? report->holding : report->changed).push_back(entry->path);
             break;
         case Removal::kFailed:
-            report->failed.push_back(entry->path + ": " + std::strerror(errno));
+            report->failed.push_back(Found(Fault::kCannotRemove, entry->path, errno));
             break;
         }
     }
@@ -67,7 +66,7 @@ Uninstalled Uninstall(const Destination& destination, UninstallReport* report)
     RemoveAll(folder, entries, false, report);
     RemoveAll(folder, entries, true, report);
     if (report->failed.empty() && unlinkat(folder, kManifestName, 0) == -1 && errno != ENOENT)
-        report->failed.push_back(std::string(kManifestName) + ": " + std::strerror(errno));
+        report->failed.push_back(Found(Fault::kCannotRemove, kManifestName, errno));
     if (destination.parent)
         unlinkat(destination.parent.get(), destination.name.c_str(), AT_REMOVEDIR);
     const bool complete = report->changed.empty() && report->holding.empty() && report->failed.empty();

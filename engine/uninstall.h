@@ -4,6 +4,7 @@
 #define OVELO_ENGINE_UNINSTALL_H
 
 #include "destination.h"
+#include "outcome.h"
 
 #include <string>
 #include <vector>
@@ -18,7 +19,7 @@ enum class Uninstalled {
 struct UninstallReport {
     std::vector<std::string> changed;  // files and links kept, changed since
     std::vector<std::string> holding;  // folders kept, holding what was not installed
-    std::vector<std::string> failed;   // could not be removed: path and reason
+    std::vector<Outcome> failed;       // could not be removed: kCannotRemove, path, errno
 };
 
 // Files and links first, then the folders left empty, then the manifest

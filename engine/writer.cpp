@@ -26,7 +26,7 @@ std::string HiddenName(const std::string& name)
     if (prefix.size() + name.size() <= kLongestName)
         return prefix + name;
     CksumCrc crc;
-    crc.Update(reinterpret_cast<const unsigned char*>(name.data()), name.size());
+    crc.Update(name);
     return prefix + name.substr(0, 200) + FormatText("-%08x", crc.Final());
 }
 
@@ -105,7 +105,7 @@ void SetTime(timespec times[2], std::int64_t mtime)
 std::uint32_t ChecksumOfText(const std::string& text)
 {
     CksumCrc crc;
-    crc.Update(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+    crc.Update(text);
     return crc.Final();
 }
 
@@ -188,16 +188,16 @@ int ProductWriter::Folder() const
     return root_.get();
 }
 
-bool ProductWriter::Fail(const std::string& what)
+bool ProductWriter::Fail(Fault fault, const std::string& path, int error)
 {
-    if (failure_.empty())
-        failure_ = what;
+    if (failure_.ok())
+        failure_ = Found(fault, path, error);
     return false;
 }
 
-bool ProductWriter::FailWithErrno(const std::string& what)
+bool ProductWriter::FailWithErrno(Fault fault, const std::string& path)
 {
-    return Fail(what + ": " + std::strerror(errno));
+    return Fail(fault, path, errno);
 }
 
 int ProductWriter::StagingRoot() const
@@ -288,7 +288,7 @@ bool ProductWriter::MakeFolder(const ArchiveEntry& entry)
         if (parent->existing)
             moves_.push_back({entry.path, made.staged, true});
         if (mkdirat(StagedFolder(FolderOf(made.staged)), LastName(made.staged).c_str(), 0700) == -1)
-            return FailWithErrno("Can not make " + entry.path);
+            return FailWithErrno(Fault::kCannotMake, entry.path);
     }
     folders_[entry.path] = made;
     looks_.push_back({entry.path, entry.mode, entry.mtime});
@@ -319,7 +319,7 @@ bool ProductWriter::StartFile(const ArchiveEntry& entry, const std::string& stag
     file_ = Descriptor(openat(StagedFolder(FolderOf(staged)), LastName(staged).c_str(),
                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!file_)
-        return FailWithErrno("Can not write " + entry.path);
+        return FailWithErrno(Fault::kCannotWrite, entry.path);
     current_ = entry;
     crc_ = CksumCrc();
     left_ = entry.size;
@@ -335,20 +335,20 @@ bool ProductWriter::EndFile()
     const bool set = fchmod(file_.get(), ModeOf(current_.mode)) == 0 &&
                      futimens(file_.get(), times) == 0;
     if (close(file_.Release()) == -1 || !set)
-        return FailWithErrno("Can not write " + current_.path);
+        return FailWithErrno(Fault::kCannotWrite, current_.path);
     List({'f', ModeOf(current_.mode), current_.size, crc_.Final(), current_.path});
     return true;
 }
 
 bool ProductWriter::WriteData(const char* data, std::size_t count)
 {
-    crc_.Update(reinterpret_cast<const unsigned char*>(data), count);
+    crc_.Update(std::string_view(data, count));
     while (count > 0) {
         const ssize_t written = write(file_.get(), data, count);
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
-            return FailWithErrno("Can not write " + current_.path);
+            return FailWithErrno(Fault::kCannotWrite, current_.path);
         data += written;
         count -= written;
     }
@@ -362,7 +362,7 @@ bool ProductWriter::MakeLink(const ArchiveEntry& entry, const std::string& stage
     timespec times[2];
     SetTime(times, entry.mtime);
     if (symlinkat(entry.link.c_str(), folder, name.c_str()) == -1)
-        return FailWithErrno("Can not make the link " + entry.path);
+        return FailWithErrno(Fault::kCannotMakeLink, entry.path);
     utimensat(folder, name.c_str(), times, AT_SYMLINK_NOFOLLOW);
     Own(folder, name.c_str(), AT_SYMLINK_NOFOLLOW);
     List({'l', 0777, entry.link.size(), ChecksumOfText(entry.link), entry.path});
@@ -378,10 +378,10 @@ bool ProductWriter::MakeHardLink(const ArchiveEntry& entry, const std::string& s
     const Descriptor to = OpenBeneath(StagingRoot(), FolderOf(staged), O_PATH | O_DIRECTORY);
     if (!from || !to || linkat(from.get(), LastName(target).c_str(), to.get(),
                                LastName(staged).c_str(), 0) == -1)
-        return FailWithErrno("Can not link " + entry.path);
+        return FailWithErrno(Fault::kCannotLink, entry.path);
     const auto listed = listed_.find(entry.link);
     if (listed == listed_.end())
-        return Fail("Can not link " + entry.path);
+        return Fail(Fault::kCannotLink, entry.path);
     ManifestEntry same = manifest_[listed->second];
     same.path = entry.path;
     List(same);
@@ -419,7 +419,7 @@ bool ProductWriter::Take(const char* blocks, std::size_t count)
             count -= run;
         } else {
             if (announced_.empty() || count < kTarBlock)
-                return Fail("the archive's blocks do not match its entries");
+                return Fail(Fault::kBlocksMismatch);
             const ArchiveEntry entry = std::move(announced_.front());
             announced_.pop_front();
             blocks += kTarBlock;
@@ -449,7 +449,7 @@ bool ProductWriter::ApplyFolderLooks(bool existing)
         SetTime(times, look->mtime);
         Own(fd.get(), nullptr, 0);
         if (!fd || fchmod(fd.get(), ModeOf(look->mode)) == -1 || futimens(fd.get(), times) == -1)
-            return FailWithErrno("Can not set the mode of " + look->path);
+            return FailWithErrno(Fault::kCannotSetMode, look->path);
     }
     return true;
 }
@@ -466,11 +466,11 @@ bool ProductWriter::WriteManifest()
     const Descriptor file(openat(StagingRoot(), staged.c_str(),
                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!file)
-        return FailWithErrno(std::string("Can not write ") + kManifestName);
+        return FailWithErrno(Fault::kCannotWrite, kManifestName);
     Own(file.get(), nullptr, 0);
     const ssize_t written = write(file.get(), text.data(), text.size());
     if (written != static_cast<ssize_t>(text.size()) || fchmod(file.get(), ModeOf(0644)) == -1)
-        return FailWithErrno(std::string("Can not write ") + kManifestName);
+        return FailWithErrno(Fault::kCannotWrite, kManifestName);
     return true;
 }
 
@@ -478,7 +478,7 @@ bool ProductWriter::WriteManifest()
 // write-back error found here is a failed write.
 bool ProductWriter::Durable()
 {
-    return syncfs(root_.get()) == 0 || FailWithErrno("Can not write the product to the disk");
+    return syncfs(root_.get()) == 0 || FailWithErrno(Fault::kCannotSync);
 }
 
 bool ProductWriter::Ready()
@@ -486,14 +486,14 @@ bool ProductWriter::Ready()
     if (ready_)
         return true;
     if (!begun_ || finished_ || left_ > 0 || !announced_.empty())
-        return Fail("the archive ended in the middle of an entry");
+        return Fail(Fault::kEndedInEntry);
     // A new destination is never writable by others, whatever the umask:
     // anyone could swap the player for their own.  Root's is writable by
     // root alone.
     const mode_t mode = (asRoot_ ? 0755 : 0775) & ~umask_;
     ready_ = ApplyFolderLooks(false) && WriteManifest() &&
              (existing_ || fchmod(root_.get(), mode) == 0 ||
-              FailWithErrno("Can not set the destination's mode")) &&
+              FailWithErrno(Fault::kCannotSetDestinationMode)) &&
              Durable();
     if (!ready_)
         RollBack();
@@ -516,7 +516,7 @@ bool ProductWriter::FinishNew()
     if (!parent || renameat2(parent.get(), hidden_.c_str(), parent.get(), name_.c_str(),
                              RENAME_NOREPLACE) == -1) {
         appeared_ = errno == EEXIST || errno == ENOTEMPTY;
-        return FailWithErrno("Can not put the destination in place");
+        return FailWithErrno(Fault::kCannotPutDestination);
     }
     finished_ = true;
     const Descriptor folder(openat(parent.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -563,11 +563,11 @@ bool ProductWriter::Commit(Move* move)
     const char* staged = move->staged.c_str();
     struct stat old;
     if (at == -1)
-        return FailWithErrno("Can not reach " + move->path);
+        return FailWithErrno(Fault::kCannotReach, move->path);
     if (fstatat(at, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == -1) {
         if (errno != ENOENT ||
             renameat2(staging_.get(), staged, at, name.c_str(), RENAME_NOREPLACE) == -1)
-            return FailWithErrno("Can not put " + move->path + " in place");
+            return FailWithErrno(Fault::kCannotPutInPlace, move->path);
         move->in = true;
         return true;
     }
@@ -575,21 +575,20 @@ bool ProductWriter::Commit(Move* move)
         linkat(at, name.c_str(), backups_.get(), staged, 0) == 0) {
         move->linked = true;
         if (renameat(staging_.get(), staged, at, name.c_str()) == -1)
-            return FailWithErrno("Can not put " + move->path + " in place");
+            return FailWithErrno(Fault::kCannotPutInPlace, move->path);
         move->in = true;
         return true;
     }
     if (S_ISDIR(old.st_mode) && !MayMoveAside(at, name, move->path))
-        return Fail(FormatText("%s holds files of its own where the new version puts a %s",
-                               move->path.c_str(), move->folder ? "folder" : "file"));
+        return Fail(move->folder ? Fault::kOwnFolderWhereFolder : Fault::kOwnFolderWhereFile,
+                    move->path);
     if (move->folder && !S_ISDIR(old.st_mode) && !ListedUnchanged(move->path))
-        return Fail(FormatText("%s is a file or link of its own where the new version puts a "
-                               "folder", move->path.c_str()));
+        return Fail(Fault::kOwnFileWhereFolder, move->path);
     if (renameat(at, name.c_str(), backups_.get(), staged) == -1)
-        return FailWithErrno("Can not replace " + move->path);
+        return FailWithErrno(Fault::kCannotReplace, move->path);
     move->movedAside = true;
     if (renameat2(staging_.get(), staged, at, name.c_str(), RENAME_NOREPLACE) == -1)
-        return FailWithErrno("Can not put " + move->path + " in place");
+        return FailWithErrno(Fault::kCannotPutInPlace, move->path);
     move->in = true;
     return true;
 }

@@ -20,7 +20,8 @@
 
 #include "descriptor.h"
 #include "manifest.h"
-#include "seal.h"
+#include "outcome.h"
+#include "cksum.h"
 #include "tar_filter.h"
 
 #include <cstdint>
@@ -74,7 +75,7 @@ public:
     // entries it left are kept in kWorkName.
     bool LeftBehind() const { return leftBehind_; }
 
-    const std::string& Failure() const { return failure_; }
+    const Outcome& Failure() const { return failure_; }
     // Whether Finish failed because the new destination's name was taken
     // meanwhile.
     bool Appeared() const { return appeared_; }
@@ -114,8 +115,8 @@ private:
         std::int64_t mtime;
     };
 
-    bool Fail(const std::string& what);
-    bool FailWithErrno(const std::string& what);
+    bool Fail(Fault fault, const std::string& path = std::string(), int error = 0);
+    bool FailWithErrno(Fault fault, const std::string& path = std::string());
     int StagingRoot() const;
     const ArchiveFolder* EnsureFolder(const std::string& path);
     bool MakeFolder(const ArchiveEntry& entry);
@@ -185,7 +186,7 @@ private:
     Descriptor file_;
     std::uint64_t left_ = 0, padding_ = 0;
     CksumCrc crc_;
-    std::string failure_;
+    Outcome failure_;
 };
 
 #endif

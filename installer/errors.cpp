@@ -1,23 +1,51 @@
-// Failure reports: the error dialog in the wizard, standard error when silent.
+// The face of the run for its messages: the error dialog in the window,
+// standard error everywhere else, behind a progress line when one is drawn.
+#include "messages.h"
+#include "progress_line.h"
 #include "state.h"
-#include "terminal.h"
 
-#include <cstdio>
+#include <string>
+#include <unistd.h>
 
-int nErrorsReported = 0;
+namespace {
 
-void ReportError(const char* text)
+int nReportedStatus = 0;  // of the first failure reported
+
+void ShowInDialog(const std::string& text)
 {
-    ++nErrorsReported;
-    if (bIsSilent) {
-        EraseProgressLine();
-        std::fprintf(stderr, "%s\n", text);
-        return;
-    }
     // Each newline of the text becomes a line break in the dialog.
-    XmString message = XmStringCreateLtoR(const_cast<char*>(text),
+    XmString message = XmStringCreateLtoR(const_cast<char*>(text.c_str()),
                                           const_cast<char*>(XmFONTLIST_DEFAULT_TAG));
     XtVaSetValues(ErrorDialog, XmNmessageString, message, nullptr);
     XmStringFree(message);
     XtManageChild(ErrorDialog);
+}
+
+}  // namespace
+
+void SayOnStandardError(const std::string& text)
+{
+    EraseProgressLine();
+    const std::string line = text + "\n";
+    WriteAll(STDERR_FILENO, line.data(), line.size());
+}
+
+void Show(const std::string& text)
+{
+    if (runMode == RunMode::kWindow && ErrorDialog)
+        ShowInDialog(text);
+    else
+        SayOnStandardError(text);
+}
+
+void Report(const Outcome& outcome, const std::string& more)
+{
+    if (nReportedStatus == 0)
+        nReportedStatus = StatusOf(outcome.fault);
+    Show(Words(outcome) + more);
+}
+
+int ReportedStatus()
+{
+    return nReportedStatus;
 }

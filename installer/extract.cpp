@@ -5,29 +5,22 @@
 // archive checked header by header and writes it; here the window shows
 // the progress and stays live, and an interrupt or Cancel puts the
 // destination back as it was.
-#include "format.h"
 #include "inflate.h"
-#include "payload.h"
-#include "seal.h"
+#include "installer_file.h"
+#include "messages.h"
+#include "progress_line.h"
 #include "space.h"
 #include "state.h"
 #include "tar_filter.h"
-#include "terminal.h"
 #include "writer.h"
 
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <iterator>
-#include <optional>
 #include <string>
 
 namespace {
-
-const char kUnpackFailed[] =
-    "Installation failed.  Perhaps the destination directory is unwriteable or you\n"
-    "are out of disk space?\n";
 
 // The installation under way, for Cancel to put back, and its destination
 // as the user gave it.
@@ -66,19 +59,6 @@ void ServeWindowEventsSometimes()
     ServeWindowEventsNow();
 }
 
-// Where a rollback could not put everything back, and what to do.
-std::string NotPutBack(const std::string& shown)
-{
-    return FormatText("Not everything in %s could be put back as it was; the earlier files "
-                      "that could not are kept in %s/%s/old.",
-                      shown.c_str(), shown.c_str(), kWorkName);
-}
-
-void ReportDamaged(const char* start, const std::string& what)
-{
-    ReportError(FormatText("The installer file %s is damaged: %s.", start, what.c_str()).c_str());
-}
-
 // The window stays live through the checks and shows how far the
 // unpacking has come; without it, a terminal shows the progress as a line.
 // Both stop on a signal.
@@ -86,18 +66,18 @@ class WindowObserver : public Observer {
 public:
     bool KeepGoing() override
     {
-        if (!bIsSilent)
+        if (runMode == RunMode::kWindow)
             ServeWindowEventsSometimes();
         return nStopSignal == 0;
     }
     bool Unpacked(std::uint64_t done, std::uint64_t total) override
     {
         fPercentDone = static_cast<float>(static_cast<double>(done) / total * 100.0);
-        if (bIsSilent) {
-            ShowProgressLine(done, total);
-        } else {
+        if (runMode == RunMode::kWindow) {
             DrawProgressBar(page3progressbar, nullptr, nullptr);
             ServeWindowEventsSometimes();
+        } else {
+            ShowProgressLine(done, total);
         }
         return nStopSignal == 0;
     }
@@ -105,44 +85,34 @@ public:
 
 // With a seal, damage and a file system too small are found before
 // anything is written.
-bool SealAllows(int fd, const Payload& payload, const char* start, const std::string& shown,
+bool SealAllows(const InstallerFile& file, const std::string& destination,
                 const ProductWriter& writer)
 {
-    std::optional<Seal> seal;
     WindowObserver observer;
-    std::string shortfall;
-    if (!ReadSeal(fd, payload.start, payload.length, &seal))
-        ReportDamaged(start, "its seal can not be read");
-    else if (!seal)
-        return true;
-    else if (!SealHolds(fd, payload, *seal, observer)) {
-        if (nStopSignal == 0)
-            ReportDamaged(start, "its checksum does not match its content");
-    } else if (!(shortfall = SpaceShortfall(writer.Folder(), shown, *seal, writer.HeldFiles()))
-                    .empty())
-        ReportError(shortfall.c_str());
-    else
-        return true;
-    return false;
+    Outcome found = CheckSealedChecksum(file, observer);
+    if (found.ok() && file.seal)
+        found = SpaceShortfall(writer.Folder(), destination, *file.seal, writer.HeldFiles());
+    if (!found.ok() && found.fault != Fault::kStopped)
+        Report(found);
+    return found.ok();
 }
 
 // Writes the checked archive and puts it in place.  Reports its own
 // failures; a signal is not one.  A signal that comes before the entries
 // start moving into place stops the installation; once they move, the
 // installation is finished, and the caller ends after it.
-bool Unpack(int fd, const Payload& payload, const char* start, const std::string& shown,
-            ProductWriter* writer)
+bool Unpack(const InstallerFile& file, const std::string& destination, ProductWriter* writer)
 {
     TarFilter filter;
     filter.onEntry = [writer](const ArchiveEntry& entry) { writer->Announce(entry); };
     WindowObserver observer;
-    std::string damage;
+    Outcome damage;
     const Streamed streamed = StreamArchive(
-        fd, payload, filter, observer,
+        file, filter, observer,
         [writer](const char* data, std::size_t count) { return writer->Take(data, count); },
         &damage);
     if (streamed == Streamed::kDamaged)
-        ReportDamaged(start, damage);
+        Report(damage);
     if (streamed != Streamed::kComplete && streamed != Streamed::kRefused)
         return false;
     // Looked at again once Ready has made everything durable: a signal
@@ -153,47 +123,36 @@ bool Unpack(int fd, const Payload& payload, const char* start, const std::string
     if (nStopSignal != 0)
         return false;
     if (writer->Appeared()) {
-        ReportError(FormatText("The destination %s appeared while it was being installed; "
-                               "nothing was installed.", shown.c_str()).c_str());
+        Report(Found(Fault::kAppeared, destination));
         return false;
     }
-    const std::string failure = writer->Failure() + "\n" + kUnpackFailed;
-    ReportError(writer->LeftBehind() ? (failure + NotPutBack(shown)).c_str() : failure.c_str());
+    Report(writer->Failure(),
+           writer->LeftBehind() ? Words(Found(Fault::kNotPutBack, destination)) : "");
     return false;
 }
 
 // Put back (or, once the entries were moving into place, installed), then
 // ended as the signal asked, with its conventional status.
-[[noreturn]] void EndAfterSignal(const std::string& shown, const ProductWriter& writer,
+[[noreturn]] void EndAfterSignal(const std::string& destination, const ProductWriter& writer,
                                  bool installed)
 {
-    if (bIsSilent)
-        EraseProgressLine();
     if (installed)
-        std::fprintf(stderr, "Interrupted: %s was installed, nothing more was done.\n",
-                     shown.c_str());
+        SayOnStandardError(Words(Found(Fault::kStoppedInstalled, destination)));
     else if (writer.LeftBehind())
-        std::fprintf(stderr, "Interrupted: %s\n", NotPutBack(shown).c_str());
-    else if (bIsSilent)
-        std::fprintf(stderr, "Interrupted: %s was left as it was.\n", shown.c_str());
+        SayOnStandardError(Words(Found(Fault::kStoppedNotPutBack, destination)));
+    else if (runMode != RunMode::kWindow)
+        SayOnStandardError(Words(Found(Fault::kStoppedPutBack, destination)));
     std::exit(128 + nStopSignal);
 }
 
 }  // namespace
 
-bool Extract(const std::string& destination, ProductWriter* writer, int ownFile)
+bool Extract(const std::string& destination, ProductWriter* writer, const InstallerFile& file)
 {
-    const char* start = pArgv[0];
-    const std::optional<Payload> payload = FindPayload(ownFile);
-    if (!payload) {
-        ReportError(FormatText("The installer file %s is damaged: "
-                               "no product archive was found at its end.", start).c_str());
-        return false;
-    }
     pActiveWriter = writer;
     activeDestination = destination;
-    const bool installed = SealAllows(ownFile, *payload, start, destination, *writer) &&
-                           Unpack(ownFile, *payload, start, destination, writer);
+    const bool installed = SealAllows(file, destination, *writer) &&
+                           Unpack(file, destination, writer);
     pActiveWriter = nullptr;
     if (!installed)
         writer->RollBack();
@@ -238,7 +197,7 @@ void StopUnpacking()
     if (pActiveWriter) {
         pActiveWriter->RollBack();
         if (pActiveWriter->LeftBehind())
-            std::fprintf(stderr, "%s\n", NotPutBack(activeDestination).c_str());
+            SayOnStandardError(Words(Found(Fault::kNotPutBack, activeDestination)));
     }
     pActiveWriter = nullptr;
 }

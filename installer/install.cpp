@@ -7,7 +7,8 @@
 // planted, and used through its descriptor from then on.
 #include "descriptor.h"
 #include "destination.h"
-#include "format.h"
+#include "installer_file.h"
+#include "messages.h"
 #include "settings.h"
 #include "state.h"
 #include "writer.h"
@@ -47,78 +48,18 @@ std::string ChosenDestination()
     return destination;
 }
 
-Descriptor CannotFind(const char* start)
-{
-    ReportError(FormatText("unable to find location of executable %s to self-extract.  "
-                           "Please run \n%s with an absolute path (e.g. ./%s)\n",
-                           start, start, start).c_str());
-    return Descriptor();
-}
-
-Descriptor CannotRead(const char* start)
-{
-    ReportError(FormatText("unable to read %s.  Please do chmod 0500 %s and try again\n",
-                           start, start).c_str());
-    return Descriptor();
-}
-
-Descriptor NotRegular(const char* start)
-{
-    ReportError(FormatText("The installer file %s is not a regular file.", start).c_str());
-    return Descriptor();
-}
-
-// Our own file, named by the path we were started with: it must exist there
-// (it is never looked up in the search path), be a regular file we may read
-// and be the very file this process runs.  A bare name found through PATH
-// may name another file of that name in the current directory.
-Descriptor OpenOwnFile(const char* start)
-{
-    struct stat named;
-    if (stat(start, &named) == -1)
-        return CannotFind(start);
-    if (!S_ISREG(named.st_mode))
-        return NotRegular(start);
-    // Non-blocking: a FIFO put in its place since the stat must not hold us.
-    Descriptor byPath(open(start, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!byPath)
-        return CannotRead(start);
-    if (fstat(byPath.get(), &named) == -1 || !S_ISREG(named.st_mode))
-        return NotRegular(start);
-    Descriptor running(open("/proc/self/exe", O_RDONLY | O_CLOEXEC));
-    if (!running && errno == ENOENT) {
-        // No /proc, as in a bare chroot.  A start path with a slash is the
-        // path exec was given; a bare name may have come from anywhere.
-        return std::strchr(start, '/') ? std::move(byPath) : CannotFind(start);
-    }
-    struct stat runs;
-    if (!running || fstat(running.get(), &runs) == -1)
-        return CannotRead(start);
-    return SameFile(named, runs) ? std::move(running) : CannotFind(start);
-}
-
-// Why the writer could not begin; empty when it did.
-std::string NotBegun(const std::string& destination, Begun begun)
+// Why the writer could not begin; kNone when it did.
+Fault NotBegun(Begun begun)
 {
     switch (begun) {
-    case Begun::kBegun:
-        return std::string();
-    case Begun::kBusy:
-        return FormatText("Another installation into %s is under way.", destination.c_str());
-    case Begun::kInterrupted:
-        return FormatText("An installation into %s was stopped while it replaced files; the "
-                          "earlier files it replaced are kept in %s/%s/old.  Put them back or "
-                          "remove %s/%s, then install again.",
-                          destination.c_str(), destination.c_str(), kWorkName,
-                          destination.c_str(), kWorkName);
-    case Begun::kCannotMake:
-        return FormatText("Can not make directory %s", destination.c_str());
-    case Begun::kCannotEnter:
-        return FormatText("Can not change to directory %s", destination.c_str());
-    case Begun::kNotWritable:
-        break;
+    case Begun::kBegun: return Fault::kNone;
+    case Begun::kBusy: return Fault::kBusy;
+    case Begun::kInterrupted: return Fault::kInterrupted;
+    case Begun::kCannotMake: return Fault::kCannotMakeDestination;
+    case Begun::kCannotEnter: return Fault::kCannotEnter;
+    case Begun::kNotWritable: break;
     }
-    return "You do not have write permission for the destination directory.";
+    return Fault::kNotWritable;
 }
 
 // The destination walked once: an existing one must be a folder we may
@@ -127,25 +68,25 @@ std::string NotBegun(const std::string& destination, Begun begun)
 bool BeginInstallation(const std::string& destination, ProductWriter* writer)
 {
     Destination place;
-    std::string message;
-    switch (WalkDestination(destination, &place, &message)) {
+    Outcome refusal;
+    switch (WalkDestination(destination, &place, &refusal)) {
     case Walked::kRefused:
         break;
     case Walked::kFailed:
-        message = FormatText("Can not make directory %s", destination.c_str());
+        refusal = Found(Fault::kCannotMakeDestination, destination);
         break;
     case Walked::kMissing:
-        message = NotBegun(destination, writer->BeginNew(place.parent.get(), place.name));
+        refusal = Found(NotBegun(writer->BeginNew(place.parent.get(), place.name)), destination);
         break;
     case Walked::kReached:
-        message = RefusedDestination(destination, place.folder.get());
-        if (message.empty())
-            message = NotBegun(destination, writer->BeginExisting(place.folder.get()));
+        refusal = RefusedDestination(destination, place.folder.get());
+        if (refusal.ok())
+            refusal = Found(NotBegun(writer->BeginExisting(place.folder.get())), destination);
         break;
     }
-    if (!message.empty())
-        ReportError(message.c_str());
-    return message.empty();
+    if (!refusal.ok())
+        Report(refusal);
+    return refusal.ok();
 }
 
 // The player is started by its full name (a script sees it as $0), so that
@@ -159,8 +100,6 @@ bool StillLeadsHere(const std::string& destination)
            (stat(destination.c_str(), &named) == 0 && stat(".", &here) == 0 &&
             SameFile(named, here));
 }
-
-const char kUnknownFailure[] = "Installation failed for unknown reason";
 
 // The player to start once the settings file's message has been read.
 std::string pendingPlayer;
@@ -180,7 +119,7 @@ Player PlayerOf(const std::string& destination)
 
 void CannotStart(const std::string& name, int error)
 {
-    ReportError(FormatText("Can not start %s: %s", name.c_str(), std::strerror(error)).c_str());
+    Report(Found(Fault::kCannotStart, name, error));
 }
 
 // Becomes the player; reports why it could not when exec returns.
@@ -200,70 +139,59 @@ void CheckPlayerCanStart(const std::string& destination)
         CannotStart(PlayerOf(destination).name, errno);
 }
 
-// Earlier files the upgrade would have removed but the user changed.
-std::string KeptFiles(const std::string& destination, const ProductWriter& writer)
-{
-    std::string text;
-    for (const std::string& path : writer.Kept())
-        text += "\n  " + destination + "/" + path;
-    return text.empty() ? text
-                        : "These files of the earlier version were changed since; they are kept:" +
-                              text;
-}
-
 void RunSequence()
 {
     bInstallationStarted = false;
-    std::string destination = bIsSilent ? pLocation : ChosenDestination();
+    std::string destination = runMode == RunMode::kWindow ? ChosenDestination() : pLocation;
     if (destination.empty()) {
-        ReportError("You must specify a destination directory.");
+        Report(Found(Fault::kEmptyDestination));
         return;
     }
-    const Descriptor ownFile = OpenOwnFile(pArgv[0]);
+    Descriptor ownFile;
+    InstallerFile file;
     // Held until the player is about to start: one that comes meanwhile
     // ends us then instead.
     std::optional<StopSignalsCaught> signals;
     signals.emplace();
     ProductWriter writer;
-    if (!ownFile || !BeginInstallation(destination, &writer))
+    if (!OpenOwnInstallerFile(&ownFile, &file) || !BeginInstallation(destination, &writer))
         return;
     bInstallationStarted = true;
-    if (!bIsSilent) {
+    if (runMode == RunMode::kWindow) {
         XtUnmanageChild(page2form);
         XtManageChild(page3form);
     }
-    if (!Extract(destination, &writer, ownFile.get()))
+    if (!Extract(destination, &writer, file))
         return;
     // The player starts in the destination.  A relative destination no
     // longer leads to it from there, so the file is then reached as
     // ./ovelo, still under its full name.
     if (fchdir(writer.Folder()) != 0) {
-        ReportError(FormatText("Can not change to directory %s", destination.c_str()).c_str());
+        Report(Found(Fault::kCannotEnter, destination));
         return;
     }
-    std::string notes = KeptFiles(destination, writer);
+    std::string notes = KeptFilesNote(destination, writer.Kept());
     // A silent run starts nothing; the wizard in the terminal ends as the
     // window's does.
-    if (bIsSilent && !bInTerminal) {
+    if (runMode == RunMode::kSilent) {
         if (!notes.empty())
-            std::fprintf(stderr, "%s\n", notes.c_str());
+            Show(notes);
         CheckPlayerCanStart(destination);
         return;
     }
     if (!StillLeadsHere(destination)) {
-        ReportError(FormatText("The destination %s was replaced by another folder or a link "
-                               "after the installation; the player was not started.",
-                               destination.c_str()).c_str());
+        Report(Found(Fault::kReplacedAfterwards, destination));
         return;
     }
     // A settings file that could not be written, and files kept, are said
     // first; the player starts once the message is dismissed, or at once in
     // the terminal.
-    const std::string settings = WriteSettingsFile(std::getenv("HOME"));
-    notes += (notes.empty() || settings.empty() ? "" : "\n\n") + settings;
+    const Outcome settings = WriteSettingsFile(std::getenv("HOME"));
+    if (!settings.ok())
+        notes += (notes.empty() ? "" : "\n\n") + Words(settings);
     if (!notes.empty()) {
-        ReportError(notes.c_str());
-        if (!bIsSilent) {
+        Show(notes);
+        if (runMode == RunMode::kWindow) {
             pendingPlayer = destination;
             return;
         }
@@ -293,13 +221,7 @@ void Install(Widget, XtPointer, XtPointer)
     try {
         RunSequence();
     } catch (const std::exception&) {  // never into the toolkit
-        ReportError(kUnknownFailure);
+        Report(Found(Fault::kUnknownFailure));
     }
     bInstalling = false;
-}
-
-int OpenInstallerFile()
-{
-    const Descriptor own = OpenOwnFile(pArgv[0]);
-    return own ? fcntl(own.get(), F_DUPFD_CLOEXEC, 0) : -1;
 }

@@ -2,6 +2,7 @@
 // exactly "-s DIRECTORY", an uninstall with "--uninstall DIRECTORY"), the
 // wizard otherwise: in its window, or in the terminal when no display can
 // be opened.
+#include "messages.h"
 #include "options.h"
 #include "state.h"
 #include "terminal.h"
@@ -79,7 +80,7 @@ void PrintToolkitError(String text, String* params, Cardinal* count)
     const std::size_t slot = message.find("%s");
     if (slot != std::string::npos)
         message.replace(slot, 2, params && count && *count > 0 ? params[0] : "");
-    std::fprintf(stderr, "Error: %s\n", message.c_str());
+    SayOnStandardError("Error: " + message);
 }
 
 // Without a display the toolkit reports it and ends the process; its start
@@ -95,15 +96,14 @@ void PrintToolkitError(String text, String* params, Cardinal* count)
         XtErrorMsg(name, type, cls, text, params, count);  // ends the process
     }
     longHomeHidden.reset();
+    runMode = RunMode::kReport;  // no window to show a message in
     if (isatty(STDIN_FILENO) && isatty(STDOUT_FILENO)) {
-        std::fputs("No X display could be opened; the installation continues in the "
-                   "terminal.\n", stderr);
+        Show(Words(Found(Fault::kNoDisplayTerminal)));
         std::exit(RunTerminalWizard());
     }
     PrintToolkitError(text, params, count);
-    std::fprintf(stderr, "To install without a display: %s -s DIRECTORY; %s --help tells more.\n",
-                 pArgv[0], pArgv[0]);
-    std::exit(1);
+    Report(Found(Fault::kNoDisplay));
+    std::exit(ReportedStatus());
 }
 
 }  // namespace

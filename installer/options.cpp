@@ -6,6 +6,7 @@
 #include "options.h"
 
 #include "examine.h"
+#include "progress_line.h"
 #include "state.h"
 #include "terminal.h"
 
@@ -21,6 +22,7 @@ struct Option {
     const char* name;     // the first argument, compared whole
     const char* operand;  // what the one argument after it names; null: none
     const char* summary;  // its line in the usage
+    RunMode mode;         // none has a window: messages go to standard error
     int (*run)(char** argv);  // returns the exit status
 };
 
@@ -33,7 +35,7 @@ int InstallSilently(char** argv)
     if (isatty(STDERR_FILENO))
         StartProgressLine(STDERR_FILENO);
     Install(nullptr, nullptr, nullptr);
-    return nErrorsReported == 0 ? 0 : 1;
+    return ReportedStatus();
 }
 
 int RunWizardInTerminal(char**)
@@ -55,17 +57,20 @@ int PrintVersion(char**)
 int PrintUsage(char** argv);
 
 const Option kOptions[] = {
-    {"-s", "DIRECTORY", "install into DIRECTORY, asking nothing", InstallSilently},
+    {"-s", "DIRECTORY", "install into DIRECTORY, asking nothing", RunMode::kSilent,
+     InstallSilently},
     {"--uninstall", "DIRECTORY", "remove what the installation into DIRECTORY put there",
-     Uninstall},
+     RunMode::kReport, Uninstall},
     {"--text", nullptr, "run the wizard in this terminal, even where a display answers",
-     RunWizardInTerminal},
+     RunMode::kTerminal, RunWizardInTerminal},
     {"--info", nullptr, "describe the file: its sizes, its seal, the room the product needs",
-     ShowInfo},
-    {"--list", nullptr, "list the product's entries as they would be installed", ListContents},
-    {"--check", nullptr, "read and check the whole file, installing nothing", CheckFile},
-    {"--version", nullptr, "print the installer's version", PrintVersion},
-    {"--help", nullptr, "print this help", PrintUsage},
+     RunMode::kReport, ShowInfo},
+    {"--list", nullptr, "list the product's entries as they would be installed",
+     RunMode::kReport, ListContents},
+    {"--check", nullptr, "read and check the whole file, installing nothing", RunMode::kReport,
+     CheckFile},
+    {"--version", nullptr, "print the installer's version", RunMode::kReport, PrintVersion},
+    {"--help", nullptr, "print this help", RunMode::kReport, PrintUsage},
 };
 
 std::string Synopsis(const Option& option)
@@ -132,7 +137,7 @@ std::optional<int> RunCommandLineOption(int argc, char** argv)
     for (const Option& option : kOptions) {
         const int count = option.operand ? 3 : 2;
         if (argc == count && std::strcmp(argv[1], option.name) == 0) {
-            bIsSilent = 1;  // none of them has a window: messages go to standard error
+            runMode = option.mode;
             return option.run(argv);
         }
     }

@@ -1,10 +1,9 @@
 // Definitions of the process-wide installer state declared in state.h.
 #include "state.h"
 
-int bIsSilent = 0;
+RunMode runMode = RunMode::kWindow;
 char* pLocation = nullptr;
 char** pArgv = nullptr;
-int bInTerminal = 0;
 bool bInstallationStarted = false;
 
 XtAppContext appContext = nullptr;

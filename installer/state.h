@@ -1,27 +1,37 @@
 // The installer's process-wide state and the routines that share it.
 //
 // Every variable is set once (by main, or by the routine named beside it)
-// and lives until the process ends or becomes the installed player.  In a
-// silent run only bIsSilent, pLocation and pArgv are set: every widget stays
-// null, and the routines that also run silently test bIsSilent before they
+// and lives until the process ends or becomes the installed player.  Only
+// in the window are the widgets made: without it every widget stays null,
+// and the routines that also run without it test runMode before they
 // touch one.
 #ifndef OVELO_INSTALLER_STATE_H
 #define OVELO_INSTALLER_STATE_H
 
 #include <Xm/Xm.h>
 
+#include "descriptor.h"
+#include "outcome.h"
+
 #include <csignal>
 #include <string>
 #include <vector>
 
 class ProductWriter;
+struct InstallerFile;
+
+// How this run meets its user.
+enum class RunMode {
+    kWindow,    // the wizard's window: messages in its error dialog
+    kTerminal,  // the wizard in the terminal: it ends as the window's does
+    kSilent,    // -s DIRECTORY: messages on standard error, nothing started
+    kReport,    // --info, --list, --check, --uninstall...: a report, nothing installed
+};
 
 // Run mode and command line.
-extern int bIsSilent;          // no window: messages go to standard error
+extern RunMode runMode;
 extern char* pLocation;        // destination after "-s", the argument itself
 extern char** pArgv;           // main's argument vector; [0] is our own file
-extern int bInTerminal;        // the wizard runs in the terminal: bIsSilent is
-                               // set too, yet it ends as the window's does
 extern bool bInstallationStarted;  // this run passed the checks: unpacking began
 
 // Toolkit.
@@ -61,19 +71,20 @@ void UseFontSetForLabels();    // before toolkit initialisation reads them
 // Installation sequence: the activate callback of page2finish and of the F key.
 void Install(Widget, XtPointer, XtPointer);
 
-// Our own file, found and checked as Install finds it, for the options
-// that read it without installing; -1 after a message.
-int OpenInstallerFile();
+// Our own file, named by the path we were started with, opened and read
+// as an installer file into *file, its descriptor held by *fd; false
+// after the message saying why it could not be.
+bool OpenOwnInstallerFile(Descriptor* fd, InstallerFile* file);
 
 // The destinations the wizard offers, in its order, without repeats.
 std::vector<std::string> DestinationChoices();
 
-// Unpacks the payload of our own file (a descriptor Install opened and
-// checked) with the writer Install began for destination.  Reports its own
-// failures; returns false when the product is not installed, the
-// destination put back as it was, so that the sequence stops there.  After
-// a stop signal it ends the installer once the destination is put back.
-bool Extract(const std::string& destination, ProductWriter* writer, int ownFile);
+// Unpacks the payload of our own file (opened by Install) with the writer
+// Install began for destination.  Reports its own failures; returns false
+// when the product is not installed, the destination put back as it was,
+// so that the sequence stops there.  After a stop signal it ends the
+// installer once the destination is put back.
+bool Extract(const std::string& destination, ProductWriter* writer, const InstallerFile& file);
 
 // After the settings file's message in the wizard: starts the player that
 // waited for it to be read.  True when there was one (exec failed, and
@@ -105,9 +116,16 @@ private:
 // FILE --uninstall DIR, without a display: the exit status.
 int UninstallProduct(const char* directory);
 
-// Shows text in the error dialog, or prints it on standard error when silent.
-void ReportError(const char* text);
-extern int nErrorsReported;    // reports so far; a silent run then exits 1
+// The face of the run for messages (errors.cpp), worded by messages.h:
+// Report shows the outcome's message, more after it, and keeps its exit
+// status when it is the first; Show shows a text that is no failure; both
+// in the error dialog in the window, on standard error otherwise.
+void Report(const Outcome& outcome, const std::string& more = std::string());
+void Show(const std::string& text);
+// Always on standard error, for the ends of a run that leaves its window.
+void SayOnStandardError(const std::string& text);
+// The exit status of the first failure reported, 0 when none was.
+int ReportedStatus();
 
 // Paints the progress bar: the expose callback of page3progressbar, and
 // called by Extract after each block with null client and call data.

@@ -1,15 +1,14 @@
 // The wizard in a terminal, for a machine without a display or by --text.
 // It takes the window's road: the licence and its question, the same
 // destinations numbered, then Install, whose checks and messages are the
-// window's, with the progress as a line of text rather than a bar.  The
-// progress line also serves a silent installation run from a terminal.
+// window's, with the progress as a line of text rather than a bar.
 #include "terminal.h"
 
 #include "format.h"
+#include "progress_line.h"
 #include "state.h"
 
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
@@ -27,34 +26,11 @@ extern const char licenceText[];  // generated from assets/licence.txt
 namespace {
 
 constexpr int kDefaultRows = 24;  // when the terminal cannot tell its height
-constexpr auto kRedrawInterval = std::chrono::milliseconds(100);  // 10 a second at most
-
-// The progress line: where it goes (-1: nowhere), how many characters it
-// shows now, and whether the newline at 100 percent has ended it.
-int nProgressFd = -1;
-std::size_t nProgressWidth = 0;
-bool bProgressEnded = false;
-std::chrono::steady_clock::time_point lastProgress;
 
 // The terminal's modes from before the pager took single keys, for every
 // way out, a signal's included.
 struct termios savedModes;
 volatile sig_atomic_t bModesChanged = 0;
-
-// Everything goes out through write(2), as the signal handler's newline
-// does, so that nothing waits in a buffer while we read an answer.
-void WriteAll(int fd, const char* text, std::size_t count)
-{
-    while (count > 0) {
-        const ssize_t written = write(fd, text, count);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return;
-        text += written;
-        count -= written;
-    }
-}
 
 void Say(const std::string& text)
 {
@@ -252,8 +228,7 @@ std::optional<std::string> AskDestination(const std::vector<std::string>& choice
         const unsigned long number = answer->size() < 4 ? std::stoul(*answer) : 0;
         if (number >= 1 && number <= choices.size())
             return choices[number - 1];
-        ReportError(FormatText("There is no choice %s; type ./%s for a folder of that name.",
-                               answer->c_str(), answer->c_str()).c_str());
+        Report(Found(Fault::kNoSuchChoice, *answer));
     }
 }
 
@@ -261,8 +236,7 @@ std::optional<std::string> AskDestination(const std::vector<std::string>& choice
 
 int RunTerminalWizard()
 {
-    bIsSilent = 1;
-    bInTerminal = 1;
+    runMode = RunMode::kTerminal;
     EndOnSignals();
     if (!AcceptsLicence())
         return 0;
@@ -277,37 +251,4 @@ int RunTerminalWizard()
         if (bInstallationStarted)
             return 1;
     }
-}
-
-void StartProgressLine(int fd)
-{
-    nProgressFd = fd;
-}
-
-void ShowProgressLine(std::uint64_t done, std::uint64_t total)
-{
-    if (nProgressFd < 0 || bProgressEnded || total == 0)
-        return;
-    const bool complete = done >= total;
-    const auto now = std::chrono::steady_clock::now();
-    if (!complete && nProgressWidth > 0 && now - lastProgress < kRedrawInterval)
-        return;
-    lastProgress = now;
-    const int percent = static_cast<int>(done * 100 / total);
-    const std::string line = FormatText("Installing... %d%% (%llu of %llu bytes)", percent,
-                                        static_cast<unsigned long long>(done),
-                                        static_cast<unsigned long long>(total));
-    const std::string text = "\r" + line + (complete ? "\n" : "");
-    WriteAll(nProgressFd, text.data(), text.size());
-    nProgressWidth = line.size();
-    bProgressEnded = complete;
-}
-
-void EraseProgressLine()
-{
-    if (nProgressFd < 0 || bProgressEnded || nProgressWidth == 0)
-        return;
-    const std::string blank = "\r" + std::string(nProgressWidth, ' ') + "\r";
-    WriteAll(nProgressFd, blank.data(), blank.size());
-    nProgressWidth = 0;
 }

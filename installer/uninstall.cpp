@@ -2,47 +2,40 @@
 // manifest, without a display; what the user added or changed stays and is
 // named on standard error.
 #include "destination.h"
-#include "format.h"
 #include "manifest.h"
 #include "state.h"
 #include "uninstall.h"
 
-#include <cstdio>
 #include <string>
 
 namespace {
 
-void Say(const std::string& text)
-{
-    std::fprintf(stderr, "%s\n", text.c_str());
-}
-
-void SayEach(const std::string& directory, const std::vector<std::string>& paths,
-             const char* format)
+// Each path of the report beneath the directory, in the message of fault.
+void ReportEach(const std::string& directory, const std::vector<std::string>& paths, Fault fault)
 {
     for (const std::string& path : paths)
-        Say(FormatText(format, (directory + "/" + path).c_str()));
+        Report(Found(fault, directory + "/" + path));
 }
 
 // The folder to uninstall from, walked as a destination is; false when
 // it was refused (and said why).
 bool FindInstallation(const std::string& directory, Destination* place)
 {
-    std::string message;
-    switch (WalkDestination(directory, place, &message)) {
+    Outcome refusal;
+    switch (WalkDestination(directory, place, &refusal)) {
     case Walked::kReached:
-        message = RefusedDestination(directory, place->folder.get());
+        refusal = RefusedDestination(directory, place->folder.get());
         break;
     case Walked::kRefused:
         break;
     case Walked::kMissing:
     case Walked::kFailed:
-        message = FormatText("There is no folder %s to uninstall from.", directory.c_str());
+        refusal = Found(Fault::kNoFolderToUninstall, directory);
         break;
     }
-    if (!message.empty())
-        Say(message);
-    return message.empty();
+    if (!refusal.ok())
+        Report(refusal);
+    return refusal.ok();
 }
 
 }  // namespace
@@ -50,29 +43,30 @@ bool FindInstallation(const std::string& directory, Destination* place)
 int UninstallProduct(const char* directory)
 {
     if (!*directory) {
-        Say("You must specify a destination directory.");
-        return 1;
+        Report(Found(Fault::kEmptyDestination));
+        return ReportedStatus();
     }
     Destination place;
     if (!FindInstallation(directory, &place))
-        return 1;
+        return ReportedStatus();
     UninstallReport report;
     switch (Uninstall(place, &report)) {
     case Uninstalled::kComplete:
         return 0;
     case Uninstalled::kNoManifest:
-        Say(FormatText("%s holds no record of an installation (%s); nothing was removed.",
-                       directory, kManifestName));
-        return 1;
+        Report(Found(Fault::kNoManifest, directory));
+        return ReportedStatus();
     case Uninstalled::kBadManifest:
-        Say(FormatText("The record of the installation %s/%s can not be read; nothing was "
-                       "removed.", directory, kManifestName));
-        return 1;
+        Report(Found(Fault::kBadManifest, directory));
+        return ReportedStatus();
     case Uninstalled::kIncomplete:
         break;
     }
-    SayEach(directory, report.changed, "Kept %s: it was changed since it was installed.");
-    SayEach(directory, report.holding, "Kept %s: it holds files that were not installed.");
-    SayEach(directory, report.failed, "Can not remove %s");
-    return 1;
+    ReportEach(directory, report.changed, Fault::kKeptChanged);
+    ReportEach(directory, report.holding, Fault::kKeptHolding);
+    for (Outcome failed : report.failed) {
+        failed.name = std::string(directory) + "/" + failed.name;
+        Report(failed);
+    }
+    return ReportedStatus();
 }

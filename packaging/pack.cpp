@@ -10,6 +10,7 @@
 // it is not meant to be run by hand.
 #include "bytes.h"
 #include "chunk_index.h"
+#include "cksum.h"
 #include "descriptor.h"
 #include "parallel_inflate.h"
 #include "seal.h"
@@ -363,7 +364,9 @@ bool SelfCheck(int fd, std::uint64_t end, std::string* error)
         fd, 0, chunks, DecompressionThreads(), [](char*, std::size_t) { return true; },
         [](std::uint64_t) { return true; });
     if (outcome.end != ChunksEnd::Done) {
-        *error = "self-check: the payload does not decompress to the archive: " + outcome.damage;
+        *error = outcome.damage == Fault::kOutOfMemory
+                     ? "self-check: out of memory"
+                     : "self-check: the payload does not decompress to the archive";
         return false;
     }
     return true;

@@ -7,6 +7,7 @@
 #include "beneath.h"
 #include "destination.h"
 #include "inflate.h"
+#include "installer_file.h"
 #include "payload.h"
 #include "tar_filter.h"
 #include "writer.h"
@@ -68,7 +69,8 @@ std::string WithBadSum(std::string archive)
 struct FilterCase {
     const char* what;
     std::string archive;
-    std::string refusal;  // empty: it passes
+    Fault refusal;  // kNone: it passes
+    std::string name = std::string();  // the member it names
 };
 
 class FilterTable : public ::testing::TestWithParam<FilterCase> {};
@@ -79,33 +81,33 @@ TEST_P(FilterTable, RefusesWhatCanNotBeInstalledSafely)
     TarFilter filter;
     filter.Pass(archive.data(), archive.size());
     const bool passed = !filter.Refused() && filter.Finish();
-    EXPECT_EQ(passed, GetParam().refusal.empty());
-    EXPECT_EQ(filter.Refusal(), GetParam().refusal);
+    EXPECT_EQ(passed, GetParam().refusal == Fault::kNone);
+    EXPECT_EQ(filter.Refusal().fault, GetParam().refusal);
+    EXPECT_EQ(filter.Refusal().name, GetParam().name);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Archive, FilterTable,
     ::testing::Values(
-        FilterCase{"Sound", kSound, ""},
-        FilterCase{"HeaderSumWrong", WithBadSum(kSound), "its archive holds a damaged tar header"},
-        FilterCase{"DataAfterTheEnd", kSound + Member("./b", '0', 0644),
-                   "data follows the end of its archive"},
+        FilterCase{"Sound", kSound, Fault::kNone},
+        FilterCase{"HeaderSumWrong", WithBadSum(kSound), Fault::kDamagedHeader},
+        FilterCase{"DataAfterTheEnd", kSound + Member("./b", '0', 0644), Fault::kDataAfterEnd},
         FilterCase{"NoEndBlocks", kSound.substr(0, kSound.size() - kEnd.size()),
-                   "its archive ends in the middle"},
+                   Fault::kArchiveEndsEarly},
         FilterCase{"MemberBelowAFile", Member("./a", '0', 0644) + Member("./a/b", '0', 0644) + kPlayer + kEnd,
-                   "its archive holds a member \"a/b\" below a file"},
+                   Fault::kBelowFile, "a/b"},
         FilterCase{"NameTwice", Member("./a", '0', 0644) + Member("a", '5', 0755) + kPlayer + kEnd,
-                   "its archive holds \"a\" twice"},
+                   Fault::kTwice, "a"},
         FilterCase{"TheInstallersOwnName", Member("./.ovelo8-manifest", '0', 0644) + kPlayer + kEnd,
-                   "its archive holds \".ovelo8-manifest\", a name the installer keeps for itself"},
+                   Fault::kReservedName, ".ovelo8-manifest"},
         FilterCase{"HardLinkToALaterMember", Header("./b", '1', 0644, 0, "./a") + Member("./a", '0', 0644) + kPlayer + kEnd,
-                   "its archive holds a hard link \"b\" to no earlier member"}),
+                   Fault::kHardLinkToNothing, "b"}),
     [](const ::testing::TestParamInfo<FilterCase>& info) { return info.param.what; });
 
 // An installer file of a payload and the trailer given, in a scratch folder.
-class InstallerFile {
+class FileOnDisk {
 public:
-    InstallerFile(const std::string& payload, const std::string& trailer)
+    FileOnDisk(const std::string& payload, const std::string& trailer)
     {
         std::ofstream(path_, std::ios::binary) << payload << trailer;
         fd_ = Descriptor(open(path_.c_str(), O_RDONLY | O_CLOEXEC));
@@ -128,7 +130,7 @@ class TrailerTable : public ::testing::TestWithParam<TrailerCase> {};
 
 TEST_P(TrailerTable, NamesThePayloadOrNothing)
 {
-    const InstallerFile file("abc", GetParam().trailer);
+    const FileOnDisk file("abc", GetParam().trailer);
     const std::optional<Payload> payload = FindPayload(file.fd());
     EXPECT_EQ(payload ? payload->length : 0, GetParam().length);
 }
@@ -169,7 +171,7 @@ struct MemberCase {
     const char* what;
     std::string payload;
     Streamed streamed;
-    std::string damage;
+    Fault damage;
 };
 
 class MemberTable : public ::testing::TestWithParam<MemberCase> {};
@@ -177,18 +179,19 @@ class MemberTable : public ::testing::TestWithParam<MemberCase> {};
 TEST_P(MemberTable, EndsWhereTheArchiveEnds)
 {
     const std::string& bytes = GetParam().payload;
-    const InstallerFile file(bytes, "\n" + std::to_string(bytes.size()) + "\n");
-    const std::optional<Payload> payload = FindPayload(file.fd());
-    ASSERT_TRUE(payload);
+    const FileOnDisk onDisk(bytes, "\n" + std::to_string(bytes.size()) + "\n");
+    InstallerFile file;
+    ASSERT_TRUE(ReadInstallerFile(onDisk.fd(), &file).ok());
     TarFilter filter;
     Observer observer;
-    std::string damage, archive;
+    Outcome damage;
+    std::string archive;
     const Streamed streamed = StreamArchive(
-        file.fd(), *payload, filter, observer,
+        file, filter, observer,
         [&archive](const char* data, std::size_t count) { return archive.append(data, count), true; },
         &damage);
     EXPECT_EQ(streamed, GetParam().streamed);
-    EXPECT_EQ(damage, GetParam().damage);
+    EXPECT_EQ(damage.fault, GetParam().damage);
 }
 
 // A member that ends exactly where one read of the payload ends.
@@ -197,12 +200,13 @@ const std::size_t kReadBoundary = 256 * 1024;
 INSTANTIATE_TEST_SUITE_P(
     Payload, MemberTable,
     ::testing::Values(
-        MemberCase{"Sound", GzipMember(kSound), Streamed::kComplete, ""},
-        MemberCase{"SoundOnAReadBoundary", GzipMember(kSound, kReadBoundary), Streamed::kComplete, ""},
+        MemberCase{"Sound", GzipMember(kSound), Streamed::kComplete, Fault::kNone},
+        MemberCase{"SoundOnAReadBoundary", GzipMember(kSound, kReadBoundary), Streamed::kComplete,
+                   Fault::kNone},
         MemberCase{"JunkAfterAMemberOnAReadBoundary", GzipMember(kSound, kReadBoundary) + "junk",
-                   Streamed::kDamaged, "other data follows its compressed archive"},
+                   Streamed::kDamaged, Fault::kTrailingData},
         MemberCase{"JunkAfterAMember", GzipMember(kSound) + "junk", Streamed::kDamaged,
-                   "other data follows its compressed archive"}),
+                   Fault::kTrailingData}),
     [](const ::testing::TestParamInfo<MemberCase>& info) { return info.param.what; });
 
 TEST(Beneath, NeverFollowsALinkNorClimbsOut)
@@ -227,9 +231,9 @@ TEST(Destination, AFolderSwappedInAfterTheWalkIsNeverWrittenInto)
     const std::string path = scratch / "dest";
     ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
     Destination place;
-    std::string message;
-    ASSERT_EQ(WalkDestination(path, &place, &message), Walked::kReached);
-    EXPECT_EQ(RefusedDestination(path, place.folder.get()), "");
+    Outcome refusal;
+    ASSERT_EQ(WalkDestination(path, &place, &refusal), Walked::kReached);
+    EXPECT_TRUE(RefusedDestination(path, place.folder.get()).ok());
     ProductWriter writer;
     ASSERT_EQ(writer.BeginExisting(place.folder.get()), Begun::kBegun);
 
@@ -241,14 +245,13 @@ TEST(Destination, AFolderSwappedInAfterTheWalkIsNeverWrittenInto)
     std::string archive = kSound;
     const std::size_t kept = filter.Pass(archive.data(), archive.size());
     ASSERT_TRUE(writer.Take(archive.data(), kept));
-    ASSERT_TRUE(writer.Finish()) << writer.Failure();
+    ASSERT_TRUE(writer.Finish()) << writer.Failure().name;
     struct stat info;
     EXPECT_EQ(stat((scratch / "walked/ovelo").c_str(), &info), 0);
 
     Destination again;
-    ASSERT_EQ(WalkDestination(path, &again, &message), Walked::kReached);
-    EXPECT_EQ(RefusedDestination(path, again.folder.get()),
-              "The destination " + path + " belongs to another user.");
+    ASSERT_EQ(WalkDestination(path, &again, &refusal), Walked::kReached);
+    EXPECT_EQ(RefusedDestination(path, again.folder.get()).fault, Fault::kForeignDestination);
     EXPECT_EQ(rmdir(path.c_str()), 0) << "the swapped-in folder was written into";
 }
 

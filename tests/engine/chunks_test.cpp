@@ -169,7 +169,7 @@ TEST_F(Chunks, ThatDoNotDecompressToTheirLengthAndCrcAreDamage)
         std::string out;
         const ChunksOutcome outcome = Inflate(chunks, 2, &out);
         EXPECT_EQ(outcome.end, ChunksEnd::Damaged) << row.what;
-        EXPECT_EQ(outcome.damage, "a chunk of its compressed archive is corrupt") << row.what;
+        EXPECT_EQ(outcome.damage, Fault::kChunkCorrupt) << row.what;
         EXPECT_EQ(out.size(), chunks_[0].size) << row.what << ": more than the chunk before handed on";
     }
 }

@@ -4,7 +4,7 @@
 // a time as the processor allows, with an odd tail either way.
 #include <gtest/gtest.h>
 
-#include "seal.h"
+#include "cksum.h"
 
 #include <cstdio>
 #include <random>

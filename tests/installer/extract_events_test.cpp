@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>  // before the X headers and their macros
 
 #include "TestSupport.h"
+#include "installer_file.h"
 #include "state.h"
 #include "writer.h"
 
@@ -61,7 +62,10 @@ int UnpackWithTimerDue(std::string installer, std::string destination)
     ProductWriter writer;
     if (writer.BeginExisting(open(destination.c_str(), O_RDONLY | O_DIRECTORY)) != Begun::kBegun)
         return 1;
-    const bool unpacked = Extract(destination, &writer, open(installer.c_str(), O_RDONLY));
+    InstallerFile file;
+    if (!ReadInstallerFile(open(installer.c_str(), O_RDONLY), &file).ok())
+        return 1;
+    const bool unpacked = Extract(destination, &writer, file);
     return unpacked && nTimerCalls == 1 ? 0 : 1;
 }
 

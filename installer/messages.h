@@ -1,0 +1,27 @@
+// The words of the installer: every outcome the engine or the installer
+// meets, as the text the user reads and the exit status it ends the run
+// with.  What shows them is the face of the run (errors.cpp).
+#ifndef OVELO_INSTALLER_MESSAGES_H
+#define OVELO_INSTALLER_MESSAGES_H
+
+#include "outcome.h"
+
+#include <string>
+#include <vector>
+
+// A name or path on its way to the user, on one line whatever it holds:
+// control characters (a newline, a terminal's escape) and the backslash
+// in octal, \ooo.
+std::string Shown(const std::string& name);
+
+// The message of an outcome, with every name in it shown.
+std::string Words(const Outcome& outcome);
+
+// The exit status a run ends with after the outcome.
+int StatusOf(Fault fault);
+
+// Files of an earlier version that an upgrade kept, changed since: one
+// message naming them all beneath the destination; empty when none.
+std::string KeptFilesNote(const std::string& destination, const std::vector<std::string>& paths);
+
+#endif

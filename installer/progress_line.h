@@ -1,0 +1,26 @@
+// The progress of an unpacking as one line of text, rewritten in place:
+// on the terminal of the terminal wizard, and on standard error when a
+// silent installation runs at a terminal.
+#ifndef OVELO_INSTALLER_PROGRESS_LINE_H
+#define OVELO_INSTALLER_PROGRESS_LINE_H
+
+#include <cstddef>
+#include <cstdint>
+
+// The progress line goes to fd from the next ShowProgressLine on.
+void StartProgressLine(int fd);
+
+// Rewrites the line in place with the share done of total, at most ten
+// times a second; at done == total for the last time, ending it with a
+// newline.  Does nothing unless a line was started.
+void ShowProgressLine(std::uint64_t done, std::uint64_t total);
+
+// Clears a line still being rewritten, so that a message starts at the
+// start of a line of its own.
+void EraseProgressLine();
+
+// Everything goes out through write(2), so that nothing waits in a buffer
+// while an answer is read, and a signal handler may use it.
+void WriteAll(int fd, const char* text, std::size_t count);
+
+#endif
