@@ -19,6 +19,12 @@ Descriptor OpenBeneath(int dirfd, const std::string& path, int flags, mode_t mod
 // gone (or was never there).
 bool RemoveTree(int folderFd, const std::string& name);
 
+// Whether two looks at files saw the same file.
+inline bool SameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 // The folder part of a relative path ("" at the top) and its last name.
 std::string FolderOf(const std::string& path);
 std::string LastName(const std::string& path);

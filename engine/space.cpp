@@ -16,11 +16,10 @@ std::uint64_t RoomNeeded(const Seal& seal, std::uint64_t fragmentSize)
     return seal.room.back() + seal.entries * fragmentSize;
 }
 
-Outcome SpaceShortfall(int dirfd, const std::string& destination, const Seal& seal,
-                       bool holdsFiles)
+Outcome Shortfall(const struct statvfs& space, const std::string& destination, const Seal& seal,
+                  bool holdsFiles)
 {
-    struct statvfs space;
-    if (fstatvfs(dirfd, &space) != 0 || space.f_frsize == 0)
+    if (space.f_frsize == 0)
         return Outcome();
     const std::uint64_t available = std::uint64_t{space.f_bavail} * space.f_frsize;
     const std::uint64_t room = RoomNeeded(seal, space.f_frsize);
@@ -37,4 +36,13 @@ Outcome SpaceShortfall(int dirfd, const std::string& destination, const Seal& se
     }
     shortfall.besideEarlier = holdsFiles;
     return shortfall;
+}
+
+Outcome SpaceShortfall(int dirfd, const std::string& destination, const Seal& seal,
+                       bool holdsFiles)
+{
+    struct statvfs space;
+    if (fstatvfs(dirfd, &space) != 0)
+        return Outcome();
+    return Shortfall(space, destination, seal, holdsFiles);
 }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <sys/statvfs.h>
 
 // Bytes the product takes on a file system of the given fragment size.
 std::uint64_t RoomNeeded(const Seal& seal, std::uint64_t fragmentSize);
@@ -19,6 +20,10 @@ std::uint64_t RoomNeeded(const Seal& seal, std::uint64_t fragmentSize);
 // destination as given.  Whatever the destination holds already stays
 // beside the new files until the installation is complete: holdsFiles
 // says so.
+// The same for a file system that reports the space given; one that
+// counts no inodes (f_files 0) has no limit on them.
+Outcome Shortfall(const struct statvfs& space, const std::string& destination, const Seal& seal,
+                  bool holdsFiles);
 Outcome SpaceShortfall(int dirfd, const std::string& destination, const Seal& seal,
                        bool holdsFiles);
 

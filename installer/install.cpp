@@ -5,6 +5,7 @@
 // name is trusted twice: our own file is the one this process runs, and the
 // destination is walked once, never through a link that another user
 // planted, and used through its descriptor from then on.
+#include "beneath.h"
 #include "descriptor.h"
 #include "destination.h"
 #include "installer_file.h"
@@ -29,11 +30,6 @@
 namespace {
 
 bool bInstalling = false;  // under way: the copy loop's events may call us again
-
-bool SameFile(const struct stat& a, const struct stat& b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
 
 // The text of the combo box's field, copied so that the toolkit's copy can
 // be freed at once.

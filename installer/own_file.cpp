@@ -1,6 +1,7 @@
 // Our own file, the installer file this process runs, found by the path it
 // was started with and read through the engine as every road reads it:
 // the installation, and the options that check, list or describe it.
+#include "beneath.h"
 #include "installer_file.h"
 #include "state.h"
 
@@ -11,11 +12,6 @@
 #include <utility>
 
 namespace {
-
-bool SameFile(const struct stat& a, const struct stat& b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
 
 Descriptor Refused(Fault fault)
 {

@@ -9,6 +9,7 @@
 #include "inflate.h"
 #include "installer_file.h"
 #include "payload.h"
+#include "space.h"
 #include "tar_filter.h"
 #include "writer.h"
 
@@ -21,6 +22,19 @@
 #include <vector>
 
 namespace {
+
+// The header with its checksum made right for what it holds now.
+std::string Resummed(std::string header)
+{
+    header.replace(148, 8, "        ");
+    unsigned sum = 0;
+    for (const unsigned char c : header)
+        sum += c;
+    char number[16];
+    std::snprintf(number, sizeof number, "%06o", sum);
+    header.replace(148, 6, number);
+    return header;
+}
 
 // A ustar header as a packager writes it, its checksum right.
 std::string Header(const std::string& name, char type, unsigned mode, std::size_t size,
@@ -40,13 +54,7 @@ std::string Header(const std::string& name, char type, unsigned mode, std::size_
     header[156] = type;
     put(157, link);
     put(257, std::string("ustar\0" "00", 8));
-    put(148, "        ");
-    unsigned sum = 0;
-    for (const unsigned char c : header)
-        sum += c;
-    std::snprintf(number, sizeof number, "%06o", sum);
-    put(148, number);
-    return header;
+    return Resummed(header);
 }
 
 std::string Member(const std::string& name, char type, unsigned mode, const std::string& data = "")
@@ -58,6 +66,15 @@ std::string Member(const std::string& name, char type, unsigned mode, const std:
 const std::string kPlayer = Member("./ovelo", '0', 0755, "#!/bin/sh\n");
 const std::string kEnd(2 * kTarBlock, '\0');
 const std::string kSound = Member("./", '5', 0755) + Member("./a", '0', 0644, "a\n") + kPlayer + kEnd;
+
+// A file whose size, in base 256, is 2^80: kept to 64 bits it would read
+// as an empty file, and what follows as its next header.
+std::string WithOverflowingSize()
+{
+    std::string header = Header("./big", '0', 0644, 0);
+    header.replace(124, 12, std::string("\x80\x01", 2) + std::string(10, '\0'));
+    return Resummed(header);
+}
 
 // The first header with one byte of its name changed after its sum.
 std::string WithBadSum(std::string archive)
@@ -91,6 +108,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FilterCase{"Sound", kSound, Fault::kNone},
         FilterCase{"HeaderSumWrong", WithBadSum(kSound), Fault::kDamagedHeader},
+        FilterCase{"SizeBeyond64Bits", WithOverflowingSize() + kPlayer + kEnd,
+                   Fault::kDamagedHeader},
         FilterCase{"DataAfterTheEnd", kSound + Member("./b", '0', 0644), Fault::kDataAfterEnd},
         FilterCase{"NoEndBlocks", kSound.substr(0, kSound.size() - kEnd.size()),
                    Fault::kArchiveEndsEarly},
@@ -254,5 +273,91 @@ TEST(Destination, AFolderSwappedInAfterTheWalkIsNeverWrittenInto)
     EXPECT_EQ(RefusedDestination(path, again.folder.get()).fault, Fault::kForeignDestination);
     EXPECT_EQ(rmdir(path.c_str()), 0) << "the swapped-in folder was written into";
 }
+
+}  // namespace
+
+namespace {
+
+// Links that lead to each other on the way are given up, not followed for ever.
+TEST(Destination, ALinkLoopOnTheWayFailsInsteadOfHanging)
+{
+    const ScratchDir scratch{"ovelo8-engine"};
+    ASSERT_EQ(symlink("b", (scratch / "a").c_str()), 0);
+    ASSERT_EQ(symlink("a", (scratch / "b").c_str()), 0);
+    Destination place;
+    Outcome refusal;
+    EXPECT_EQ(WalkDestination(scratch / "a/dest", &place, &refusal), Walked::kFailed);
+}
+
+// Root installs only where no one else may change what is on the way.
+TEST(Destination, RootRefusesAFolderOnTheWayItsGroupMayChange)
+{
+    SKIP_UNLESS_ROOT();
+    const ScratchDir scratch{"ovelo8-engine"};
+    ASSERT_EQ(mkdir((scratch / "shared").c_str(), 0755), 0);
+    ASSERT_EQ(chmod((scratch / "shared").c_str(), 0775), 0);
+    Destination place;
+    Outcome refusal;
+    EXPECT_EQ(WalkDestination(scratch / "shared/dest", &place, &refusal), Walked::kRefused);
+    EXPECT_EQ(refusal.fault, Fault::kOnWayOpenToOthers);
+    EXPECT_EQ(refusal.other, scratch / "shared");
+}
+
+// A folder made at the new destination's name while it was written is the
+// user's: it is never replaced, empty as it is.
+TEST(Writer, ANewDestinationThatAppearedMeanwhileIsNeverReplaced)
+{
+    const ScratchDir scratch{"ovelo8-engine"};
+    const Descriptor parent(open(scratch.path().c_str(), O_PATH | O_DIRECTORY));
+    ProductWriter writer;
+    ASSERT_EQ(writer.BeginNew(parent.get(), "dest"), Begun::kBegun);
+    TarFilter filter;
+    filter.onEntry = [&writer](const ArchiveEntry& entry) { writer.Announce(entry); };
+    std::string archive = kSound;
+    ASSERT_TRUE(writer.Take(archive.data(), filter.Pass(archive.data(), archive.size())));
+    ASSERT_EQ(mkdir((scratch / "dest").c_str(), 0700), 0);
+    EXPECT_FALSE(writer.Finish());
+    EXPECT_TRUE(writer.Appeared());
+    EXPECT_EQ(rmdir((scratch / "dest").c_str()), 0) << "the folder that appeared was replaced";
+}
+
+}  // namespace
+
+namespace {
+
+// Room and inodes as the file system reports them, against a product of
+// 40 KiB in 4 KiB blocks and 10 entries.
+struct SpaceCase {
+    const char* what;
+    fsblkcnt_t freeBlocks;
+    fsfilcnt_t inodes, freeInodes;
+    Fault shortfall;
+};
+
+class SpaceTable : public ::testing::TestWithParam<SpaceCase> {};
+
+TEST_P(SpaceTable, IsShortOnlyWhenMoreIsNeededThanThereIs)
+{
+    Seal seal;
+    seal.bytes = 30000;
+    seal.entries = 10;
+    seal.hasRoom = true;
+    seal.room.fill(40960);
+    struct statvfs space {};
+    space.f_frsize = 4096;
+    space.f_bavail = GetParam().freeBlocks;
+    space.f_files = GetParam().inodes;
+    space.f_favail = GetParam().freeInodes;
+    const Outcome found = Shortfall(space, "/d", seal, false);
+    EXPECT_EQ(found.fault, GetParam().shortfall);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Space, SpaceTable,
+    ::testing::Values(SpaceCase{"ExactlyEnough", 10, 100, 10, Fault::kNone},
+                      SpaceCase{"OneBlockShort", 9, 100, 10, Fault::kNoRoom},
+                      SpaceCase{"OneInodeShort", 10, 100, 9, Fault::kNoEntries},
+                      SpaceCase{"NoInodesCounted", 10, 0, 0, Fault::kNone}),
+    [](const ::testing::TestParamInfo<SpaceCase>& info) { return info.param.what; });
 
 }  // namespace

@@ -6,9 +6,11 @@
 #include "ScratchDir.h"
 #include "descriptor.h"
 #include "manifest.h"
+#include "uninstall.h"
 
 #include <fcntl.h>
 #include <fstream>
+#include <unistd.h>
 
 namespace {
 
@@ -63,5 +65,54 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"ChecksumTooLarge", "f 0644 3 4294967296 a\n", "refused"},
         LineCase{"NoClosingNewline", "f 0644 3 1 a", "refused"}),
     [](const ::testing::TestParamInfo<LineCase>& info) { return info.param.what; });
+
+}  // namespace
+
+namespace {
+
+// A manifest in a scratch folder that lists what it is given.
+class Installed : public ::testing::Test {
+protected:
+    void List(const std::vector<ManifestEntry>& entries)
+    {
+        std::ofstream(scratch / kManifestName, std::ios::binary) << ManifestText(entries);
+    }
+    int Folder() { return folder.get(); }
+
+    const ScratchDir scratch{"ovelo8-engine"};
+    const Descriptor folder{open(scratch.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+};
+
+// The manifest's checksum, not the size alone, tells an edit: an upgrade or
+// an uninstall would otherwise delete a file the user changed.
+TEST_F(Installed, AnEditThatKeepsTheSizeIsAChange)
+{
+    std::ofstream(scratch / "a.conf") << "volume=5\n";
+    const Descriptor file(open((scratch / "a.conf").c_str(), O_RDONLY));
+    std::uint32_t checksum = 0;
+    ASSERT_TRUE(ChecksumOf(file.get(), &checksum));
+    const ManifestEntry entry{'f', 0644, 9, checksum, "a.conf"};
+    EXPECT_TRUE(Unchanged(Folder(), entry));
+    std::ofstream(scratch / "a.conf") << "volume=9\n";
+    EXPECT_FALSE(Unchanged(Folder(), entry));
+}
+
+// A listed folder replaced by a link can not be looked into: what it held
+// is not taken for gone, and the manifest stays for another run.
+TEST_F(Installed, AnUninstallThatFailsPartWayKeepsTheManifest)
+{
+    const ScratchDir elsewhere{"ovelo8-engine"};
+    std::ofstream(elsewhere / "x") << "x\n";
+    ASSERT_EQ(symlink(elsewhere.path().c_str(), (scratch / "a").c_str()), 0);
+    List({{'d', 0755, 0, 0, "a"}, {'f', 0644, 2, 0, "a/x"}});
+    Destination place;
+    place.folder = Descriptor(dup(Folder()));
+    UninstallReport report;
+    EXPECT_EQ(Uninstall(place, &report), Uninstalled::kIncomplete);
+    ASSERT_FALSE(report.failed.empty());
+    EXPECT_EQ(report.failed[0].name, "a/x");
+    EXPECT_EQ(access((scratch / kManifestName).c_str(), F_OK), 0) << "the manifest is gone";
+    EXPECT_EQ(access((elsewhere / "x").c_str(), F_OK), 0);
+}
 
 }  // namespace

@@ -109,6 +109,22 @@ with_fault syncfs:fail "$big" -s "$work/dest"
 expect_failed_run
 expect_as_before "$work/dest"
 
+begin "a write-back error once the entries are in puts back their folders' modes too"
+earlier "$work/dest"
+chmod 0700 "$work/dest/clips"
+snapshot "$work/dest" >"$work/before"
+with_fault syncfs:fail:2 "$big" -s "$work/dest"
+expect_failed_run
+expect_as_before "$work/dest"
+
+begin "a mode or a time that can not be set is a failed installation"
+for call in fchmod futimens; do
+    with_fault "$call:fail" "$sample" -s "$work/new"
+    expect_failed_run
+    expect_err_ends "$unpack_failed"
+    expect_absent "$work/new"
+done
+
 begin "a write error half way is a failed installation that changed nothing"
 with_fault "fail:$((total / 2))" "$big" -s "$work/new"
 expect_failed_run

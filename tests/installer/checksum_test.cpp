@@ -4,28 +4,32 @@
 // a time as the processor allows, with an odd tail either way.
 #include <gtest/gtest.h>
 
+#include "ScratchDir.h"
 #include "cksum.h"
 
 #include <cstdio>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
 
 namespace {
 
-std::uint32_t CksumOf(const std::vector<unsigned char>& bytes)
+// What cksum(1) prints for the bytes, through a file of this run's own.
+void CksumOf(const std::vector<unsigned char>& bytes, std::uint32_t* printed)
 {
-    const std::string path = ::testing::TempDir() + "checksum_test.bin";
-    FILE* file = std::fopen(path.c_str(), "wb");
-    EXPECT_NE(file, nullptr);
-    std::fwrite(bytes.data(), 1, bytes.size(), file);
-    std::fclose(file);
+    const ScratchDir scratch{"ovelo8-checksum"};
+    ASSERT_FALSE(scratch.path().empty());
+    const std::string path = scratch / "bytes";
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     FILE* cksum = popen(("cksum < " + path).c_str(), "r");
+    ASSERT_NE(cksum, nullptr);
     unsigned long crc = 0;
-    EXPECT_EQ(std::fscanf(cksum, "%lu", &crc), 1);
+    const int read = std::fscanf(cksum, "%lu", &crc);
     pclose(cksum);
-    std::remove(path.c_str());
-    return static_cast<std::uint32_t>(crc);
+    ASSERT_EQ(read, 1) << "cksum printed no checksum";
+    *printed = static_cast<std::uint32_t>(crc);
 }
 
 std::uint32_t CrcInPieces(const std::vector<unsigned char>& bytes, std::size_t piece)
@@ -43,7 +47,8 @@ TEST(Checksum, MatchesCksumWholeAndInPieces)
         std::vector<unsigned char> bytes(length);
         for (unsigned char& byte : bytes)
             byte = static_cast<unsigned char>(random());
-        const std::uint32_t expected = CksumOf(bytes);
+        std::uint32_t expected = 0;
+        ASSERT_NO_FATAL_FAILURE(CksumOf(bytes, &expected));
         EXPECT_EQ(CrcInPieces(bytes, length + 1), expected) << length << " bytes at once";
         EXPECT_EQ(CrcInPieces(bytes, 63), expected) << length << " bytes, 63 at a time";
         EXPECT_EQ(CrcInPieces(bytes, 1000), expected) << length << " bytes, 1000 at a time";

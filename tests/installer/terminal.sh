@@ -102,6 +102,12 @@ expect Destination [1]:
 send 4\n
 expect There is no choice 4; type ./4 for a folder of that name.
 expect Destination [1]:
+send 0\n
+expect There is no choice 0; type ./0 for a folder of that name.
+expect Destination [1]:
+send 18446744073709551617\n
+expect There is no choice 18446744073709551617; type ./18446744073709551617 for a folder of that name.
+expect Destination [1]:
 send $work/dest\n
 expect pid:
 EOF
@@ -160,6 +166,26 @@ expect_status 0
 grep -qxF "Destination [1]: $work/dest" "$scratch/out" || fail "the answer is not shown"
 grep -qxF "args: inst" "$scratch/out" || fail "the player was not started"
 expect_same_tree "$SAMPLE_PRODUCT" "$work/dest"
+
+begin "an answer that never ends its line ends like the input, nothing written"
+mkdir -p "$work/.home"
+(printf 'y\n'; cat /dev/zero) | (cd "$work" && HOME=$work/.home timeout 20 "$sample" --text \
+    >/dev/null 2>"$scratch/err")
+status=$?
+expect_status 0
+expect_nothing_written
+
+begin "a settings file that can not be made durable is named, and the player starts"
+printf 'y\n%s\n' "$work/dest" >"$work/answers"
+mkdir -p "$work/.home"
+(cd "$work" && HOME=$work/.home LD_PRELOAD=$WRITE_FAULT OVELO8_WRITE_FAULT=fsync:fail \
+    "$sample" --text <answers >"$scratch/out" 2>"$scratch/err")
+status=$?
+expect_status 0
+expect_err "The settings file $work/.home/.Quorvex_ZembraSDK_60 was not written: Input/output \
+error."$'\n'
+grep -qxF "args: inst" "$scratch/out" || fail "the player was not started"
+expect_absent "$work/.home/.Quorvex_ZembraSDK_60"
 
 begin "a signal as the product goes in place or the settings file is written: no player"
 printf 'y\n%s\n' "$work/dest" >"$work/answers"

@@ -54,13 +54,16 @@ expect_err "Can not change to directory $work/nosearch"$'\n'
 expect_empty_dir "$work/nosearch"
 [ "$(stat -c %a "$work/nosearch")" = 722 ] || fail "the destination was changed"
 
-begin "installs as an unprivileged user into a directory it owns"
+begin "installs as an unprivileged user into a directory it owns, within its umask"
 mkdir "$work/owned"
 chown 65534:65534 "$work/owned"
-run as_nobody "$sample" -s "$work/owned/dest"
+run as_nobody sh -c 'umask 027 && exec "$0" -s "$1"' "$sample" "$work/owned/dest"
 expect_status 0
 expect_err ""
 [ "$(stat -c %u "$work/owned/dest/ovelo")" = 65534 ] || fail "the tree is not the user's"
 diff -r -x .ovelo8-manifest "$SAMPLE_PRODUCT" "$work/owned/dest" >/dev/null || fail "contents differ"
+[ "$(stat -c %a "$work/owned/dest/ovelo" "$work/owned/dest/README" "$work/owned/dest/clips" \
+    "$work/owned/dest")" = "$(printf '750\n640\n750\n750')" ] ||
+    fail "the umask 027 was not applied: $(stat -c '%a %n' "$work/owned/dest"/*)"
 
 finish

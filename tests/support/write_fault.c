@@ -6,6 +6,10 @@
  *   OVELO8_WRITE_FAULT=rename:N:SIGNAL      SIGNAL is sent at the Nth rename
  *   OVELO8_WRITE_FAULT=renamefail:N         renames fail (EIO) from the Nth on
  *   OVELO8_WRITE_FAULT=syncfs:fail          syncfs reports a write-back error (EIO)
+ *   OVELO8_WRITE_FAULT=syncfs:fail:N        the same from the Nth syncfs on
+ *   OVELO8_WRITE_FAULT=fchmod:fail          fchmod fails (EPERM)
+ *   OVELO8_WRITE_FAULT=futimens:fail        futimens fails (EPERM)
+ *   OVELO8_WRITE_FAULT=fsync:fail           fsync reports a write-back error (EIO)
  * Only descriptors above the standard three count. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -14,6 +18,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 static unsigned long long written;
@@ -85,8 +91,56 @@ int syncfs(int fd)
     static int (*real)(int);
     if (!real)
         real = (int (*)(int))dlsym(RTLD_NEXT, "syncfs");
+    static unsigned long long calls;
     const char* fault = getenv("OVELO8_WRITE_FAULT");
-    if (fault && strcmp(fault, "syncfs:fail") == 0) {
+    unsigned long long from = 1;
+    ++calls;
+    if (fault && (strcmp(fault, "syncfs:fail") == 0 ||
+                  (sscanf(fault, "syncfs:fail:%llu", &from) == 1 && calls >= from))) {
+        errno = EIO;
+        return -1;
+    }
+    return real(fd);
+}
+
+/* Whether the call named is to fail, as OVELO8_WRITE_FAULT=NAME:fail says. */
+static int Fails(const char* name)
+{
+    const char* fault = getenv("OVELO8_WRITE_FAULT");
+    const size_t length = strlen(name);
+    return fault && strncmp(fault, name, length) == 0 && strcmp(fault + length, ":fail") == 0;
+}
+
+int fchmod(int fd, mode_t mode)
+{
+    static int (*real)(int, mode_t);
+    if (!real)
+        real = (int (*)(int, mode_t))dlsym(RTLD_NEXT, "fchmod");
+    if (Fails("fchmod")) {
+        errno = EPERM;
+        return -1;
+    }
+    return real(fd, mode);
+}
+
+int futimens(int fd, const struct timespec times[2])
+{
+    static int (*real)(int, const struct timespec[2]);
+    if (!real)
+        real = (int (*)(int, const struct timespec[2]))dlsym(RTLD_NEXT, "futimens");
+    if (Fails("futimens")) {
+        errno = EPERM;
+        return -1;
+    }
+    return real(fd, times);
+}
+
+int fsync(int fd)
+{
+    static int (*real)(int);
+    if (!real)
+        real = (int (*)(int))dlsym(RTLD_NEXT, "fsync");
+    if (Fails("fsync")) {
         errno = EIO;
         return -1;
     }
