@@ -1,6 +1,9 @@
 // Descriptor-relative opening and removal.
 #include "beneath.h"
 
+#include "cksum.h"
+#include "format.h"
+
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -85,6 +88,17 @@ bool RemoveTree(int folderFd, const std::string& name)
     }
     closedir(folder);
     return removed && (unlinkat(folderFd, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT);
+}
+
+std::string NameWithin(const std::string& prefix, const std::string& name,
+                       const std::string& suffix)
+{
+    constexpr std::size_t kLongestName = 255;
+    if (prefix.size() + name.size() + suffix.size() <= kLongestName)
+        return prefix + name + suffix;
+    CksumCrc crc;
+    crc.Update(name);
+    return prefix + name.substr(0, 200) + FormatText("-%08x", crc.Final()) + suffix;
 }
 
 std::string FolderOf(const std::string& path)

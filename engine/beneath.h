@@ -25,6 +25,11 @@ inline bool SameFile(const struct stat& a, const struct stat& b)
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// prefix + name + suffix as one name of at most 255 bytes: a name too long
+// for that is cut short and told apart from others by its checksum.
+std::string NameWithin(const std::string& prefix, const std::string& name,
+                       const std::string& suffix);
+
 // The folder part of a relative path ("" at the top) and its last name.
 std::string FolderOf(const std::string& path);
 std::string LastName(const std::string& path);

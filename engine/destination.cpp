@@ -69,14 +69,16 @@ Descriptor OpenRoot(bool absolute)
 
 }  // namespace
 
-bool IsOpenToOthers(int folder)
+Fault RootsDistrust(int folder)
 {
     struct stat info;
     if (geteuid() != 0)
-        return false;
-    if (fstat(folder, &info) == -1)
-        return true;
-    return info.st_uid != 0 || ((info.st_mode & 022) && !(info.st_mode & S_ISVTX));
+        return Fault::kNone;
+    if (fstat(folder, &info) == -1 || info.st_uid != 0)
+        return Fault::kFolderForeign;
+    if ((info.st_mode & 022) && !(info.st_mode & S_ISVTX))
+        return Fault::kFolderOpenToOthers;
+    return Fault::kNone;
 }
 
 // A link must be ours or root's: it is read through its own descriptor,
@@ -93,7 +95,7 @@ Walked WalkDestination(const std::string& given, Destination* place, Outcome* re
     std::string hereName = path.front() == '/' ? "/" : ".", lastName = ".";
     int linksFollowed = 0;
     while (here && !steps.empty()) {
-        if (IsOpenToOthers(here.get())) {
+        if (RootsDistrust(here.get()) != Fault::kNone) {
             *refusal = Found(Fault::kOnWayOpenToOthers, given);
             refusal->other = hereName;
             return Walked::kRefused;

@@ -36,8 +36,10 @@ Walked WalkDestination(const std::string& path, Destination* destination, Outcom
 // kNone when it may.
 Outcome RefusedDestination(const std::string& path, int folder);
 
-// When root installs, a folder (held by fd) that others could change
-// under us; always false for anybody else.
-bool IsOpenToOthers(int folder);
+// When root installs, why a folder (held by fd) is not to be trusted:
+// another user's (kFolderForeign), or one that group or others may change
+// without the sticky bit (kFolderOpenToOthers); kNone when it is, and
+// always for anybody else.
+Fault RootsDistrust(int folder);
 
 #endif

@@ -2,6 +2,7 @@
 #include "manifest.h"
 
 #include "beneath.h"
+#include "record_text.h"
 #include "format.h"
 #include "cksum.h"
 
@@ -17,69 +18,6 @@ namespace {
 constexpr char kHeader[] = "ovelo8-manifest 1\n";
 constexpr std::size_t kLargestManifest = 256 * 1024 * 1024;  // a product of millions of entries
 
-std::string Escaped(const std::string& path)
-{
-    std::string text;
-    for (const char c : path) {
-        if (c == '\\')
-            text += "\\\\";
-        else if (c == '\n')
-            text += "\\n";
-        else
-            text += c;
-    }
-    return text;
-}
-
-bool Unescape(const std::string& text, std::string* path)
-{
-    path->clear();
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\') {
-            *path += text[i];
-            continue;
-        }
-        if (++i == text.size() || (text[i] != '\\' && text[i] != 'n'))
-            return false;
-        *path += text[i] == 'n' ? '\n' : '\\';
-    }
-    return !path->empty();
-}
-
-// Relative, one name after another: a manifest that names anything else
-// was not written by us, and nothing it names is removed.
-bool IsPlainPath(const std::string& path)
-{
-    std::size_t begin = 0;
-    for (;;) {
-        const std::size_t slash = path.find('/', begin);
-        const std::string name = path.substr(begin, slash == std::string::npos ? slash : slash - begin);
-        if (name.empty() || name == "." || name == "..")
-            return false;
-        if (slash == std::string::npos)
-            return true;
-        begin = slash + 1;
-    }
-}
-
-// One field of decimal (or octal) digits and the blank after it, taken from
-// the front of *rest; no sign, no other blanks.
-bool TakeNumber(std::string_view* rest, int base, std::uint64_t largest, std::uint64_t* value)
-{
-    const std::size_t blank = rest->find(' ');
-    if (blank == 0 || blank == std::string_view::npos || blank > 20)
-        return false;
-    *value = 0;
-    for (const char c : rest->substr(0, blank)) {
-        const unsigned digit = static_cast<unsigned char>(c) - '0';
-        if (digit >= static_cast<unsigned>(base) || *value > (largest - digit) / base)
-            return false;
-        *value = *value * base + digit;
-    }
-    rest->remove_prefix(blank + 1);
-    return true;
-}
-
 // "TYPE MODE SIZE CHECKSUM PATH", one blank between the fields: whatever
 // follows the fourth blank is the path, blanks and all.
 bool ParseLine(std::string_view line, ManifestEntry* entry)
@@ -94,7 +32,7 @@ bool ParseLine(std::string_view line, ManifestEntry* entry)
         return false;
     entry->mode = static_cast<unsigned>(mode);
     entry->checksum = static_cast<std::uint32_t>(checksum);
-    return Unescape(std::string(line), &entry->path) && IsPlainPath(entry->path);
+    return UnescapedPath(line, &entry->path);
 }
 
 bool ReadAll(int fd, std::string* text)
@@ -122,7 +60,7 @@ std::string ManifestText(const std::vector<ManifestEntry>& entries)
     for (const ManifestEntry& entry : entries)
         text += FormatText("%c %04o %llu %u ", entry.type, entry.mode,
                            static_cast<unsigned long long>(entry.size), entry.checksum) +
-                Escaped(entry.path) + '\n';
+                EscapedPath(entry.path) + '\n';
     return text;
 }
 

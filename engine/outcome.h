@@ -28,7 +28,8 @@ enum class Fault {
     // The destination, before anything is written.
     kEmptyDestination, kForeignLink, kBehindForeignLink, kOnWayOpenToOthers, kNotDirectory,
     kForeignDestination, kDestinationOpenToOthers, kCannotMakeDestination, kCannotEnter,
-    kNotWritable, kBusy, kInterrupted, kNoRoom, kNoEntries,
+    kNotWritable, kBusy, kInterrupted, kNoRoom, kNoEntries, kFolderForeign, kFolderOpenToOthers,
+    kRecoveredCompleted, kRecoveredUndone,
     // Writing the product and putting it in place.
     kCannotMake, kCannotWrite, kCannotMakeLink, kCannotLink, kBlocksMismatch, kCannotSetMode,
     kCannotSync, kEndedInEntry, kCannotSetDestinationMode, kCannotPutDestination,

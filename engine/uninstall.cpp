@@ -3,6 +3,7 @@
 
 #include "beneath.h"
 #include "manifest.h"
+#include "work_folder.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -54,11 +55,17 @@ void RemoveAll(int folder, const std::vector<ManifestEntry>& entries, bool folde
 Uninstalled Uninstall(const Destination& destination, UninstallReport* report)
 {
     const int folder = destination.folder.get();
+    WorkFolder work;
+    report->refusal = work.Take(folder, &report->recovered);
+    if (!report->refusal.ok())
+        return Uninstalled::kRefused;
     std::vector<ManifestEntry> entries;
     switch (ReadManifest(folder, &entries)) {
     case ManifestRead::kMissing:
+        work.Remove();
         return Uninstalled::kNoManifest;
     case ManifestRead::kBadManifest:
+        work.Remove();
         return Uninstalled::kBadManifest;
     case ManifestRead::kRead:
         break;
@@ -67,6 +74,7 @@ Uninstalled Uninstall(const Destination& destination, UninstallReport* report)
     RemoveAll(folder, entries, true, report);
     if (report->failed.empty() && unlinkat(folder, kManifestName, 0) == -1 && errno != ENOENT)
         report->failed.push_back(Found(Fault::kCannotRemove, kManifestName, errno));
+    work.Remove();
     if (destination.parent)
         unlinkat(destination.parent.get(), destination.name.c_str(), AT_REMOVEDIR);
     const bool complete = report->changed.empty() && report->holding.empty() && report->failed.empty();

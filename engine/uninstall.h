@@ -5,6 +5,7 @@
 
 #include "destination.h"
 #include "outcome.h"
+#include "work_folder.h"
 
 #include <string>
 #include <vector>
@@ -14,17 +15,22 @@ enum class Uninstalled {
     kIncomplete,   // something listed is left (the report says what)
     kNoManifest,   // nothing was removed
     kBadManifest,  // nothing was removed
+    kRefused,      // the work folder could not be taken (the report's refusal says why)
 };
 
 struct UninstallReport {
     std::vector<std::string> changed;  // files and links kept, changed since
     std::vector<std::string> holding;  // folders kept, holding what was not installed
     std::vector<Outcome> failed;       // could not be removed: kCannotRemove, path, errno
+    Recovered recovered = Recovered::kNothing;  // a killed run, dealt with first
+    Outcome refusal;
 };
 
-// Files and links first, then the folders left empty, then the manifest
-// (unless a removal failed, so that another run can finish), then the
-// destination itself when empty.
+// Under the lock of the destination's work folder, as an installation
+// takes it (a run killed in it is finished or undone first): files and
+// links first, then the folders left empty, then the manifest (unless a
+// removal failed, so that another run can finish), then the destination
+// itself when empty.
 Uninstalled Uninstall(const Destination& destination, UninstallReport* report);
 
 #endif

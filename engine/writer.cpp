@@ -2,9 +2,11 @@
 #include "writer.h"
 
 #include "beneath.h"
+#include "destination.h"
 #include "format.h"
 
 #include <cerrno>
+#include <set>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
@@ -14,20 +16,11 @@
 
 namespace {
 
-constexpr char kStagingName[] = "new";        // in it: what is to be moved in
-constexpr char kBackupName[] = "old";         // and what that replaced
-constexpr std::size_t kLongestName = 255;
-
-// A new destination's hidden folder: ".ovelo8-NAME", a long name shortened
-// and told apart by its checksum.
+// A new destination's hidden folder: ".ovelo8-NAME", told apart from others
+// of long names by its checksum.
 std::string HiddenName(const std::string& name)
 {
-    const std::string prefix = kReservedPrefix;
-    if (prefix.size() + name.size() <= kLongestName)
-        return prefix + name;
-    CksumCrc crc;
-    crc.Update(name);
-    return prefix + name.substr(0, 200) + FormatText("-%08x", crc.Final());
+    return NameWithin(kReservedPrefix, name, "");
 }
 
 // Whether the folder holds an entry but "." , ".." and ours; a folder that
@@ -40,43 +33,22 @@ bool HoldsAnythingBut(int folder, const char* ours)
         return true;
     opened.Release();  // the listing closes it
     bool holds = false;
-    while (const dirent* entry = readdir(listing))
-        holds = holds || (std::strcmp(entry->d_name, ".") != 0 &&
-                          std::strcmp(entry->d_name, "..") != 0 &&
-                          std::strcmp(entry->d_name, ours) != 0);
+    while (const dirent* entry = holds ? nullptr : readdir(listing))
+        holds = std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0 &&
+                std::strcmp(entry->d_name, ours) != 0;
     closedir(listing);
     return holds;
 }
 
-// A run killed while it replaced entries of an existing destination left
-// the only copies of the earlier ones in the backups: those are never
-// removed, and nothing is installed over them.
-bool HoldsBackups(int work)
-{
-    const Descriptor backups = OpenBeneath(work, kBackupName, O_PATH | O_DIRECTORY);
-    if (!backups)
-        return errno != ENOENT;
-    return HoldsAnythingBut(backups.get(), "");
-}
-
-// What a killed run left, unless a run still going holds it (locked).
-Begun ClearLeftover(int folder, const char* name, bool existing)
+// What a killed run left beside a new destination, unless a run still
+// going holds it (locked): kNone when it is gone.
+Fault ClearLeftover(int folder, const char* name)
 {
     const Descriptor left(openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!left) {
-        // Nothing there, or no folder of ours; a folder that can not be
-        // opened may hold backups, and is left alone.
-        if (existing && errno != ENOENT && errno != ENOTDIR && errno != ELOOP)
-            return Begun::kInterrupted;
-        RemoveTree(folder, name);  // what is left is said when the new one can not be made
-        return Begun::kBegun;
-    }
-    if (flock(left.get(), LOCK_EX | LOCK_NB) == -1)
-        return Begun::kBusy;
-    if (existing && HoldsBackups(left.get()))
-        return Begun::kInterrupted;
-    RemoveTree(folder, name);
-    return Begun::kBegun;
+    if (left && flock(left.get(), LOCK_EX | LOCK_NB) == -1)
+        return Fault::kBusy;
+    RemoveTree(folder, name);  // what is left is said when the new one can not be made
+    return Fault::kNone;
 }
 
 // A folder of ours, locked for as long as the run lasts.
@@ -88,6 +60,20 @@ Descriptor MakeLockedFolder(int folder, const char* name)
     if (made)
         flock(made.get(), LOCK_EX | LOCK_NB);
     return made;
+}
+
+// How the folder open on fd is now, to be put back so.
+FolderState StateOf(int fd, const std::string& path)
+{
+    FolderState state;
+    struct stat info;
+    state.path = path;
+    if (fstat(fd, &info) == 0) {
+        state.mode = info.st_mode & 07777;
+        state.times[0] = info.st_atim;
+        state.times[1] = info.st_mtim;
+    }
+    return state;
 }
 
 std::string Joined(const std::string& folder, const std::string& name)
@@ -124,56 +110,44 @@ ProductWriter::~ProductWriter()
     RollBack();
 }
 
-Begun ProductWriter::BeginNew(int parent, const std::string& name)
+Outcome ProductWriter::BeginNew(int parent, const std::string& name)
 {
     name_ = name;
     hidden_ = HiddenName(name);
-    const Begun cleared = ClearLeftover(parent, hidden_.c_str(), false);
-    if (cleared != Begun::kBegun)
-        return cleared;
+    if (ClearLeftover(parent, hidden_.c_str()) == Fault::kBusy)
+        return Found(Fault::kBusy);
     root_ = MakeLockedFolder(parent, hidden_.c_str());
     if (!root_) {
+        const int error = errno;
         unlinkat(parent, hidden_.c_str(), AT_REMOVEDIR);
-        return Begun::kCannotMake;
+        return Found(Fault::kCannotMakeDestination, "", error);
     }
     folders_[""] = ArchiveFolder{false, ""};
     begun_ = true;
-    return Begun::kBegun;
+    return Outcome();
 }
 
-Begun ProductWriter::BeginExisting(int folder)
+Outcome ProductWriter::BeginExisting(int folder)
 {
     existing_ = true;
     root_ = Descriptor(fcntl(folder, F_DUPFD_CLOEXEC, 0));
-    struct stat info;
-    if (fstat(root_.get(), &info) == -1)
-        return Begun::kNotWritable;
-    saved_.push_back({"", info.st_mode & 07777, {info.st_atim, info.st_mtim}});
-    savedPaths_.insert("");
+    if (!root_)
+        return Found(Fault::kNotWritable, "", errno);
     // Whoever may not search it could not enter it to start the player.
     if (!Descriptor(openat(root_.get(), "..", O_PATH | O_CLOEXEC)))
-        return Begun::kCannotEnter;
+        return Found(Fault::kCannotEnter);
+    rootBefore_ = StateOf(root_.get(), "");
     heldFiles_ = HoldsAnythingBut(root_.get(), kWorkName);
-    const Begun cleared = ClearLeftover(root_.get(), kWorkName, true);
-    if (cleared != Begun::kBegun)
-        return cleared;
-    work_ = MakeLockedFolder(root_.get(), kWorkName);
-    if (!work_)
-        return Begun::kNotWritable;
+    const Outcome taken = work_.Take(root_.get(), &recovered_);
+    if (!taken.ok())
+        return taken;
     begun_ = true;
-    if (mkdirat(work_.get(), kStagingName, 0700) == -1 ||
-        mkdirat(work_.get(), kBackupName, 0700) == -1)
-        return Begun::kNotWritable;  // the destructor removes the work folder
-    staging_ = OpenBeneath(work_.get(), kStagingName, O_PATH | O_DIRECTORY);
-    backups_ = OpenBeneath(work_.get(), kBackupName, O_PATH | O_DIRECTORY);
-    if (!staging_ || !backups_)
-        return Begun::kNotWritable;
     if (ReadManifest(root_.get(), &earlier_) != ManifestRead::kRead)
         earlier_.clear();  // what no manifest lists is never touched
     for (std::size_t i = 0; i < earlier_.size(); ++i)
         earlierIndex_[earlier_[i].path] = i;
     folders_[""] = ArchiveFolder{true, ""};
-    return Begun::kBegun;
+    return Outcome();
 }
 
 // The folder a new destination's hidden folder lies in, from the hidden
@@ -202,7 +176,18 @@ bool ProductWriter::FailWithErrno(Fault fault, const std::string& path)
 
 int ProductWriter::StagingRoot() const
 {
-    return existing_ ? staging_.get() : root_.get();
+    return existing_ ? work_.Staging() : root_.get();
+}
+
+// Root writes into or removes from a folder of the destination only when
+// nobody else could change what is in it, as for the destination itself.
+bool ProductWriter::Trusted(const std::string& path)
+{
+    const Descriptor folder = OpenBeneath(root_.get(), path, O_PATH | O_DIRECTORY);
+    if (!folder)
+        return FailWithErrno(Fault::kCannotReach, path);
+    const Fault distrust = RootsDistrust(folder.get());
+    return distrust == Fault::kNone || Fail(distrust, path);
 }
 
 unsigned ProductWriter::ModeOf(unsigned archived) const
@@ -249,6 +234,8 @@ void ProductWriter::ForgetFolders()
 
 bool ProductWriter::ExistsAsFolder(const std::string& path)
 {
+    if (path.empty())
+        return true;  // the destination itself
     struct stat info;
     const int at = DestinationFolder(FolderOf(path));
     return at != -1 && fstatat(at, LastName(path).c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
@@ -261,7 +248,7 @@ bool ProductWriter::ExistsAsFolder(const std::string& path)
 std::string ProductWriter::StagedName(const ArchiveFolder& parent, const std::string& path)
 {
     if (parent.existing)
-        return std::to_string(moves_.size());
+        return std::to_string(journal_.moves.size());
     return Joined(parent.staged, LastName(path));
 }
 
@@ -283,10 +270,12 @@ bool ProductWriter::MakeFolder(const ArchiveEntry& entry)
     ArchiveFolder made;
     if (parent->existing && ExistsAsFolder(entry.path)) {
         made.existing = true;
+        if (!Trusted(entry.path))
+            return false;
     } else {
         made.staged = StagedName(*parent, entry.path);
         if (parent->existing)
-            moves_.push_back({entry.path, made.staged, true});
+            journal_.moves.push_back({Move::Kind::kEntry, entry.path, made.staged});
         if (mkdirat(StagedFolder(FolderOf(made.staged)), LastName(made.staged).c_str(), 0700) == -1)
             return FailWithErrno(Fault::kCannotMake, entry.path);
     }
@@ -305,7 +294,7 @@ bool ProductWriter::BeginEntry(const ArchiveEntry& entry)
         return false;
     const std::string staged = StagedName(*parent, entry.path);
     if (parent->existing)
-        moves_.push_back({entry.path, staged, false});
+        journal_.moves.push_back({Move::Kind::kEntry, entry.path, staged});
     staged_[entry.path] = staged;
     if (entry.type == '2')
         return MakeLink(entry, staged);
@@ -431,20 +420,16 @@ bool ProductWriter::Take(const char* blocks, std::size_t count)
     return true;
 }
 
-// Modes and times of folders last, once nothing more is written into them:
-// the new ones before they move into place, the existing ones after.
-bool ProductWriter::ApplyFolderLooks(bool existing)
+// Modes and times of the new folders, once nothing more is written into
+// them, before they move into place.
+bool ProductWriter::ApplyNewFolderLooks()
 {
     ForgetFolders();
     for (auto look = looks_.rbegin(); look != looks_.rend(); ++look) {
         const ArchiveFolder& folder = folders_[look->path];
-        if (folder.existing != existing)
+        if (folder.existing)
             continue;
-        if (existing)
-            Save(look->path);
-        const Descriptor fd = existing
-                                  ? OpenBeneath(root_.get(), look->path, O_RDONLY | O_DIRECTORY)
-                                  : OpenBeneath(StagingRoot(), folder.staged, O_RDONLY | O_DIRECTORY);
+        const Descriptor fd = OpenBeneath(StagingRoot(), folder.staged, O_RDONLY | O_DIRECTORY);
         timespec times[2];
         SetTime(times, look->mtime);
         Own(fd.get(), nullptr, 0);
@@ -454,14 +439,73 @@ bool ProductWriter::ApplyFolderLooks(bool existing)
     return true;
 }
 
+// The existing folders get the modes and times of the archive's once the
+// entries are in them.
+bool ProductWriter::ApplyExistingFolderLooks()
+{
+    for (auto state = journal_.after.rbegin(); state != journal_.after.rend(); ++state) {
+        const Descriptor fd = OpenBeneath(root_.get(), state->path, O_RDONLY | O_DIRECTORY);
+        if (!fd || fchmod(fd.get(), state->mode) == -1 || futimens(fd.get(), state->times) == -1)
+            return FailWithErrno(Fault::kCannotSetMode, state->path);
+    }
+    return true;
+}
+
+// What the earlier installation put there and this one does not ship goes
+// aside once the new entries are in, from the deepest up: each from a
+// folder root may trust.
+bool ProductWriter::PlanStaleEntries()
+{
+    std::unordered_set<std::string> shipped;
+    for (const ManifestEntry& entry : manifest_)
+        shipped.insert(entry.path);
+    for (auto entry = earlier_.rbegin(); entry != earlier_.rend(); ++entry) {
+        if (shipped.count(entry->path) || entry->path == kManifestName ||
+            !ExistsAsFolder(FolderOf(entry->path)))
+            continue;
+        if (asRoot_ && !Trusted(FolderOf(entry->path)))
+            return false;
+        journal_.moves.push_back({Move::Kind::kAside, entry->path,
+                                  std::to_string(journal_.moves.size())});
+    }
+    return true;
+}
+
+// Before the first move: how the folders the moves change are, to be put
+// back so, and how the existing folders are to be, all in the journal.
+bool ProductWriter::PlanJournal()
+{
+    std::set<std::string> touched;
+    for (const Move& move : journal_.moves)
+        touched.insert(FolderOf(move.path));
+    for (const FolderLook& look : looks_) {
+        if (!folders_[look.path].existing)
+            continue;
+        FolderState state;
+        state.path = look.path;
+        state.mode = ModeOf(look.mode);
+        SetTime(state.times, look.mtime);
+        journal_.after.push_back(state);
+        touched.insert(look.path);
+    }
+    for (const std::string& path : touched) {
+        const Descriptor folder = OpenBeneath(root_.get(), path, O_PATH | O_DIRECTORY);
+        if (!folder)
+            return FailWithErrno(Fault::kCannotReach, path);
+        journal_.before.push_back(StateOf(folder.get(), path));
+    }
+    return work_.WriteJournal(journal_) ||
+           FailWithErrno(Fault::kCannotWrite, std::string(kWorkName) + "/journal");
+}
+
 bool ProductWriter::WriteManifest()
 {
     ForgetFolders();
     const std::string text = ManifestText(manifest_);
     std::string staged = kManifestName;
     if (existing_) {
-        staged = std::to_string(moves_.size());
-        moves_.push_back({kManifestName, staged, false});
+        staged = std::to_string(journal_.moves.size());
+        journal_.moves.push_back({Move::Kind::kEntry, kManifestName, staged});
     }
     const Descriptor file(openat(StagingRoot(), staged.c_str(),
                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
@@ -491,9 +535,10 @@ bool ProductWriter::Ready()
     // anyone could swap the player for their own.  Root's is writable by
     // root alone.
     const mode_t mode = (asRoot_ ? 0755 : 0775) & ~umask_;
-    ready_ = ApplyFolderLooks(false) && WriteManifest() &&
-             (existing_ || fchmod(root_.get(), mode) == 0 ||
-              FailWithErrno(Fault::kCannotSetDestinationMode)) &&
+    ready_ = ApplyNewFolderLooks() && (!existing_ || PlanStaleEntries()) && WriteManifest() &&
+             (existing_ ? PlanJournal()
+                        : fchmod(root_.get(), mode) == 0 ||
+                              FailWithErrno(Fault::kCannotSetDestinationMode)) &&
              Durable();
     if (!ready_)
         RollBack();
@@ -524,73 +569,90 @@ bool ProductWriter::FinishNew()
     return true;
 }
 
+// Every entry in, the stale ones aside and the folders' looks given, all
+// on the disk; then the manifest, whose move completes the upgrade: from
+// there on nothing is put back, and what the user made is kept beside.
 bool ProductWriter::FinishExisting()
 {
-    for (Move& move : moves_)
-        if (!Commit(&move))
+    const std::vector<Move>& moves = journal_.moves;
+    for (std::size_t i = 0; i + 1 < moves.size(); ++i) {
+        if (moves[i].kind == Move::Kind::kAside)
+            MoveAside(moves[i]);
+        else if (!Commit(moves[i]))
             return false;
-    if (!ApplyFolderLooks(true) || !Durable())
+    }
+    if (!ApplyExistingFolderLooks() || !Durable() || !Commit(moves.back()))
         return false;
     finished_ = true;
-    RemoveStale();
     ForgetFolders();
-    staging_ = Descriptor();
-    backups_ = Descriptor();
-    work_ = Descriptor();
-    RemoveTree(root_.get(), kWorkName);
+    work_.Complete(journal_);
+    // Once this is on the disk too, the journal has nothing left to tell;
+    // otherwise the next run completes the upgrade again from it.
+    if (syncfs(root_.get()) == 0)
+        work_.Remove();
+    else
+        work_.Leave();
     return true;
-}
-
-// Remembered before a folder of the destination changes, to be put back.
-void ProductWriter::Save(const std::string& path)
-{
-    if (!savedPaths_.insert(path).second)
-        return;
-    const Descriptor folder = OpenBeneath(root_.get(), path, O_PATH | O_DIRECTORY);
-    struct stat info;
-    if (folder && fstat(folder.get(), &info) == 0)
-        saved_.push_back({path, info.st_mode & 07777, {info.st_atim, info.st_mtim}});
 }
 
 // A file or link is replaced by one rename, so a running player sees the
 // old file or the new one, never half of one; the old stays linked in the
 // backups.  Anything else is moved aside first.
-bool ProductWriter::Commit(Move* move)
+bool ProductWriter::Commit(const Move& move)
 {
-    Save(FolderOf(move->path));
-    const int at = DestinationFolder(FolderOf(move->path));
-    const std::string name = LastName(move->path);
-    const char* staged = move->staged.c_str();
-    struct stat old;
-    if (at == -1)
-        return FailWithErrno(Fault::kCannotReach, move->path);
+    const int at = DestinationFolder(FolderOf(move.path));
+    const std::string name = LastName(move.path);
+    const char* staged = move.staged.c_str();
+    const int staging = work_.Staging();
+    const int backups = work_.Backups();
+    struct stat old, made;
+    if (at == -1 || fstatat(staging, staged, &made, AT_SYMLINK_NOFOLLOW) == -1)
+        return FailWithErrno(Fault::kCannotReach, move.path);
     if (fstatat(at, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == -1) {
         if (errno != ENOENT ||
-            renameat2(staging_.get(), staged, at, name.c_str(), RENAME_NOREPLACE) == -1)
-            return FailWithErrno(Fault::kCannotPutInPlace, move->path);
-        move->in = true;
+            renameat2(staging, staged, at, name.c_str(), RENAME_NOREPLACE) == -1)
+            return FailWithErrno(Fault::kCannotPutInPlace, move.path);
         return true;
     }
-    if (!move->folder && !S_ISDIR(old.st_mode) &&
-        linkat(at, name.c_str(), backups_.get(), staged, 0) == 0) {
-        move->linked = true;
-        if (renameat(staging_.get(), staged, at, name.c_str()) == -1)
-            return FailWithErrno(Fault::kCannotPutInPlace, move->path);
-        move->in = true;
+    const bool folder = S_ISDIR(made.st_mode);
+    if (!folder && !S_ISDIR(old.st_mode) && linkat(at, name.c_str(), backups, staged, 0) == 0) {
+        if (renameat(staging, staged, at, name.c_str()) == -1)
+            return FailWithErrno(Fault::kCannotPutInPlace, move.path);
         return true;
     }
-    if (S_ISDIR(old.st_mode) && !MayMoveAside(at, name, move->path))
-        return Fail(move->folder ? Fault::kOwnFolderWhereFolder : Fault::kOwnFolderWhereFile,
-                    move->path);
-    if (move->folder && !S_ISDIR(old.st_mode) && !ListedUnchanged(move->path))
-        return Fail(Fault::kOwnFileWhereFolder, move->path);
-    if (renameat(at, name.c_str(), backups_.get(), staged) == -1)
-        return FailWithErrno(Fault::kCannotReplace, move->path);
-    move->movedAside = true;
-    if (renameat2(staging_.get(), staged, at, name.c_str(), RENAME_NOREPLACE) == -1)
-        return FailWithErrno(Fault::kCannotPutInPlace, move->path);
-    move->in = true;
+    if (S_ISDIR(old.st_mode) && !MayMoveAside(at, name, move.path))
+        return Fail(folder ? Fault::kOwnFolderWhereFolder : Fault::kOwnFolderWhereFile, move.path);
+    if (folder && !S_ISDIR(old.st_mode) && !ListedUnchanged(move.path))
+        return Fail(Fault::kOwnFileWhereFolder, move.path);
+    if (renameat(at, name.c_str(), backups, staged) == -1)
+        return FailWithErrno(Fault::kCannotReplace, move.path);
+    if (renameat2(staging, staged, at, name.c_str(), RENAME_NOREPLACE) == -1)
+        return FailWithErrno(Fault::kCannotPutInPlace, move.path);
     return true;
+}
+
+// An earlier entry the new version no longer ships goes aside, unless the
+// user changed it (kept, and named) or it is a folder still holding
+// something; one that can not be moved is named, and the upgrade goes on.
+void ProductWriter::MoveAside(const Move& move)
+{
+    const int at = DestinationFolder(FolderOf(move.path));
+    const std::string name = LastName(move.path);
+    const ManifestEntry& entry = earlier_[earlierIndex_[move.path]];
+    struct stat info;
+    if (at == -1 || fstatat(at, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == -1)
+        return;
+    if (entry.type == 'd') {
+        const Descriptor folder(
+            openat(at, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!folder || HoldsAnythingBut(folder.get(), ""))
+            return;
+    } else if (!Unchanged(root_.get(), entry)) {
+        kept_.push_back(move.path);
+        return;
+    }
+    if (renameat(at, name.c_str(), work_.Backups(), move.staged.c_str()) == -1)
+        notRemoved_.push_back(Found(Fault::kCannotRemove, move.path, errno));
 }
 
 // A folder the new version replaces by a file or link may go only when it
@@ -629,44 +691,6 @@ bool ProductWriter::OnlyListed(int fd, const std::string& path)
     return only;
 }
 
-// What the earlier installation put there and this one does not ship
-// goes, when unchanged since; changed files are kept and named, folders
-// stay when something is left in them.
-void ProductWriter::RemoveStale()
-{
-    std::unordered_set<std::string> shipped;
-    for (const ManifestEntry& entry : manifest_)
-        shipped.insert(entry.path);
-    for (auto entry = earlier_.rbegin(); entry != earlier_.rend(); ++entry) {
-        if (shipped.count(entry->path) || entry->path == kManifestName)
-            continue;
-        const int at = DestinationFolder(FolderOf(entry->path));
-        const std::string name = LastName(entry->path);
-        struct stat info;
-        if (at == -1 || fstatat(at, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == -1)
-            continue;
-        if (entry->type == 'd')
-            unlinkat(at, name.c_str(), AT_REMOVEDIR);
-        else if (Unchanged(root_.get(), *entry))
-            unlinkat(at, name.c_str(), 0);
-        else
-            kept_.push_back(entry->path);
-    }
-}
-
-bool ProductWriter::PutBack(const Move& move)
-{
-    const int at = DestinationFolder(FolderOf(move.path));
-    const std::string name = LastName(move.path);
-    if (at == -1)
-        return false;
-    if (move.in && move.linked)
-        return renameat(backups_.get(), move.staged.c_str(), at, name.c_str()) == 0;  // one step
-    if (move.in && !RemoveTree(at, name))
-        return false;
-    return !move.movedAside || renameat(backups_.get(), move.staged.c_str(), at, name.c_str()) == 0;
-}
-
 void ProductWriter::RollBack()
 {
     if (!begun_ || finished_)
@@ -680,23 +704,12 @@ void ProductWriter::RollBack()
         RemoveTree(parent.get(), hidden_);
         return;
     }
-    bool allBack = true;
-    for (auto move = moves_.rbegin(); move != moves_.rend(); ++move)
-        if (move->in || move->movedAside)
-            allBack = PutBack(*move) && allBack;
-    staging_ = Descriptor();
-    backups_ = Descriptor();
-    work_ = Descriptor();
+    leftBehind_ = !work_.Undo(journal_);
     // What could not be put back has its only copy in the backups.
-    if (allBack)
-        RemoveTree(root_.get(), kWorkName);
-    leftBehind_ = !allBack;
-    // Modes and times last: putting entries back changed the folders' times.
-    for (auto saved = saved_.rbegin(); saved != saved_.rend(); ++saved) {
-        const Descriptor folder = saved->path.empty()
-                                      ? Descriptor(fcntl(root_.get(), F_DUPFD_CLOEXEC, 0))
-                                      : OpenBeneath(root_.get(), saved->path, O_RDONLY | O_DIRECTORY);
-        fchmod(folder.get(), saved->mode);
-        futimens(folder.get(), saved->times);
-    }
+    if (leftBehind_)
+        work_.Leave();
+    else
+        work_.Remove();
+    // Its own work folder came and went: the destination's times go back too.
+    ApplyFolderState(root_.get(), rootBefore_);
 }

@@ -3,45 +3,35 @@
 // A destination that does not exist is written as a hidden folder beside
 // it, ".ovelo8-NAME", made durable and renamed into place at the end, never
 // over anything that appeared meanwhile.  Into an existing destination
-// every entry is first written under a hidden folder of it, ".ovelo8-work";
-// at the end each is renamed into its place, what it replaces kept there
-// (a hard link, or the entry itself) until all are in, so that anything
-// going wrong puts the destination back exactly as it was.  Then what the
-// earlier installation's manifest lists and the new one no longer ships
-// goes, unless changed since.  Either hidden folder left by a killed run is
-// removed by the next one before it starts, unless the run was killed
-// while it replaced entries: then the backups hold the only copies of the
-// earlier ones, and the next run leaves them and refuses to start.
+// every entry is first written under its work folder (work_folder.h); at
+// the end each is renamed into its place, what it replaces kept there (a
+// hard link, or the entry itself) until all are in, so that anything going
+// wrong puts the destination back exactly as it was.  What the earlier
+// installation's manifest lists and the new one no longer ships is moved
+// aside the same way, unless changed since.  The journal written before
+// the first move lets the next run finish or undo a run killed meanwhile.
 //
 // Everything is reached through the destination's descriptor, never
-// through a link that lies in it.
+// through a link that lies in it.  When root installs into an existing
+// destination, every folder of it that the product writes into or removes
+// from must be root's and closed to others, as the destination itself.
 #ifndef OVELO_ENGINE_WRITER_H
 #define OVELO_ENGINE_WRITER_H
 
+#include "cksum.h"
 #include "descriptor.h"
 #include "manifest.h"
 #include "outcome.h"
-#include "cksum.h"
 #include "tar_filter.h"
+#include "work_folder.h"
 
 #include <cstdint>
 #include <deque>
 #include <string>
-#include <sys/stat.h>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
-constexpr char kWorkName[] = ".ovelo8-work";  // in an existing destination
-
-enum class Begun {
-    kBegun,
-    kCannotMake,   // a new destination's hidden folder can not be made
-    kNotWritable,  // an existing destination can not be written into
-    kCannotEnter,  // nor searched
-    kBusy,         // another installation is writing there
-    kInterrupted,  // a killed run left earlier entries in kWorkName
-};
 
 class ProductWriter {
 public:
@@ -50,10 +40,14 @@ public:
     ProductWriter(const ProductWriter&) = delete;
     ProductWriter& operator=(const ProductWriter&) = delete;
 
-    // Into name, missing from the folder open on parent.
-    Begun BeginNew(int parent, const std::string& name);
-    // Into the existing folder open on folder (read access).
-    Begun BeginExisting(int folder);
+    // Into name, missing from the folder open on parent: kCannotMakeDestination
+    // or kBusy (another run is writing there) when it can not begin.
+    Outcome BeginNew(int parent, const std::string& name);
+    // Into the existing folder open on folder (read access): kCannotEnter
+    // when it may not be searched, or what taking its work folder found.
+    // A run killed in it before is finished or undone first (Recovered).
+    Outcome BeginExisting(int folder);
+    Recovered RecoveredRun() const { return recovered_; }
 
     // The archive: each entry as it passed the checks, announced before
     // its blocks are taken; then the blocks, in order.  Take is false when
@@ -85,29 +79,15 @@ public:
     bool HeldFiles() const { return heldFiles_; }
     // Earlier files that were to go but changed since, kept.
     const std::vector<std::string>& Kept() const { return kept_; }
+    // Earlier entries that were to go but could not be removed (kCannotRemove).
+    const std::vector<Outcome>& NotRemoved() const { return notRemoved_; }
 
 private:
     // A folder of the archive: one the destination already had, or new,
-    // then made where stagedPath says (relative to the staging root).
+    // then made where staged says (relative to the staging root).
     struct ArchiveFolder {
         bool existing = false;
         std::string staged;
-    };
-    // An entry moved into the existing destination at the end.
-    struct Move {
-        std::string path;    // in the destination
-        std::string staged;  // its name in the staging area
-        bool folder = false;
-        // What it replaced, kept in the backups under its staged name: a
-        // link to the file still in place, or the entry itself moved aside.
-        bool linked = false;
-        bool movedAside = false;
-        bool in = false;  // it is in place
-    };
-    struct SavedFolder {
-        std::string path;
-        mode_t mode;
-        timespec times[2];
     };
     struct FolderLook {
         std::string path;
@@ -118,6 +98,7 @@ private:
     bool Fail(Fault fault, const std::string& path = std::string(), int error = 0);
     bool FailWithErrno(Fault fault, const std::string& path = std::string());
     int StagingRoot() const;
+    bool Trusted(const std::string& path);
     const ArchiveFolder* EnsureFolder(const std::string& path);
     bool MakeFolder(const ArchiveEntry& entry);
     bool BeginEntry(const ArchiveEntry& entry);
@@ -137,15 +118,16 @@ private:
     Descriptor Parent() const;
     void Own(int fd, const char* name, int flags);
     unsigned ModeOf(unsigned archived) const;
-    bool ApplyFolderLooks(bool existing);
+    bool ApplyNewFolderLooks();
+    bool ApplyExistingFolderLooks();
+    bool PlanStaleEntries();
+    bool PlanJournal();
     bool WriteManifest();
     bool FinishNew();
     bool FinishExisting();
-    bool Commit(Move* move);
+    bool Commit(const Move& move);
+    void MoveAside(const Move& move);
     bool MayMoveAside(int at, const std::string& name, const std::string& path);
-    void Save(const std::string& path);
-    bool PutBack(const Move& move);
-    void RemoveStale();
     bool Durable();
 
     bool existing_ = false;
@@ -158,28 +140,27 @@ private:
     bool asRoot_ = false;    // root installs: archived modes kept, owner 0/root
     bool chown_ = false;     // what we make is not yet 0/root
     mode_t umask_ = 022;
+    Recovered recovered_ = Recovered::kNothing;
+    FolderState rootBefore_;  // an existing destination's, before its work folder came
     std::string name_;       // a new destination's name in its parent
     std::string hidden_;     // the hidden staging folder's name there
     Descriptor root_;        // the new destination's staging folder, or the existing one
-    Descriptor work_;        // an existing destination's hidden folder
-    Descriptor staging_;     // new entries in it
-    Descriptor backups_;     // what they replaced
+    WorkFolder work_;        // an existing destination's
 
     std::deque<ArchiveEntry> announced_;
     std::unordered_map<std::string, ArchiveFolder> folders_;
     std::unordered_map<std::string, std::string> staged_;  // non-folders, for hard links
     std::unordered_map<std::string, std::size_t> listed_;  // their lines in manifest_
     std::vector<FolderLook> looks_;
-    std::vector<Move> moves_;
-    std::vector<SavedFolder> saved_;
+    Journal journal_;        // the moves, and the folders' modes and times around them
     std::vector<ManifestEntry> manifest_;
     std::vector<ManifestEntry> earlier_;  // the earlier installation's manifest
     std::unordered_map<std::string, std::size_t> earlierIndex_;
-    std::unordered_set<std::string> savedPaths_;
     // The folder last opened for writing into, and for moving into place.
     std::string stagedCachePath_, destinationCachePath_;
     Descriptor stagedCache_, destinationCache_;
     std::vector<std::string> kept_;
+    std::vector<Outcome> notRemoved_;
 
     // The file being written.
     ArchiveEntry current_{};

@@ -126,8 +126,9 @@ bool Unpack(const InstallerFile& file, const std::string& destination, ProductWr
         Report(Found(Fault::kAppeared, destination));
         return false;
     }
-    Report(writer->Failure(),
-           writer->LeftBehind() ? Words(Found(Fault::kNotPutBack, destination)) : "");
+    Outcome failure = writer->Failure();
+    failure.other = destination;  // the folders it names lie in it
+    Report(failure, writer->LeftBehind() ? Words(Found(Fault::kNotPutBack, destination)) : "");
     return false;
 }
 

@@ -44,20 +44,6 @@ std::string ChosenDestination()
     return destination;
 }
 
-// Why the writer could not begin; kNone when it did.
-Fault NotBegun(Begun begun)
-{
-    switch (begun) {
-    case Begun::kBegun: return Fault::kNone;
-    case Begun::kBusy: return Fault::kBusy;
-    case Begun::kInterrupted: return Fault::kInterrupted;
-    case Begun::kCannotMake: return Fault::kCannotMakeDestination;
-    case Begun::kCannotEnter: return Fault::kCannotEnter;
-    case Begun::kNotWritable: break;
-    }
-    return Fault::kNotWritable;
-}
-
 // The destination walked once: an existing one must be a folder we may
 // write into; for a missing one, the hidden folder beside it that becomes
 // it is made.  The writer holds what the walk found from then on.
@@ -72,16 +58,20 @@ bool BeginInstallation(const std::string& destination, ProductWriter* writer)
         refusal = Found(Fault::kCannotMakeDestination, destination);
         break;
     case Walked::kMissing:
-        refusal = Found(NotBegun(writer->BeginNew(place.parent.get(), place.name)), destination);
+        refusal = writer->BeginNew(place.parent.get(), place.name);
         break;
     case Walked::kReached:
         refusal = RefusedDestination(destination, place.folder.get());
         if (refusal.ok())
-            refusal = Found(NotBegun(writer->BeginExisting(place.folder.get())), destination);
+            refusal = writer->BeginExisting(place.folder.get());
+        if (writer->RecoveredRun() != Recovered::kNothing)
+            Show(RecoveryNote(destination, writer->RecoveredRun()));
         break;
     }
-    if (!refusal.ok())
+    if (!refusal.ok()) {
+        refusal.name = destination;
         Report(refusal);
+    }
     return refusal.ok();
 }
 
@@ -167,6 +157,10 @@ void RunSequence()
         return;
     }
     std::string notes = KeptFilesNote(destination, writer.Kept());
+    for (Outcome notRemoved : writer.NotRemoved()) {
+        notRemoved.name = destination + "/" + notRemoved.name;
+        notes += (notes.empty() ? "" : "\n") + Words(notRemoved);
+    }
     // A silent run starts nothing; the wizard in the terminal ends as the
     // window's does.
     if (runMode == RunMode::kSilent) {

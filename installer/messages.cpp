@@ -92,7 +92,8 @@ const MessageRow kMessages[] = {
     {Fault::kCannotEnter, Frame::kAlone, "Can not change to directory {name}", kFailed},
     {Fault::kNotWritable, Frame::kAlone,
      "You do not have write permission for the destination directory.", kFailed},
-    {Fault::kBusy, Frame::kAlone, "Another installation into {name} is under way.", kFailed},
+    {Fault::kBusy, Frame::kAlone, "Another installation or removal in {name} is under way.",
+     kFailed},
     {Fault::kInterrupted, Frame::kAlone,
      "An installation into {name} was stopped while it replaced files; the earlier files it "
      "replaced are kept in {name}/.ovelo8-work/old.  Put them back or remove "
@@ -103,6 +104,16 @@ const MessageRow kMessages[] = {
     {Fault::kNoEntries, Frame::kAlone,
      "There is not enough free space in {name}: {needed} files needed, {available} files "
      "available.", kFailed},
+    {Fault::kFolderForeign, Frame::kAlone, "The folder {other}/{name} belongs to another user.",
+     kFailed},
+    {Fault::kFolderOpenToOthers, Frame::kAlone,
+     "The folder {other}/{name} can be changed by other users.", kFailed},
+    {Fault::kRecoveredCompleted, Frame::kAlone,
+     "An installation into {name} was interrupted after its files were in place; it was "
+     "completed first.", kDone},
+    {Fault::kRecoveredUndone, Frame::kAlone,
+     "An installation into {name} was interrupted while it replaced files; what it replaced "
+     "was put back first.", kDone},
 
     {Fault::kCannotMake, Frame::kUnpacking, "Can not make {name}{reason}", kFailed},
     {Fault::kCannotWrite, Frame::kUnpacking, "Can not write {name}{reason}", kFailed},
@@ -306,4 +317,14 @@ std::string KeptFilesNote(const std::string& destination, const std::vector<std:
     return text.empty() ? text
                         : "These files of the earlier version were changed since; they are kept:" +
                               text;
+}
+
+std::string RecoveryNote(const std::string& destination, Recovered recovered)
+{
+    switch (recovered) {
+    case Recovered::kNothing: break;
+    case Recovered::kCompleted: return Words(Found(Fault::kRecoveredCompleted, destination));
+    case Recovered::kUndone: return Words(Found(Fault::kRecoveredUndone, destination));
+    }
+    return std::string();
 }

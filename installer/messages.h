@@ -5,6 +5,7 @@
 #define OVELO_INSTALLER_MESSAGES_H
 
 #include "outcome.h"
+#include "work_folder.h"
 
 #include <string>
 #include <vector>
@@ -23,5 +24,9 @@ int StatusOf(Fault fault);
 // Files of an earlier version that an upgrade kept, changed since: one
 // message naming them all beneath the destination; empty when none.
 std::string KeptFilesNote(const std::string& destination, const std::vector<std::string>& paths);
+
+// A run killed in the destination before, which this one finished or
+// undid first: a line saying so; empty when there was none.
+std::string RecoveryNote(const std::string& destination, Recovered recovered);
 
 #endif

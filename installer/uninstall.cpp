@@ -3,6 +3,7 @@
 // named on standard error.
 #include "destination.h"
 #include "manifest.h"
+#include "messages.h"
 #include "state.h"
 #include "uninstall.h"
 
@@ -50,9 +51,16 @@ int UninstallProduct(const char* directory)
     if (!FindInstallation(directory, &place))
         return ReportedStatus();
     UninstallReport report;
-    switch (Uninstall(place, &report)) {
+    const Uninstalled uninstalled = Uninstall(place, &report);
+    if (report.recovered != Recovered::kNothing)
+        Show(RecoveryNote(directory, report.recovered));
+    switch (uninstalled) {
     case Uninstalled::kComplete:
         return 0;
+    case Uninstalled::kRefused:
+        report.refusal.name = directory;
+        Report(report.refusal);
+        return ReportedStatus();
     case Uninstalled::kNoManifest:
         Report(Found(Fault::kNoManifest, directory));
         return ReportedStatus();

@@ -254,7 +254,7 @@ TEST(Destination, AFolderSwappedInAfterTheWalkIsNeverWrittenInto)
     ASSERT_EQ(WalkDestination(path, &place, &refusal), Walked::kReached);
     EXPECT_TRUE(RefusedDestination(path, place.folder.get()).ok());
     ProductWriter writer;
-    ASSERT_EQ(writer.BeginExisting(place.folder.get()), Begun::kBegun);
+    ASSERT_TRUE(writer.BeginExisting(place.folder.get()).ok());
 
     ASSERT_EQ(rename(path.c_str(), (scratch / "walked").c_str()), 0);
     ASSERT_EQ(mkdir(path.c_str(), 0777), 0);
@@ -310,7 +310,7 @@ TEST(Writer, ANewDestinationThatAppearedMeanwhileIsNeverReplaced)
     const ScratchDir scratch{"ovelo8-engine"};
     const Descriptor parent(open(scratch.path().c_str(), O_PATH | O_DIRECTORY));
     ProductWriter writer;
-    ASSERT_EQ(writer.BeginNew(parent.get(), "dest"), Begun::kBegun);
+    ASSERT_TRUE(writer.BeginNew(parent.get(), "dest").ok());
     TarFilter filter;
     filter.onEntry = [&writer](const ArchiveEntry& entry) { writer.Announce(entry); };
     std::string archive = kSound;

@@ -167,7 +167,7 @@ for dest in new earlier; do
     done
     run "$big" -s "$work/$dest"
     expect_failed_run
-    expect_err "Another installation into $work/$dest is under way."$'\n'
+    expect_err "Another installation or removal in $work/$dest is under way."$'\n'
     wait "$first" || fail "the first installation into $dest failed: $(cat "$work/first.err")"
     cmp -s "$scratch/big-product/clips/noise.ovl" "$work/$dest/clips/noise.ovl" ||
         fail "$dest was not installed"
@@ -186,15 +186,38 @@ expect_err_ends "Not everything in $work/dest could be put back as it was; the e
 that could not are kept in $work/dest/.ovelo8-work/old."$'\n'
 expect_old_kept
 
-begin "after SIGKILL while files were replaced, the next run keeps what they replaced"
-earlier "$work/dest"
-with_fault rename:3:9 "$big" -s "$work/dest"
-run "$big" -s "$work/dest"
-expect_failed_run
-expect_err "An installation into $work/dest was stopped while it replaced files; the earlier \
-files it replaced are kept in $work/dest/.ovelo8-work/old.  Put them back or remove \
-$work/dest/.ovelo8-work, then install again."$'\n'
-expect_old_kept
+begin "killed at any moment of an upgrade, the next run completes it or puts back what it replaced"
+# Every file changes between the versions, so that every move is one the
+# kill can land in; half the rounds then install again, half uninstall.
+cp -a "$scratch/big-product" "$work/changed"
+find "$work/changed" -type f ! -name noise.ovl -exec sh -c 'printf "changed\n" >>"$1"' sh {} \;
+package "$work/changed" "$work/changed.run"
+cp -a "$work/changed" "$work/expected"
+printf 'mine\n' >"$work/expected/notes.txt"
+printf 'mine\n' >"$work/expected/clips/mine.ovl"
+seed=${OVELO8_TEST_SEED:-$(date +%s)}
+echo "kill moments drawn with OVELO8_TEST_SEED=$seed" >&2
+RANDOM=$seed
+for round in $(seq 16); do
+    if [ $((RANDOM % 2)) -eq 0 ]; then
+        moment=rename:$((RANDOM % 30 + 1)):9
+    else
+        moment=signal:$(((RANDOM * 32768 + RANDOM) % total)):9
+    fi
+    earlier "$work/dest"
+    with_fault "$moment" "$work/changed.run" -s "$work/dest"
+    case_name="killed at $moment, then $([ $((round % 2)) -eq 1 ] && echo installed || echo uninstalled)"
+    if [ $((round % 2)) -eq 1 ]; then
+        run "$work/changed.run" -s "$work/dest"
+        expect_status 0
+        expect_same_tree "$work/expected" "$work/dest"
+    else
+        run "$work/changed.run" --uninstall "$work/dest"
+        [ "$(cd "$work/dest" && find . | LC_ALL=C sort | tr '\n' ' ')" = ". ./clips ./clips/mine.ovl ./notes.txt " ] ||
+            fail "more than the user's files were left: $(cd "$work/dest" && find .)"
+    fi
+    expect_no_hidden_folder "$work"
+done
 rm -rf "$work/dest"
 
 begin "SIGKILL half way leaves only hidden folders, which the next run removes first"

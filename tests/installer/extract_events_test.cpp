@@ -62,7 +62,7 @@ int UnpackWithTimerDue(std::string installer, std::string destination)
     char* start[] = {installer.data(), nullptr};
     pArgv = start;
     ProductWriter writer;
-    if (writer.BeginExisting(open(destination.c_str(), O_RDONLY | O_DIRECTORY)) != Begun::kBegun)
+    if (!writer.BeginExisting(open(destination.c_str(), O_RDONLY | O_DIRECTORY)).ok())
         return 1;
     InstallerFile file;
     if (!ReadInstallerFile(open(installer.c_str(), O_RDONLY), &file).ok())

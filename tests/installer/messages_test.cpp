@@ -20,7 +20,8 @@ TEST(Messages, EveryOutcomeHasWordsOfItsOwn)
 TEST(Messages, NamesAreShownOnOneLine)
 {
     const Outcome outcome = Found(Fault::kBusy, "/x/\033]0;T\007\n\\y");
-    EXPECT_EQ(Words(outcome), "Another installation into /x/\\033]0;T\\007\\012\\134y is under way.");
+    EXPECT_EQ(Words(outcome),
+              "Another installation or removal in /x/\\033]0;T\\007\\012\\134y is under way.");
 }
 
 TEST(Messages, SpaceIsShownRoundedAgainstTheUser)

@@ -40,6 +40,35 @@ run "$sample" -s "$work/sticky/dest"
 expect_status 0
 expect_same_tree "$SAMPLE_PRODUCT" "$work/sticky/dest"
 
+begin "root upgrading refuses a folder of the destination another user owns or may change"
+# What the product writes into, and what it removes from: the user's
+# folder keeps its mode, and nothing is written.
+for folder in plugins:owned help/pictures:0777 codecs:stale; do
+    rm -rf "$work/dest"
+    run "$sample" -s "$work/dest"
+    expect_status 0
+    name=${folder%%:*}
+    case ${folder#*:} in
+        owned) chown 65534:65534 "$work/dest/$name"; chmod 0700 "$work/dest/$name"
+               message="The folder $work/dest/$name belongs to another user." ;;
+        0777) chmod 0777 "$work/dest/$name"
+              message="The folder $work/dest/$name can be changed by other users." ;;
+        stale) chown 65534:65534 "$work/dest/$name"  # the new version no longer ships it
+               message="The folder $work/dest/$name belongs to another user." ;;
+    esac
+    listing=$(tree_listing "$work/dest")
+    installer=$sample
+    [ "$name" != codecs ] || installer=$scratch/without-codecs.run
+    if [ "$name" = codecs ] && [ ! -e "$installer" ]; then
+        cp -a "$SAMPLE_PRODUCT" "$scratch/without-codecs" && rm -r "$scratch/without-codecs/codecs"
+        package "$scratch/without-codecs" "$installer"
+    fi
+    run "$installer" -s "$work/dest"
+    expect_failed_run
+    expect_err "$message"$'\n'
+    [ "$(tree_listing "$work/dest")" = "$listing" ] || fail "$name: the destination was changed"
+done
+
 begin "an ordinary user is refused another user's folder, not a group-writable one of their own"
 mkdir -m 1777 "$work/shared"
 mkdir -m 0777 "$work/shared/third"

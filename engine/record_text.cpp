@@ -1,0 +1,66 @@
+// Escaping paths and reading fields of the installer's records.
+#include "record_text.h"
+
+namespace {
+
+// Relative, one name after another.
+bool IsPlainPath(const std::string& path)
+{
+    std::size_t begin = 0;
+    for (;;) {
+        const std::size_t slash = path.find('/', begin);
+        const std::string name = path.substr(begin, slash == std::string::npos ? slash : slash - begin);
+        if (name.empty() || name == "." || name == "..")
+            return false;
+        if (slash == std::string::npos)
+            return true;
+        begin = slash + 1;
+    }
+}
+
+}  // namespace
+
+std::string EscapedPath(const std::string& path)
+{
+    std::string text;
+    for (const char c : path) {
+        if (c == '\\')
+            text += "\\\\";
+        else if (c == '\n')
+            text += "\\n";
+        else
+            text += c;
+    }
+    return text;
+}
+
+bool UnescapedPath(std::string_view text, std::string* path)
+{
+    path->clear();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            *path += text[i];
+            continue;
+        }
+        if (++i == text.size() || (text[i] != '\\' && text[i] != 'n'))
+            return false;
+        *path += text[i] == 'n' ? '\n' : '\\';
+    }
+    return !path->empty() && IsPlainPath(*path);
+}
+
+bool TakeNumber(std::string_view* rest, int base, std::uint64_t largest, std::uint64_t* value)
+{
+    const std::size_t blank = rest->find(' ');
+    if (blank == 0 || blank == std::string_view::npos || blank > 20)
+        return false;
+    *value = 0;
+    for (const char c : rest->substr(0, blank)) {
+        const unsigned digit = static_cast<unsigned char>(c) - '0';
+        if (digit >= static_cast<unsigned>(base) || *value > (largest - digit) / base)
+            return false;
+        *value = *value * base + digit;
+    }
+    rest->remove_prefix(blank + 1);
+    return true;
+}
