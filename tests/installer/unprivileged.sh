@@ -54,6 +54,22 @@ expect_err "Can not change to directory $work/nosearch"$'\n'
 expect_empty_dir "$work/nosearch"
 [ "$(stat -c %a "$work/nosearch")" = 722 ] || fail "the destination was changed"
 
+begin "an earlier file the upgrade can not remove is named; the upgrade is done"
+cp -a "$SAMPLE_PRODUCT" "$work/v2"
+rm -r "$work/v2/plugins"
+package "$work/v2" "$work/v2.run"
+mkdir "$work/owned"
+chown 65534:65534 "$work/owned"
+run as_nobody "$sample" -s "$work/owned/dest"
+expect_status 0
+chmod 0555 "$work/owned/dest/plugins/resources"
+run as_nobody "$work/v2.run" -s "$work/owned/dest"
+expect_status 0
+expect_err "Can not remove $work/owned/dest/plugins/resources/subtitles.res: Permission denied"$'\n'
+diff -r -x .ovelo8-manifest -x plugins "$work/v2" "$work/owned/dest" >/dev/null ||
+    fail "the new version is not in place"
+rm -rf "$work/owned"
+
 begin "installs as an unprivileged user into a directory it owns, within its umask"
 mkdir "$work/owned"
 chown 65534:65534 "$work/owned"
