@@ -181,18 +181,23 @@ bool UndoMove(int root, int staging, int backups, const Move& move)
            SameFile(kept, there) && unlinkat(backups, staged, 0) == 0;
 }
 
-// The user's own version, replaced by the upgrade, beside the new one.
-void KeepReplaced(int root, int backups, const Move& move)
+// The user's own version, replaced by the upgrade, beside the new one
+// under a name no other file has: the path it is kept as, or nothing.
+std::string KeepReplaced(int root, int backups, const Move& move)
 {
     const Descriptor at = FolderOfMove(root, move.path);
     if (!at || !Exists(backups, move.staged))
-        return;
+        return std::string();
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string saved = SavedName(LastName(move.path), attempt);
-        if (renameat2(backups, move.staged.c_str(), at.get(), saved.c_str(), RENAME_NOREPLACE) == 0 ||
-            errno != EEXIST)
-            return;
+        if (renameat2(backups, move.staged.c_str(), at.get(), saved.c_str(), RENAME_NOREPLACE) == 0) {
+            const std::string folder = FolderOf(move.path);
+            return folder.empty() ? saved : folder + "/" + saved;
+        }
+        if (errno != EEXIST)
+            break;
     }
+    return std::string();
 }
 
 // A folder of ours, opened without following a link; made when missing.
@@ -341,13 +346,17 @@ bool WorkFolder::Undo(const Journal& journal)
     return allBack;
 }
 
-void WorkFolder::Complete(const Journal& journal)
+std::vector<std::string> WorkFolder::Complete(const Journal& journal)
 {
-    for (const Move& move : journal.moves)
-        if (move.keepReplaced)
-            KeepReplaced(root_, backups_.get(), move);
+    std::vector<std::string> kept;
+    for (const Move& move : journal.moves) {
+        const std::string saved = move.keepReplaced ? KeepReplaced(root_, backups_.get(), move) : "";
+        if (!saved.empty())
+            kept.push_back(saved);
+    }
     for (auto state = journal.after.rbegin(); state != journal.after.rend(); ++state)
         ApplyFolderState(root_, *state);
+    return kept;
 }
 
 void WorkFolder::Remove()

@@ -80,8 +80,9 @@ public:
     // back, which stays kept here.
     bool Undo(const Journal& journal);
     // After the last move: what the user made is kept beside the new
-    // version, and the folders get their modes and times.
-    void Complete(const Journal& journal);
+    // version (the paths it is kept as), and the folders get their modes
+    // and times.
+    std::vector<std::string> Complete(const Journal& journal);
 
     // Everything is where it belongs: the folder goes, and the lock with it.
     void Remove();

@@ -2,9 +2,11 @@
 #include "writer.h"
 
 #include "beneath.h"
+#include "bytes.h"
 #include "destination.h"
 #include "format.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <set>
 #include <cstring>
@@ -86,6 +88,19 @@ void SetTime(timespec times[2], std::int64_t mtime)
 {
     times[0] = {0, UTIME_OMIT};
     times[1] = {static_cast<time_t>(mtime), 0};
+}
+
+// Installed times are whole seconds.
+bool HasTime(const struct stat& info, std::int64_t mtime)
+{
+    return info.st_mtim.tv_sec == mtime && info.st_mtim.tv_nsec == 0;
+}
+
+bool LinkTargetIs(int folder, const std::string& name, const std::string& target)
+{
+    std::string read(target.size() + 1, '\0');
+    const ssize_t length = readlinkat(folder, name.c_str(), read.data(), read.size());
+    return length == static_cast<ssize_t>(target.size()) && read.compare(0, length, target) == 0;
 }
 
 std::uint32_t ChecksumOfText(const std::string& text)
@@ -292,15 +307,84 @@ bool ProductWriter::BeginEntry(const ArchiveEntry& entry)
     const ArchiveFolder* parent = EnsureFolder(FolderOf(entry.path));
     if (!parent)
         return false;
-    const std::string staged = StagedName(*parent, entry.path);
-    if (parent->existing)
-        journal_.moves.push_back({Move::Kind::kEntry, entry.path, staged});
-    staged_[entry.path] = staged;
+    // An entry already in the destination as it is to be stays untouched:
+    // nothing is staged for it, and nothing moves.
+    if (parent->existing && AlreadyInPlace(entry)) {
+        staged_[entry.path] = std::string();
+        if (entry.type == '0')
+            return CompareFile(entry);
+        if (entry.type == '1')
+            return ListHardLink(entry);
+        ListLink(entry);
+        return true;
+    }
+    const std::string staged = Stage(*parent, entry.path);
     if (entry.type == '2')
         return MakeLink(entry, staged);
     if (entry.type == '1')
         return MakeHardLink(entry, staged);
     return StartFile(entry, staged);
+}
+
+// A name in the staging area for the entry, and its move when it is to
+// replace what the existing destination holds.
+std::string ProductWriter::Stage(const ArchiveFolder& parent, const std::string& path)
+{
+    const std::string staged = StagedName(parent, path);
+    if (parent.existing)
+        journal_.moves.push_back({Move::Kind::kEntry, path, staged});
+    staged_[path] = staged;
+    return staged;
+}
+
+// What the entry's owner, mode and time are once installed, against what
+// the destination holds at its name; for a file, its size; for a link,
+// its target; for a hard link, the file its target is, left in place.
+bool ProductWriter::AlreadyInPlace(const ArchiveEntry& entry)
+{
+    const int at = DestinationFolder(FolderOf(entry.path));
+    const std::string name = LastName(entry.path);
+    struct stat there;
+    if (at == -1 || fstatat(at, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == -1 ||
+        !OwnedAsInstalled(there))
+        return false;
+    switch (entry.type) {
+    case '0':
+        return S_ISREG(there.st_mode) && static_cast<std::uint64_t>(there.st_size) == entry.size &&
+               (there.st_mode & 07777) == ModeOf(entry.mode) && HasTime(there, entry.mtime);
+    case '2':
+        return S_ISLNK(there.st_mode) && HasTime(there, entry.mtime) &&
+               LinkTargetIs(at, name, entry.link);
+    case '1': {
+        const auto target = staged_.find(entry.link);
+        const Descriptor linked = target != staged_.end() && target->second.empty()
+                                      ? OpenBeneath(root_.get(), entry.link, O_PATH)
+                                      : Descriptor();
+        struct stat file;
+        return linked && fstat(linked.get(), &file) == 0 && SameFile(there, file);
+    }
+    default:
+        return false;
+    }
+}
+
+// Root's entries are 0/root; anybody else's their own.
+bool ProductWriter::OwnedAsInstalled(const struct stat& info) const
+{
+    return asRoot_ ? info.st_uid == 0 && info.st_gid == 0 : info.st_uid == geteuid();
+}
+
+// A file of the same size, mode and time may still hold other bytes: its
+// content is compared as the archive's comes; the first byte that differs
+// starts a staged copy.
+bool ProductWriter::CompareFile(const ArchiveEntry& entry)
+{
+    comparing_ = OpenBeneath(DestinationFolder(FolderOf(entry.path)), LastName(entry.path),
+                             O_RDONLY | O_NONBLOCK);
+    if (!comparing_)
+        return FailWithErrno(Fault::kCannotWrite, entry.path);
+    compared_ = 0;
+    return BeginData(entry);
 }
 
 bool ProductWriter::StartFile(const ArchiveEntry& entry, const std::string& staged)
@@ -309,6 +393,11 @@ bool ProductWriter::StartFile(const ArchiveEntry& entry, const std::string& stag
                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!file_)
         return FailWithErrno(Fault::kCannotWrite, entry.path);
+    return BeginData(entry);
+}
+
+bool ProductWriter::BeginData(const ArchiveEntry& entry)
+{
     current_ = entry;
     crc_ = CksumCrc();
     left_ = entry.size;
@@ -318,20 +407,64 @@ bool ProductWriter::StartFile(const ArchiveEntry& entry, const std::string& stag
 
 bool ProductWriter::EndFile()
 {
-    timespec times[2];
-    SetTime(times, current_.mtime);
-    Own(file_.get(), nullptr, 0);
-    const bool set = fchmod(file_.get(), ModeOf(current_.mode)) == 0 &&
-                     futimens(file_.get(), times) == 0;
-    if (close(file_.Release()) == -1 || !set)
-        return FailWithErrno(Fault::kCannotWrite, current_.path);
+    if (comparing_) {
+        comparing_ = Descriptor();  // the same to its last byte: it stays as it is
+    } else {
+        timespec times[2];
+        SetTime(times, current_.mtime);
+        Own(file_.get(), nullptr, 0);
+        const bool set = fchmod(file_.get(), ModeOf(current_.mode)) == 0 &&
+                         futimens(file_.get(), times) == 0;
+        if (close(file_.Release()) == -1 || !set)
+            return FailWithErrno(Fault::kCannotWrite, current_.path);
+    }
     List({'f', ModeOf(current_.mode), current_.size, crc_.Final(), current_.path});
+    return true;
+}
+
+bool ProductWriter::TakeData(const char* data, std::size_t count)
+{
+    crc_.Update(std::string_view(data, count));
+    if (comparing_ && SameAsInPlace(data, count))
+        return true;
+    return (!comparing_ || Diverge()) && WriteData(data, count);
+}
+
+// The next bytes of the file in place, against the archive's.
+bool ProductWriter::SameAsInPlace(const char* data, std::size_t count)
+{
+    compareBuffer_.resize(std::max(compareBuffer_.size(), count));
+    if (!ReadExactly(comparing_.get(), compareBuffer_.data(), count, static_cast<off_t>(compared_)) ||
+        std::memcmp(compareBuffer_.data(), data, count) != 0)
+        return false;
+    compared_ += count;
+    return true;
+}
+
+// The file in place differs from here on: it is staged after all, what
+// was the same copied from it.
+bool ProductWriter::Diverge()
+{
+    const Descriptor same = std::move(comparing_);
+    const ArchiveFolder& parent = folders_[FolderOf(current_.path)];
+    const std::string staged = Stage(parent, current_.path);
+    file_ = Descriptor(openat(StagedFolder(FolderOf(staged)), LastName(staged).c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!file_)
+        return FailWithErrno(Fault::kCannotWrite, current_.path);
+    for (std::uint64_t at = 0; at < compared_;) {
+        const std::size_t count = std::min<std::uint64_t>(compareBuffer_.size(), compared_ - at);
+        if (!ReadExactly(same.get(), compareBuffer_.data(), count, static_cast<off_t>(at)))
+            return FailWithErrno(Fault::kCannotWrite, current_.path);
+        if (!WriteData(compareBuffer_.data(), count))
+            return false;
+        at += count;
+    }
     return true;
 }
 
 bool ProductWriter::WriteData(const char* data, std::size_t count)
 {
-    crc_.Update(std::string_view(data, count));
     while (count > 0) {
         const ssize_t written = write(file_.get(), data, count);
         if (written < 0 && errno == EINTR)
@@ -354,20 +487,35 @@ bool ProductWriter::MakeLink(const ArchiveEntry& entry, const std::string& stage
         return FailWithErrno(Fault::kCannotMakeLink, entry.path);
     utimensat(folder, name.c_str(), times, AT_SYMLINK_NOFOLLOW);
     Own(folder, name.c_str(), AT_SYMLINK_NOFOLLOW);
-    List({'l', 0777, entry.link.size(), ChecksumOfText(entry.link), entry.path});
+    ListLink(entry);
     return true;
 }
 
-// The same file (or link) as an earlier member, wherever that one was staged.
+void ProductWriter::ListLink(const ArchiveEntry& entry)
+{
+    List({'l', 0777, entry.link.size(), ChecksumOfText(entry.link), entry.path});
+}
+
+// The same file (or link) as an earlier member, wherever that one is: in
+// the staging area, or left in place.
 bool ProductWriter::MakeHardLink(const ArchiveEntry& entry, const std::string& staged)
 {
     ForgetFolders();
     const std::string& target = staged_[entry.link];
-    const Descriptor from = OpenBeneath(StagingRoot(), FolderOf(target), O_PATH | O_DIRECTORY);
+    const bool inPlace = target.empty();
+    const int targetRoot = inPlace ? root_.get() : StagingRoot();
+    const std::string& targetPath = inPlace ? entry.link : target;
+    const Descriptor from = OpenBeneath(targetRoot, FolderOf(targetPath), O_PATH | O_DIRECTORY);
     const Descriptor to = OpenBeneath(StagingRoot(), FolderOf(staged), O_PATH | O_DIRECTORY);
-    if (!from || !to || linkat(from.get(), LastName(target).c_str(), to.get(),
+    if (!from || !to || linkat(from.get(), LastName(targetPath).c_str(), to.get(),
                                LastName(staged).c_str(), 0) == -1)
         return FailWithErrno(Fault::kCannotLink, entry.path);
+    return ListHardLink(entry);
+}
+
+// A hard link is listed as the file it is.
+bool ProductWriter::ListHardLink(const ArchiveEntry& entry)
+{
     const auto listed = listed_.find(entry.link);
     if (listed == listed_.end())
         return Fail(Fault::kCannotLink, entry.path);
@@ -394,7 +542,7 @@ bool ProductWriter::Take(const char* blocks, std::size_t count)
     while (count > 0) {
         if (left_ > 0) {
             const std::size_t run = std::min<std::uint64_t>(left_, count);
-            if (!WriteData(blocks, run))
+            if (!TakeData(blocks, run))
                 return false;
             left_ -= run;
             blocks += run;
@@ -479,7 +627,7 @@ bool ProductWriter::PlanJournal()
     for (const Move& move : journal_.moves)
         touched.insert(FolderOf(move.path));
     for (const FolderLook& look : looks_) {
-        if (!folders_[look.path].existing)
+        if (!folders_[look.path].existing || FolderInPlace(look))
             continue;
         FolderState state;
         state.path = look.path;
@@ -494,8 +642,35 @@ bool ProductWriter::PlanJournal()
             return FailWithErrno(Fault::kCannotReach, path);
         journal_.before.push_back(StateOf(folder.get(), path));
     }
-    return work_.WriteJournal(journal_) ||
+    MarkTheUsersOwn();
+    return journal_.moves.empty() || work_.WriteJournal(journal_) ||
            FailWithErrno(Fault::kCannotWrite, std::string(kWorkName) + "/journal");
+}
+
+// An existing folder that has the archive's mode and time already.
+bool ProductWriter::FolderInPlace(const FolderLook& look)
+{
+    const Descriptor folder = OpenBeneath(root_.get(), look.path, O_PATH | O_DIRECTORY);
+    struct stat info;
+    return folder && fstat(folder.get(), &info) == 0 &&
+           (info.st_mode & 07777) == ModeOf(look.mode) && HasTime(info, look.mtime);
+}
+
+// A file or link of the user's that an entry replaces, changed since the
+// earlier installation or never part of it, is kept beside the new one,
+// unless it holds what the new one does.
+void ProductWriter::MarkTheUsersOwn()
+{
+    for (Move& move : journal_.moves) {
+        struct stat there;
+        const int at = DestinationFolder(FolderOf(move.path));
+        const auto shipped = listed_.find(move.path);
+        move.keepReplaced = move.kind == Move::Kind::kEntry && shipped != listed_.end() &&
+                            at != -1 &&
+                            fstatat(at, LastName(move.path).c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+                            !S_ISDIR(there.st_mode) && !ListedUnchanged(move.path) &&
+                            !Unchanged(root_.get(), manifest_[shipped->second]);
+    }
 }
 
 bool ProductWriter::WriteManifest()
@@ -503,6 +678,9 @@ bool ProductWriter::WriteManifest()
     ForgetFolders();
     const std::string text = ManifestText(manifest_);
     std::string staged = kManifestName;
+    // A run that changes nothing leaves the manifest alone too.
+    if (existing_ && journal_.moves.empty() && !earlier_.empty() && ManifestText(earlier_) == text)
+        return true;
     if (existing_) {
         staged = std::to_string(journal_.moves.size());
         journal_.moves.push_back({Move::Kind::kEntry, kManifestName, staged});
@@ -581,17 +759,20 @@ bool ProductWriter::FinishExisting()
         else if (!Commit(moves[i]))
             return false;
     }
-    if (!ApplyExistingFolderLooks() || !Durable() || !Commit(moves.back()))
+    if (!ApplyExistingFolderLooks() || !Durable() || (!moves.empty() && !Commit(moves.back())))
         return false;
     finished_ = true;
     ForgetFolders();
-    work_.Complete(journal_);
+    saved_ = work_.Complete(journal_);
     // Once this is on the disk too, the journal has nothing left to tell;
     // otherwise the next run completes the upgrade again from it.
-    if (syncfs(root_.get()) == 0)
+    if (moves.empty() || syncfs(root_.get()) == 0)
         work_.Remove();
     else
         work_.Leave();
+    // Nothing moved: the destination is as it was, its times too.
+    if (moves.empty())
+        ApplyFolderState(root_.get(), rootBefore_);
     return true;
 }
 

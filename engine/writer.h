@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <sys/stat.h>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -81,6 +82,9 @@ public:
     const std::vector<std::string>& Kept() const { return kept_; }
     // Earlier entries that were to go but could not be removed (kCannotRemove).
     const std::vector<Outcome>& NotRemoved() const { return notRemoved_; }
+    // Files of the user's that entries replaced, kept beside them: their
+    // names now.
+    const std::vector<std::string>& Saved() const { return saved_; }
 
 private:
     // A folder of the archive: one the destination already had, or new,
@@ -103,10 +107,20 @@ private:
     bool MakeFolder(const ArchiveEntry& entry);
     bool BeginEntry(const ArchiveEntry& entry);
     std::string StagedName(const ArchiveFolder& parent, const std::string& path);
+    std::string Stage(const ArchiveFolder& parent, const std::string& path);
+    bool AlreadyInPlace(const ArchiveEntry& entry);
+    bool OwnedAsInstalled(const struct stat& info) const;
+    bool CompareFile(const ArchiveEntry& entry);
     bool StartFile(const ArchiveEntry& entry, const std::string& staged);
+    bool BeginData(const ArchiveEntry& entry);
     bool EndFile();
+    bool TakeData(const char* data, std::size_t count);
+    bool SameAsInPlace(const char* data, std::size_t count);
+    bool Diverge();
     bool WriteData(const char* data, std::size_t count);
     bool MakeLink(const ArchiveEntry& entry, const std::string& staged);
+    void ListLink(const ArchiveEntry& entry);
+    bool ListHardLink(const ArchiveEntry& entry);
     int StagedFolder(const std::string& stagedPath);
     int DestinationFolder(const std::string& path);
     bool MakeHardLink(const ArchiveEntry& entry, const std::string& staged);
@@ -122,6 +136,8 @@ private:
     bool ApplyExistingFolderLooks();
     bool PlanStaleEntries();
     bool PlanJournal();
+    bool FolderInPlace(const FolderLook& look);
+    void MarkTheUsersOwn();
     bool WriteManifest();
     bool FinishNew();
     bool FinishExisting();
@@ -161,10 +177,14 @@ private:
     Descriptor stagedCache_, destinationCache_;
     std::vector<std::string> kept_;
     std::vector<Outcome> notRemoved_;
+    std::vector<std::string> saved_;
 
-    // The file being written.
+    // The file being written, or compared with the one in place.
     ArchiveEntry current_{};
     Descriptor file_;
+    Descriptor comparing_;
+    std::uint64_t compared_ = 0;  // bytes found the same so far
+    std::vector<char> compareBuffer_;
     std::uint64_t left_ = 0, padding_ = 0;
     CksumCrc crc_;
     Outcome failure_;

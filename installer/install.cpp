@@ -156,7 +156,9 @@ void RunSequence()
         Report(Found(Fault::kCannotEnter, destination));
         return;
     }
-    std::string notes = KeptFilesNote(destination, writer.Kept());
+    std::string notes = SavedFilesNote(destination, writer.Saved());
+    const std::string kept = KeptFilesNote(destination, writer.Kept());
+    notes += (notes.empty() || kept.empty() ? "" : "\n") + kept;
     for (Outcome notRemoved : writer.NotRemoved()) {
         notRemoved.name = destination + "/" + notRemoved.name;
         notes += (notes.empty() ? "" : "\n") + Words(notRemoved);

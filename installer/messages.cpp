@@ -309,14 +309,30 @@ int StatusOf(Fault fault)
     return fault == Fault::kNone ? kDone : RowOf(fault).status;
 }
 
-std::string KeptFilesNote(const std::string& destination, const std::vector<std::string>& paths)
+namespace {
+
+// A heading, then each path beneath the destination on a line of its own.
+std::string PathList(const char* heading, const std::string& destination,
+                     const std::vector<std::string>& paths)
 {
     std::string text;
     for (const std::string& path : paths)
         text += "\n  " + Shown(destination + "/" + path);
-    return text.empty() ? text
-                        : "These files of the earlier version were changed since; they are kept:" +
-                              text;
+    return text.empty() ? text : heading + text;
+}
+
+}  // namespace
+
+std::string KeptFilesNote(const std::string& destination, const std::vector<std::string>& paths)
+{
+    return PathList("These files of the earlier version were changed since; they are kept:",
+                    destination, paths);
+}
+
+std::string SavedFilesNote(const std::string& destination, const std::vector<std::string>& paths)
+{
+    return PathList("The new version replaced files you had changed or put there yourself; "
+                    "yours are kept beside them:", destination, paths);
 }
 
 std::string RecoveryNote(const std::string& destination, Recovered recovered)

@@ -25,6 +25,10 @@ int StatusOf(Fault fault);
 // message naming them all beneath the destination; empty when none.
 std::string KeptFilesNote(const std::string& destination, const std::vector<std::string>& paths);
 
+// Files of the user's that the new version replaced, kept beside it: one
+// message naming them as they are kept now; empty when none.
+std::string SavedFilesNote(const std::string& destination, const std::vector<std::string>& paths);
+
 // A run killed in the destination before, which this one finished or
 // undid first: a line saying so; empty when there was none.
 std::string RecoveryNote(const std::string& destination, Recovered recovered);

@@ -19,6 +19,7 @@ version() {
         ln -s clips "$1/shortcut"
         printf 'a file in 1\n' >"$1/flat"
         printf '#!/bin/sh\necho version 1\n' >"$1/ovelo"
+        printf 'volume=5\n' >"$1/ovelo.conf"
     else
         printf 'a file in 2\n' >"$1/kind"
         mkdir "$1/shortcut"
@@ -26,6 +27,7 @@ version() {
         ln -s README "$1/flat"
         ln "$1/README" "$1/clips/README.same"
         printf '#!/bin/sh\necho version 2\n' >"$1/ovelo"
+        printf 'volume=6\n' >"$1/ovelo.conf"
     fi
 }
 version "$scratch/v1" 1
@@ -78,6 +80,51 @@ expect_same_tree "$scratch/v2" "$work/dest"
     fail "the hard link was not made"
 expect_no_work_left() { expect_absent "$work/dest/.ovelo8-work"; }
 expect_no_work_left
+
+# Every entry but the top folder, with its inode and change time.
+entry_stamps() {
+    (cd "$1" && find . -mindepth 1 -printf '%p %i %C@\n' | LC_ALL=C sort)
+}
+
+begin "a run again of the same file changes nothing; an upgrade rewrites only what differs"
+install "$scratch/v1.run" "$work/dest"
+stamps=$(entry_stamps "$work/dest")
+sleep 0.01  # a change time written again would differ
+install "$scratch/v1.run" "$work/dest"
+expect_err ""
+[ "$(entry_stamps "$work/dest")" = "$stamps" ] || fail "entries were written again: $(diff <(
+    printf '%s\n' "$stamps") <(entry_stamps "$work/dest"))"
+install "$scratch/v2.run" "$work/dest"
+[ "$(grep ' ./LICENSE ' <<<" $(entry_stamps "$work/dest")")" = "$(grep ' ./LICENSE ' <<<" $stamps")" ] ||
+    fail "a file the same in both versions was written again"
+expect_same_tree "$scratch/v2" "$work/dest"
+rm -rf "$work/dest"
+
+begin "the user's own versions of shipped files are kept beside the new ones, and named"
+# An upgrade over a file the user changed; a first installation over a
+# folder holding the user's files of the product's names.
+install "$scratch/v1.run" "$work/dest"
+printf 'volume=11\n' >"$work/dest/ovelo.conf"
+install "$scratch/v2.run" "$work/dest"
+expect_err "The new version replaced files you had changed or put there yourself; yours are kept \
+beside them:
+  $work/dest/ovelo.conf.ovelo8-saved"$'\n'
+[ "$(cat "$work/dest/ovelo.conf" "$work/dest/ovelo.conf.ovelo8-saved")" = $'volume=6\nvolume=11' ] ||
+    fail "the new version or the user's was not kept"
+run "$sample" --uninstall "$work/dest"
+[ "$(cat "$work/dest/ovelo.conf.ovelo8-saved")" = volume=11 ] || fail "uninstall removed the saved copy"
+rm -rf "$work/dest"
+mkdir "$work/dest"
+printf 'my own notes\n' >"$work/dest/README"
+cp "$SAMPLE_PRODUCT/LICENSE" "$work/dest/LICENSE"
+install "$sample" "$work/dest"
+expect_err "The new version replaced files you had changed or put there yourself; yours are kept \
+beside them:
+  $work/dest/README.ovelo8-saved"$'\n'
+[ "$(cat "$work/dest/README.ovelo8-saved")" = "my own notes" ] || fail "the user's README is gone"
+rm "$work/dest/README.ovelo8-saved"
+expect_same_tree "$SAMPLE_PRODUCT" "$work/dest"
+rm -rf "$work/dest"
 
 begin "folders become files or links and back between versions"
 install "$scratch/v1.run" "$work/dest"
