@@ -114,6 +114,9 @@ std::uint32_t ChecksumOfText(const std::string& text)
 
 ProductWriter::ProductWriter()
 {
+    stream_.onEntry = [this](const ArchiveEntry& entry) { return BeginEntry(entry); };
+    stream_.onContent = [this](const char* data, std::size_t count) { return TakeData(data, count); };
+    stream_.onEnd = [this] { return EndFile(); };
     umask_ = umask(0);
     umask(umask_);
     asRoot_ = geteuid() == 0;
@@ -400,9 +403,7 @@ bool ProductWriter::BeginData(const ArchiveEntry& entry)
 {
     current_ = entry;
     crc_ = CksumCrc();
-    left_ = entry.size;
-    padding_ = (kTarBlock - entry.size % kTarBlock) % kTarBlock;
-    return left_ > 0 || EndFile();
+    return true;
 }
 
 bool ProductWriter::EndFile()
@@ -534,38 +535,12 @@ void ProductWriter::List(const ManifestEntry& entry)
 
 void ProductWriter::Announce(const ArchiveEntry& entry)
 {
-    announced_.push_back(entry);
+    stream_.Announce(entry);
 }
 
 bool ProductWriter::Take(const char* blocks, std::size_t count)
 {
-    while (count > 0) {
-        if (left_ > 0) {
-            const std::size_t run = std::min<std::uint64_t>(left_, count);
-            if (!TakeData(blocks, run))
-                return false;
-            left_ -= run;
-            blocks += run;
-            count -= run;
-            if (left_ == 0 && !EndFile())
-                return false;
-        } else if (padding_ > 0) {
-            const std::size_t run = std::min<std::uint64_t>(padding_, count);
-            padding_ -= run;
-            blocks += run;
-            count -= run;
-        } else {
-            if (announced_.empty() || count < kTarBlock)
-                return Fail(Fault::kBlocksMismatch);
-            const ArchiveEntry entry = std::move(announced_.front());
-            announced_.pop_front();
-            blocks += kTarBlock;
-            count -= kTarBlock;
-            if (!BeginEntry(entry))
-                return false;
-        }
-    }
-    return true;
+    return stream_.Take(blocks, count) || (stream_.Mismatched() && Fail(Fault::kBlocksMismatch));
 }
 
 // Modes and times of the new folders, once nothing more is written into
@@ -707,7 +682,7 @@ bool ProductWriter::Ready()
 {
     if (ready_)
         return true;
-    if (!begun_ || finished_ || left_ > 0 || !announced_.empty())
+    if (!begun_ || finished_ || !stream_.Between())
         return Fail(Fault::kEndedInEntry);
     // A new destination is never writable by others, whatever the umask:
     // anyone could swap the player for their own.  Root's is writable by

@@ -20,13 +20,13 @@
 
 #include "cksum.h"
 #include "descriptor.h"
+#include "entry_stream.h"
 #include "manifest.h"
 #include "outcome.h"
 #include "tar_filter.h"
 #include "work_folder.h"
 
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <sys/stat.h>
 #include <unordered_map>
@@ -163,7 +163,7 @@ private:
     Descriptor root_;        // the new destination's staging folder, or the existing one
     WorkFolder work_;        // an existing destination's
 
-    std::deque<ArchiveEntry> announced_;
+    EntryStream stream_;     // the archive, entry by entry
     std::unordered_map<std::string, ArchiveFolder> folders_;
     std::unordered_map<std::string, std::string> staged_;  // non-folders, for hard links
     std::unordered_map<std::string, std::size_t> listed_;  // their lines in manifest_
@@ -185,7 +185,6 @@ private:
     Descriptor comparing_;
     std::uint64_t compared_ = 0;  // bytes found the same so far
     std::vector<char> compareBuffer_;
-    std::uint64_t left_ = 0, padding_ = 0;
     CksumCrc crc_;
     Outcome failure_;
 };
