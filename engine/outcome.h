@@ -46,7 +46,8 @@ enum class Fault {
     kCannotRemove,
 
     // The faces.
-    kNoSuchChoice, kNoDisplay, kNoDisplayTerminal, kUnknownFailure,  // the last
+    kUsageNotUnderstood, kUsageMissingOperand, kReportUnwritten, kCannotVerify, kNoSuchChoice,
+    kNoDisplay, kNoDisplayTerminal, kUnknownFailure,  // the last
 };
 
 struct Outcome {

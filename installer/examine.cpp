@@ -3,40 +3,56 @@
 // and nothing written but the report on standard output.
 #include "examine.h"
 
+#include "beneath.h"
+#include "cksum.h"
+#include "destination.h"
+#include "entry_stream.h"
 #include "format.h"
 #include "inflate.h"
 #include "installer_file.h"
+#include "manifest.h"
 #include "messages.h"
 #include "space.h"
 #include "state.h"
 #include "tar_filter.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace {
 
 // Everything an installation checks, in its order: the seal's checksum
 // when there is one, then the whole archive, decompressed (the member's
-// own CRC and length included) and read header by header.  Each entry that
-// passed is told to onEntry.
-bool PayloadPasses(const InstallerFile& file, std::function<void(const ArchiveEntry&)> onEntry)
+// own CRC and length included) and read header by header.
+// Each entry that passed is told to onEntry, the checked archive handed to
+// sink.
+bool PayloadPasses(const InstallerFile& file, std::function<void(const ArchiveEntry&)> onEntry,
+                   const ArchiveSink& sink = [](const char*, std::size_t) { return true; })
 {
     Observer untiring;
     Outcome damage = CheckSealedChecksum(file, untiring);
     if (damage.ok()) {
         TarFilter filter;
         filter.onEntry = std::move(onEntry);
-        const auto discard = [](const char*, std::size_t) { return true; };
-        StreamArchive(file, filter, untiring, discard, &damage);
+        StreamArchive(file, filter, untiring, sink, &damage);
     }
     if (!damage.ok())
         Report(damage);
     return damage.ok();
 }
+
+// --verify: the installation is what this file installs, or differs from
+// it, or can not be told.
+constexpr int kDiffers = 1;
+constexpr int kCanNotTell = 2;
 
 std::string NumberOrUnknown(const std::optional<std::uint64_t>& number, const char* unit)
 {
@@ -133,4 +149,161 @@ int CheckFile(char** argv)
         return ReportedStatus();
     std::printf("The installer file %s is intact.\n", argv[0]);
     return 0;
+}
+
+namespace {
+
+// What an installation holds against what this file installs, entry by
+// entry as the archive comes: the lines of the differences, in archive
+// order.  The file's own contents are summed on the way; the installed
+// ones are read.  Modes are held against the manifest's record, which
+// says what the installation's umask made of them.
+class Comparison {
+public:
+    Comparison(int folder, const std::vector<ManifestEntry>& installed) : folder_(folder)
+    {
+        for (const ManifestEntry& entry : installed)
+            modes_[entry.path] = entry.mode;
+        stream_.onEntry = [this](const ArchiveEntry& entry) { return Begin(entry); };
+        stream_.onContent = [this](const char* data, std::size_t count) {
+            crc_.Update(std::string_view(data, count));
+            return true;
+        };
+        stream_.onEnd = [this] {
+            sums_[current_.path] = {current_.size, crc_.Final()};
+            return Compare(current_, sums_[current_.path]);
+        };
+    }
+
+    EntryStream& Stream() { return stream_; }
+    const std::string& Lines() const { return lines_; }
+    bool CanTell() const { return canTell_; }
+
+private:
+    struct Sum {
+        std::uint64_t size;
+        std::uint32_t crc;
+    };
+
+    bool Begin(const ArchiveEntry& entry)
+    {
+        current_ = entry;
+        crc_ = CksumCrc();
+        if (entry.type == '1')
+            return Compare(entry, sums_[entry.link]);
+        return entry.type == '0' || Compare(entry, Sum{0, 0});
+    }
+
+    void Differs(const char* how, const std::string& path)
+    {
+        lines_ += std::string(how) + ": " + Shown(path) + "\n";
+    }
+
+    // One entry against what lies at its path: missing, of another type,
+    // content or mode, or the same.  What can not be looked at leaves the
+    // answer open.
+    bool Compare(const ArchiveEntry& entry, const Sum& sum)
+    {
+        const bool file = entry.type == '0' || entry.type == '1';
+        const Descriptor found =
+            OpenBeneath(folder_, entry.path, file ? O_RDONLY | O_NONBLOCK : O_PATH);
+        struct stat info;
+        if (!found && errno == ENOENT)
+            Differs("missing", entry.path);
+        else if (!found && errno != ELOOP)
+            canTell_ = false;
+        else if (!found || fstat(found.get(), &info) == -1 || !SameAsShipped(found.get(), info, entry, sum))
+            Differs("changed", entry.path);
+        return true;
+    }
+
+    bool SameAsShipped(int fd, const struct stat& info, const ArchiveEntry& entry, const Sum& sum)
+    {
+        const auto recorded = modes_.find(entry.path);
+        if (recorded != modes_.end() && entry.type != '2' && (info.st_mode & 07777) != recorded->second)
+            return false;
+        std::uint32_t crc = 0;
+        switch (entry.type) {
+        case '5':
+            return S_ISDIR(info.st_mode);
+        case '2': {
+            std::string target(entry.link.size() + 1, '\0');
+            return S_ISLNK(info.st_mode) &&
+                   readlinkat(fd, "", target.data(), target.size()) ==
+                       static_cast<ssize_t>(entry.link.size()) &&
+                   target.compare(0, entry.link.size(), entry.link) == 0;
+        }
+        default:
+            return S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) == sum.size &&
+                   ChecksumOf(fd, &crc) && crc == sum.crc;
+        }
+    }
+
+    const int folder_;
+    std::map<std::string, unsigned> modes_;
+    std::map<std::string, Sum> sums_;
+    EntryStream stream_;
+    ArchiveEntry current_{};
+    CksumCrc crc_;
+    std::string lines_;
+    bool canTell_ = true;
+};
+
+// The installation in directory, its manifest read: false when there is
+// none to compare with, after saying so.
+bool FindInstalled(const char* directory, Destination* place, std::vector<ManifestEntry>* installed,
+                   int* status)
+{
+    Outcome refusal;
+    switch (WalkDestination(directory, place, &refusal)) {
+    case Walked::kReached:
+        break;
+    case Walked::kRefused:
+        Report(refusal);
+        *status = kCanNotTell;
+        return false;
+    case Walked::kMissing:
+    case Walked::kFailed:
+        std::printf("not installed\n");
+        *status = kDiffers;
+        return false;
+    }
+    switch (ReadManifest(place->folder.get(), installed)) {
+    case ManifestRead::kRead:
+        return true;
+    case ManifestRead::kMissing:
+        std::printf("not installed\n");
+        *status = kDiffers;
+        return false;
+    case ManifestRead::kBadManifest:
+        break;
+    }
+    Report(Found(Fault::kBadManifest, directory));
+    *status = kCanNotTell;
+    return false;
+}
+
+}  // namespace
+
+int VerifyInstallation(char** argv)
+{
+    Descriptor fd;
+    InstallerFile file;
+    Destination place;
+    std::vector<ManifestEntry> installed;
+    int status = kCanNotTell;
+    if (!OpenOwnInstallerFile(&fd, &file) || !FindInstalled(argv[2], &place, &installed, &status))
+        return status;
+    Comparison comparison(place.folder.get(), installed);
+    const bool passed = PayloadPasses(file, [&](const ArchiveEntry& entry) {
+        comparison.Stream().Announce(entry);
+    }, [&](const char* data, std::size_t count) { return comparison.Stream().Take(data, count); });
+    if (!passed)
+        return kCanNotTell;
+    if (!comparison.CanTell()) {
+        Report(Found(Fault::kCannotVerify, argv[2]));
+        return kCanNotTell;
+    }
+    std::fputs(comparison.Lines().c_str(), stdout);
+    return comparison.Lines().empty() ? 0 : kDiffers;
 }

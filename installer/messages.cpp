@@ -30,8 +30,10 @@ struct MessageRow {
     int status;
 };
 
-constexpr int kFailed = 1;
 constexpr int kDone = 0;
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+constexpr int kBusy = 3;  // another run holds the destination: try again later
 
 const MessageRow kMessages[] = {
     {Fault::kCannotFindSelf, Frame::kAlone,
@@ -93,7 +95,7 @@ const MessageRow kMessages[] = {
     {Fault::kNotWritable, Frame::kAlone,
      "You do not have write permission for the destination directory.", kFailed},
     {Fault::kBusy, Frame::kAlone, "Another installation or removal in {name} is under way.",
-     kFailed},
+     kBusy},
     {Fault::kInterrupted, Frame::kAlone,
      "An installation into {name} was stopped while it replaced files; the earlier files it "
      "replaced are kept in {name}/.ovelo8-work/old.  Put them back or remove "
@@ -162,8 +164,7 @@ const MessageRow kMessages[] = {
      "Interrupted: Not everything in {name} could be put back as it was; the earlier files that "
      "could not are kept in {name}/.ovelo8-work/old.", kFailed},
 
-    {Fault::kNoFolderToUninstall, Frame::kAlone, "There is no folder {name} to uninstall from.",
-     kFailed},
+    {Fault::kNoFolderToUninstall, Frame::kAlone, "Nothing is installed in {name}.", kDone},
     {Fault::kNoManifest, Frame::kAlone,
      "{name} holds no record of an installation (.ovelo8-manifest); nothing was removed.",
      kFailed},
@@ -171,11 +172,19 @@ const MessageRow kMessages[] = {
      "The record of the installation {name}/.ovelo8-manifest can not be read; nothing was "
      "removed.", kFailed},
     {Fault::kKeptChanged, Frame::kAlone, "Kept {name}: it was changed since it was installed.",
-     kFailed},
+     kDone},
     {Fault::kKeptHolding, Frame::kAlone, "Kept {name}: it holds files that were not installed.",
-     kFailed},
+     kDone},
     {Fault::kCannotRemove, Frame::kAlone, "Can not remove {name}{reason}", kFailed},
 
+    {Fault::kUsageNotUnderstood, Frame::kAlone,
+     "{file}: \"{name}\" is not understood here; {file} --help tells what is.", kUsage},
+    {Fault::kUsageMissingOperand, Frame::kAlone,
+     "{file}: {name} needs a {other} after it; {file} --help tells more.", kUsage},
+    {Fault::kReportUnwritten, Frame::kAlone, "Can not write the report{reason}", kFailed},
+    {Fault::kCannotVerify, Frame::kAlone,
+     "Not everything in {name} could be read; it can not be told whether it is what this file "
+     "installs.", kUsage},
     {Fault::kNoSuchChoice, Frame::kAlone,
      "There is no choice {name}; type ./{name} for a folder of that name.", kFailed},
     {Fault::kNoDisplay, Frame::kAlone,

@@ -1,20 +1,26 @@
 // The command lines answered without the window: the silent installation,
-// the wizard in the terminal, and what the file tells about itself.  One
-// row each; a row is recognised only as the whole command line, so any
-// other command line, a toolkit option in front of one of these included,
-// still opens the wizard.
+// the wizard in the terminal, the removal, and what the file tells about
+// itself; one row each, recognised only as the whole command line.  The
+// window opens for no arguments, or for the X Toolkit's options alone;
+// anything else is a usage error, said before any display is opened, so
+// that a mistyped command in a script never waits for a window.
 #include "options.h"
 
 #include "examine.h"
+#include "messages.h"
 #include "progress_line.h"
 #include "state.h"
 #include "terminal.h"
 
+#include <X11/Xresource.h>
+
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -69,6 +75,8 @@ const Option kOptions[] = {
      RunMode::kReport, ListContents},
     {"--check", nullptr, "read and check the whole file, installing nothing", RunMode::kReport,
      CheckFile},
+    {"--verify", "DIRECTORY", "compare DIRECTORY with what this file installs", RunMode::kReport,
+     VerifyInstallation},
     {"--version", nullptr, "print the installer's version", RunMode::kReport, PrintVersion},
     {"--help", nullptr, "print this help", RunMode::kReport, PrintUsage},
 };
@@ -124,22 +132,121 @@ int PrintUsage(char** argv)
         "settings file $HOME/.Quorvex_ZembraSDK_60 is written and the player\n"
         "DIRECTORY/ovelo is started; a silent installation does neither.\n"
         "\n"
-        "Exit status: 0 done, or cancelled; 1 a failure was reported; 129, 130\n"
-        "or 143 interrupted by a hang-up, Ctrl-C or SIGTERM, the destination put\n"
-        "back as it was.\n");
+        "Exit status: 0 done, or cancelled; 1 a failure was reported (--verify:\n"
+        "DIRECTORY differs); 2 a usage error (--verify: it can not tell); 3 another\n"
+        "installation or removal in DIRECTORY is under way; 129, 130 or 143\n"
+        "interrupted by a hang-up, Ctrl-C or SIGTERM, the destination put back as\n"
+        "it was.\n");
     return 0;
+}
+
+// The X Toolkit's standard options, with what each takes; parsed by the
+// parser the toolkit uses, so that what it would take (abbreviations too)
+// is taken here.
+XrmOptionDescRec kToolkitOptions[] = {
+    {const_cast<char*>("-background"), const_cast<char*>("*background"), XrmoptionSepArg, nullptr},
+    {const_cast<char*>("-bd"), const_cast<char*>("*borderColor"), XrmoptionSepArg, nullptr},
+    {const_cast<char*>("-bg"), const_cast<char*>("*background"), XrmoptionSepArg, nullptr},
+    {const_cast<char*>("-bordercolor"), const_cast<char*>("*borderColor"), XrmoptionSepArg, nullptr},
+    {const_cast<char*>("-borderwidth"), const_cast<char*>(".borderWidth"), XrmoptionSepArg, nullptr},
+    {const_cast<char*>("-bw"), const_cast<char*>(".borderWidth"), XrmoptionSepArg, nullptr},
+    {const_cast<char*>("-display"), const_cast<char*>(".display"), XrmoptionSepArg, nullptr},
+    {const_cast<char*>("-fg"), const_cast<char*>("*foreground"), XrmoptionSepArg, nullptr},
+    {const_cast<char*>("-fn"), const_cast<char*>("*font"), XrmoptionSepArg, nullptr},
+    {const_cast<char*>("-font"), const_cast<char*>("*font"), XrmoptionSepArg, nullptr},
+    {const_cast<char*>("-foreground"), const_cast<char*>("*foreground"), XrmoptionSepArg, nullptr},
+    {const_cast<char*>("-geometry"), const_cast<char*>(".geometry"), XrmoptionSepArg, nullptr},
+    {const_cast<char*>("-iconic"), const_cast<char*>(".iconic"), XrmoptionNoArg, const_cast<char*>("on")},
+    {const_cast<char*>("-name"), const_cast<char*>(".name"), XrmoptionSepArg, nullptr},
+    {const_cast<char*>("-reverse"), const_cast<char*>(".reverseVideo"), XrmoptionNoArg, const_cast<char*>("on")},
+    {const_cast<char*>("-rv"), const_cast<char*>(".reverseVideo"), XrmoptionNoArg, const_cast<char*>("on")},
+    {const_cast<char*>("+rv"), const_cast<char*>(".reverseVideo"), XrmoptionNoArg, const_cast<char*>("off")},
+    {const_cast<char*>("-selectionTimeout"), const_cast<char*>(".selectionTimeout"), XrmoptionSepArg, nullptr},
+    {const_cast<char*>("-synchronous"), const_cast<char*>(".synchronous"), XrmoptionNoArg, const_cast<char*>("on")},
+    {const_cast<char*>("+synchronous"), const_cast<char*>(".synchronous"), XrmoptionNoArg, const_cast<char*>("off")},
+    {const_cast<char*>("-title"), const_cast<char*>(".title"), XrmoptionSepArg, nullptr},
+    {const_cast<char*>("-xnllanguage"), const_cast<char*>(".xnlLanguage"), XrmoptionSepArg, nullptr},
+    {const_cast<char*>("-xrm"), nullptr, XrmoptionResArg, nullptr},
+    {const_cast<char*>("-xtsessionID"), const_cast<char*>(".sessionID"), XrmoptionSepArg, nullptr},
+};
+
+// The first argument the toolkit would not take, or null when it takes
+// them all.
+const char* NotForTheToolkit(int argc, char** argv)
+{
+    std::vector<char*> left(argv, argv + argc);
+    int count = argc;
+    XrmDatabase taken = nullptr;
+    XrmInitialize();
+    XrmParseCommand(&taken, kToolkitOptions, XtNumber(kToolkitOptions), "ovelo8", &count,
+                    left.data());
+    XrmDestroyDatabase(taken);
+    return count > 1 ? argv[std::find(argv + 1, argv + argc, left[1]) - argv] : nullptr;
+}
+
+// A toolkit option that takes a value, named whole or by the start of its
+// name.
+bool TakesValue(const char* word)
+{
+    const std::size_t length = std::strlen(word);
+    for (const XrmOptionDescRec& option : kToolkitOptions)
+        if (length > 1 && std::strncmp(option.option, word, length) == 0 &&
+            (option.argKind == XrmoptionSepArg || option.argKind == XrmoptionResArg))
+            return true;
+    return false;
+}
+
+int UsageError(const Outcome& outcome)
+{
+    runMode = RunMode::kReport;
+    Report(outcome);
+    return ReportedStatus();
+}
+
+// A report that can not be written (a full disk, a closed pipe) is a
+// failure, not a success.
+int Reported(int status)
+{
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return status;
+    Report(Found(Fault::kReportUnwritten, "", errno));
+    return ReportedStatus();
+}
+
+int Run(const Option& option, char** argv)
+{
+    runMode = option.mode;
+    if (option.mode != RunMode::kReport)
+        return option.run(argv);
+    std::signal(SIGPIPE, SIG_IGN);  // a closed pipe fails the write instead
+    return Reported(option.run(argv));
 }
 
 }  // namespace
 
 std::optional<int> RunCommandLineOption(int argc, char** argv)
 {
+    if (argc < 2)
+        return std::nullopt;
     for (const Option& option : kOptions) {
+        if (std::strcmp(argv[1], option.name) != 0)
+            continue;
         const int count = option.operand ? 3 : 2;
-        if (argc == count && std::strcmp(argv[1], option.name) == 0) {
-            runMode = option.mode;
-            return option.run(argv);
+        if (argc < count) {
+            Outcome missing = Found(Fault::kUsageMissingOperand, option.name);
+            missing.other = option.operand;
+            return UsageError(missing);
         }
+        if (argc > count)
+            return UsageError(Found(Fault::kUsageNotUnderstood, argv[count]));
+        return Run(option, argv);
+    }
+    if (const char* word = NotForTheToolkit(argc, argv)) {
+        if (word != argv[argc - 1] || !TakesValue(word))
+            return UsageError(Found(Fault::kUsageNotUnderstood, word));
+        Outcome missing = Found(Fault::kUsageMissingOperand, word);
+        missing.other = "value";
+        return UsageError(missing);
     }
     return std::nullopt;
 }

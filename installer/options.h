@@ -5,8 +5,9 @@
 #include <optional>
 
 // Runs what the command line asks for when it is one of ours, exactly as
-// main received it (a toolkit option in front makes it the wizard's), and
-// returns the exit status; nothing when the command line opens the wizard.
+// main received it, and returns the exit status (2 for a command line that
+// is neither ours nor the toolkit's); nothing when the command line opens
+// the wizard.
 std::optional<int> RunCommandLineOption(int argc, char** argv);
 
 #endif

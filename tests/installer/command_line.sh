@@ -1,8 +1,10 @@
 #!/bin/bash
 # The command lines answered without a window: --help, --version, --info,
-# --list and --check, each only as the whole command line, with no display
-# and writing nothing; and any other command line without a display and
-# without a terminal, which ends at once with a word on the silent form.
+# --list, --check and --verify, each only as the whole command line, with no
+# display and writing nothing but the report; any other command line that
+# is not the toolkit's a usage error before any display is opened; and the
+# toolkit's without a display or a terminal, which end at once with a word
+# on the silent form.
 . "$(dirname "$0")/lib.sh"
 : "${VERSION:?}"
 
@@ -34,8 +36,8 @@ begin "--help and --version answer on standard output, with no display"
 run_in "$work" "$sample" --help
 expect_status 0
 expect_err ""
-for word in "$sample -s DIRECTORY" --text --info --list --check --version -display \
-    .Quorvex_ZembraSDK_60 "Exit status"; do
+for word in "$sample -s DIRECTORY" "--verify DIRECTORY" --text --info --list --check --version \
+    -display .Quorvex_ZembraSDK_60 "Exit status" "3 another"; do
     grep -qF -- "$word" "$scratch/out" || fail "the usage does not mention $word"
 done
 run_in "$work" "$sample" --version
@@ -117,6 +119,42 @@ grep -qxF "lrwxrwxrwx 0 lib/default.ovl -> ../clips/sample.ovl" "$scratch/out" |
 grep -qxF -- "-rw-r--r-- $(stat -c %s "$SAMPLE_PRODUCT/README") README.hard link to README" \
     "$scratch/out" || fail "the hard link is not listed as its file: $(grep hard "$scratch/out")"
 
+begin "a command line neither ours nor the toolkit's is a usage error, even with a display"
+while read -r expected arguments; do
+    # shellcheck disable=SC2086  # the arguments are words, never patterns
+    (set -f; DISPLAY=:0 HOME=$work "$sample" $arguments </dev/null >"$scratch/out" 2>"$scratch/err")
+    status=$?
+    expect_status 2
+    [ "$(wc -l <"$scratch/err")" -eq 1 ] && grep -qF -- "$expected" "$scratch/err" &&
+        grep -qF -- "$sample --help" "$scratch/err" || fail "$arguments: $(cat "$scratch/err")"
+    [ ! -s "$scratch/out" ] || fail "$arguments reported $(cat "$scratch/out")"
+done <<'EOF'
+"--bogus" --bogus
+"--silent" --silent DIR
+"--verbose" -s DIR --verbose
+"DIR" DIR
+-s -s
+--uninstall --uninstall
+"now" --help now
+"--list" -xrm *foo:bar --list
+-display -display
+EOF
+[ "$(ls -A "$work")" = "" ] || fail "something was written: $(ls -A "$work")"
+
+begin "a report that can not be written is a failure"
+for option in --help --info --list; do
+    run_in "$work" sh -c '"$0" "$1" >/dev/full' "$sample" "$option"
+    expect_status 1
+    expect_err "Can not write the report: No space left on device"$'\n'
+    python3 -c 'import os, subprocess, sys
+r, w = os.pipe()
+os.close(r)
+sys.exit(subprocess.run(sys.argv[1:], stdout=w, stderr=subprocess.DEVNULL).returncode)' \
+        "$sample" "$option"
+    status=$?
+    expect_status 1
+done
+
 begin "other command lines without a display or a terminal end at once, reading nothing"
 printf 'y\n1\n' >"$work/answers"
 while read -r display arguments; do
@@ -139,10 +177,8 @@ To install without a display: $sample -s DIRECTORY; $sample --help tells more.
 done <<'EOF'
 -
 :65000
-- --bogus
-- --help now
-- -s
-- -xrm *foo:bar --list
+- -geometry 100x100+0+0
+- -xrm *foo:bar -iconic
 EOF
 [ "$(ls -A "$work")" = answers ] || fail "something was written: $(ls -A "$work")"
 

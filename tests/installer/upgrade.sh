@@ -157,6 +157,34 @@ for mine in kind/mine shortcut; do
     rm -rf "$work/dest"
 done
 
+begin "--uninstall of a folder that is not there: nothing is installed, nothing to do"
+run "$sample" --uninstall "$work/absent"
+expect_status 0
+expect_err "Nothing is installed in $work/absent."$'\n'
+
+begin "--verify tells what differs from what the file installs, or that it is the same"
+run "$scratch/v1.run" --verify "$work/dest"
+expect_status 1
+[ "$(cat "$scratch/out")" = "not installed" ] || fail "said $(cat "$scratch/out")"
+install "$scratch/v1.run" "$work/dest"
+printf 'mine\n' >"$work/dest/notes.txt"
+run "$scratch/v1.run" --verify "$work/dest"
+expect_status 0
+expect_out_empty
+printf 'x\n' >>"$work/dest/README"
+rm "$work/dest/flat"
+chmod 0600 "$work/dest/LICENSE"
+run "$scratch/v1.run" --verify "$work/dest"
+expect_status 1
+[ "$(cat "$scratch/out")" = $'changed: LICENSE\nchanged: README\nmissing: flat' ] ||
+    fail "said $(cat "$scratch/out")"
+if [ "$(id -u)" -eq 0 ]; then  # a file it can not read: nobody can not tell
+    chmod 0000 "$work/dest/README"
+    run as_nobody "$scratch/v1.run" --verify "$work/dest"
+    expect_status 2
+fi
+rm -rf "$work/dest"
+
 begin "--uninstall removes the product and the folder, and leaves the settings file"
 install "$scratch/v1.run" "$work/dest"
 printf 'settings\n' >"$work/.home/.Quorvex_ZembraSDK_60"
@@ -166,12 +194,12 @@ expect_err ""
 expect_absent "$work/dest"
 [ "$(cat "$work/.home/.Quorvex_ZembraSDK_60")" = settings ] || fail "the settings file was touched"
 
-begin "--uninstall keeps and names changed and added files, with status 1"
+begin "--uninstall keeps and names changed and added files; removing what it should, it is done"
 install "$scratch/v1.run" "$work/dest"
 printf 'changed\n' >>"$work/dest/README"
 printf 'mine\n' >"$work/dest/skins/dark/mine.cfg"
 run env DISPLAY=:99 "$sample" --uninstall "$work/dest"
-expect_status 1
+expect_status 0
 expect_err "Kept $work/dest/README: it was changed since it was installed.
 Kept $work/dest/skins/dark: it holds files that were not installed.
 Kept $work/dest/skins: it holds files that were not installed."$'\n'
