@@ -166,15 +166,18 @@ void CreateButtonRow(const char* separatorName, const char* rowName, Widget page
         XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, Scaled(10), nullptr);
 }
 
-// The resources size a button in pixels of the 96 dpi layout; it is
-// never narrower than its label, in whatever font it has.
+// The resources size a button, and the toolkit its lines, in pixels of the
+// 96 dpi layout; all change in one request, which the button would
+// otherwise answer by taking its label's width.  It is never narrower than
+// its label, in whatever font it has.
 void SizeButton(Widget button)
 {
-    Dimension width = 0, marginHeight = 0, shadow = 0;
+    Dimension width = 0, marginHeight = 0, shadow = 0, highlight = 0;
     XtVaGetValues(button, XmNwidth, &width, XmNmarginHeight, &marginHeight,
-                  XmNshadowThickness, &shadow, nullptr);
-    XtVaSetValues(button, XmNmarginHeight, Scaled(marginHeight),
-                  XmNshadowThickness, Scaled(shadow), nullptr);
+                  XmNshadowThickness, &shadow, XmNhighlightThickness, &highlight, nullptr);
+    XtVaSetValues(button, XmNwidth, Scaled(width), XmNmarginHeight, Scaled(marginHeight),
+                  XmNshadowThickness, Scaled(shadow), XmNhighlightThickness, Scaled(highlight),
+                  nullptr);
     XtWidgetGeometry natural{};
     XtQueryGeometry(button, nullptr, &natural);
     XtVaSetValues(button, XmNwidth, std::max<int>(Scaled(width), natural.width), nullptr);
@@ -216,6 +219,11 @@ void CreateLicenceView()
     if (horizontal)
         XtUnmanageChild(horizontal);
     XtVaGetValues(page1scrolledwindow, XmNverticalScrollBar, &vertical, nullptr);
+    if (vertical) {
+        Dimension width = 0;
+        XtVaGetValues(vertical, XmNwidth, &width, nullptr);
+        XtVaSetValues(vertical, XmNwidth, Scaled(width), nullptr);
+    }
     XtVaSetValues(page1scrolledwindow,
                   XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, page1logo,
                   XmNleftOffset, Scaled(10),
@@ -321,7 +329,7 @@ void BuildProgressPage()
         XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, Scaled(10), nullptr);
     page3progressframe = XtVaCreateManagedWidget(
         "page3progressframe", xmFrameWidgetClass, page3form,
-        XmNshadowType, XmSHADOW_IN, XmNshadowThickness, Scaled(1),
+        XmNshadowType, XmSHADOW_IN, XmNshadowThickness, 1,
         XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, page3logo,
         XmNleftOffset, Scaled(10),
         XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, page3progresslabel,
@@ -579,6 +587,33 @@ void ScaleShell()
     XtVaSetValues(toplevel, XmNwidth, Scaled(width), XmNheight, Scaled(height), nullptr);
 }
 
+// The toolkit's lines (shadows, focus highlights) are drawn for 96 dpi
+// too: scaled with the rest, in every widget of the window and its dialog
+// but the buttons of the rows, sized on their own, and the combo box,
+// which lays itself out from its fonts.
+void ScaleToolkitLines(Widget w)
+{
+    if (w == page2dircombobox || w == page1buttons || w == page2buttons)
+        return;
+    if (XmIsPrimitive(w) || XmIsGadget(w) || XmIsManager(w)) {
+        Dimension shadow = 0, highlight = 0;
+        XtVaGetValues(w, XmNshadowThickness, &shadow, nullptr);
+        XtVaSetValues(w, XmNshadowThickness, Scaled(shadow), nullptr);
+        if (!XmIsManager(w)) {
+            XtVaGetValues(w, XmNhighlightThickness, &highlight, nullptr);
+            XtVaSetValues(w, XmNhighlightThickness, Scaled(highlight), nullptr);
+        }
+    }
+    if (!XtIsComposite(w))
+        return;
+    WidgetList children = nullptr;
+    Cardinal count = 0;
+    XtVaGetValues(w, XmNchildren, &children, XmNnumChildren, &count, nullptr);
+    const std::vector<Widget> each(children, children + count);
+    for (Widget child : each)
+        ScaleToolkitLines(child);
+}
+
 // Minimum and maximum size equal to the size the window is built at: no
 // window manager then offers maximizing or resizing, which would stretch
 // the button rows.  The decorations alone do not tell every manager so.
@@ -660,6 +695,10 @@ void BuildWindow()
     BuildDestinationPage();
     BuildProgressPage();
     BuildErrorDialog();
+    if (fScale != 1.0f) {
+        ScaleToolkitLines(placeholder);
+        ScaleToolkitLines(XtParent(ErrorDialog));
+    }
     OrderTabGroups();
     HoldShellSize();
     FitCaption(page1toplabel, kTopCaption);

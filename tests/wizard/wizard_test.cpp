@@ -19,6 +19,8 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
+#include <set>
 #include <sstream>
 #include <utility>
 #include <vector>
@@ -237,6 +239,156 @@ TEST_F(WizardTest, WindowHasItsTitleSizeAndDecorations)
     EXPECT_EQ(wizard->Buttons().size(), 4u);
     Screenshot(*wizard, "page1-licence.png");
 }
+
+// ------------------------------------------------------------------ look
+
+// The desktop's resources on the root window, as xrdb leaves them, for the
+// wizards started while this lives; what was there before is put back.
+class DesktopResources {
+public:
+    DesktopResources(Display* display, const char* resources)
+        : display_(display), property_(XInternAtom(display, "RESOURCE_MANAGER", False))
+    {
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(display_, Root(), property_, 0, 1 << 20, False, XA_STRING, &type,
+                               &format, &count, &after, &data) == Success && data) {
+            saved_ = std::string(reinterpret_cast<char*>(data), count);
+            XFree(data);
+        }
+        Put(resources ? std::optional<std::string>(resources) : std::nullopt);
+    }
+    ~DesktopResources() { Put(saved_); }
+    DesktopResources(const DesktopResources&) = delete;
+    DesktopResources& operator=(const DesktopResources&) = delete;
+
+private:
+    Window Root() const { return DefaultRootWindow(display_); }
+    void Put(const std::optional<std::string>& resources)
+    {
+        if (resources)
+            XChangeProperty(display_, Root(), property_, XA_STRING, 8, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(resources->data()),
+                            static_cast<int>(resources->size()));
+        else
+            XDeleteProperty(display_, Root(), property_);
+        XSync(display_, False);
+    }
+
+    Display* display_;
+    Atom property_;
+    std::optional<std::string> saved_;
+};
+
+// How many pixel values a window shows: a text smoothed at its edges shows
+// shades between its colour and the background's.
+std::size_t Colours(Display* display, const Box& box)
+{
+    XImage* image = XGetImage(display, box.window, 0, 0, box.width, box.height, AllPlanes,
+                              ZPixmap);
+    if (!image)
+        return 0;
+    std::set<unsigned long> colours;
+    for (int y = 0; y < box.height; ++y)
+        for (int x = 0; x < box.width; ++x)
+            colours.insert(XGetPixel(image, x, y));
+    XDestroyImage(image);
+    return colours.size();
+}
+
+std::optional<Box> ShownAt(Wizard& wizard, int x, int y)
+{
+    const Box shell = Geometry(wizard.display(), wizard.window());
+    for (const Box& box : wizard.Shown())
+        if (box.x == shell.x + x && box.y == shell.y + y)
+            return box;
+    return std::nullopt;
+}
+
+struct LookCase {
+    const char* name;
+    const char* resources;  // the desktop's, nullptr for none
+    const char* language;
+    bool fontconfigFonts;   // false: fontconfig finds no font at all
+    int width, height;
+};
+
+class LookTest : public WizardTest, public testing::WithParamInterface<LookCase> {};
+
+// The 96 dpi layout scaled by Xft.dpi in quarters: the window, the logo,
+// the buttons and their gaps.  The text is smoothed, in fonts of the
+// client's; with the server's fonts only where fontconfig has none.  A
+// Cyrillic and Chinese home folder in the list, for the pictures.
+TEST_P(LookTest, ScalesWithTheDesktopAndSmoothsTheText)
+{
+    const LookCase& c = GetParam();
+    std::unique_ptr<Display, int (*)(Display*)> display(XOpenDisplay(nullptr), XCloseDisplay);
+    ASSERT_TRUE(display);
+    DesktopResources desktop(display.get(), c.resources);
+    unsetenv("LC_ALL");
+    unsetenv("LC_CTYPE");
+    setenv("LANG", c.language, 1);
+    LaunchOptions options;
+    options.home = home_ / "\xd0\x9f\xd0\xbe\xd0\xbb\xd1\x8c\xd0\xb7\xd0\xbe\xd0\xb2\xd0\xb0"
+                           "\xd1\x82\xd0\xb5\xd0\xbb\xd1\x8c \xe7\x94\xa8\xe6\x88\xb7";
+    fs::create_directories(*options.home);  // offered only when it is ours
+    if (!c.fontconfigFonts) {
+        std::ofstream(work_ / "fonts.conf") << "<?xml version=\"1.0\"?><fontconfig/>\n";
+        options.environment = {"FONTCONFIG_FILE=" + work_ / "fonts.conf"};
+    }
+    auto wizard = Start(options);
+    ASSERT_TRUE(wizard->Found());
+    const Box shell = Geometry(wizard->display(), wizard->window());
+    EXPECT_EQ(std::make_pair(shell.width, shell.height), std::make_pair(c.width, c.height));
+    XSizeHints size{};
+    long supplied = 0;
+    ASSERT_TRUE(XGetWMNormalHints(wizard->display(), wizard->window(), &size, &supplied));
+    EXPECT_EQ(std::make_pair(size.max_width, size.max_height), std::make_pair(c.width, c.height));
+
+    const auto scaled = [&wizard](int pixels) { return wizard->Scaled(pixels); };
+    const int logoX = scaled(2) + scaled(10);
+    const std::optional<Box> logo = ShownAt(*wizard, logoX, logoX);
+    ASSERT_TRUE(logo) << "the logo";
+    EXPECT_EQ(std::make_pair(logo->width, logo->height), std::make_pair(scaled(100), scaled(236)));
+
+    const std::vector<Box> buttons = wizard->Buttons();  // each 75 pixels, scaled
+    ASSERT_EQ(buttons.size(), 4u);
+    const int rowRight = shell.x + shell.width - scaled(2) - scaled(10);
+    EXPECT_EQ(buttons[kFinishButton].x + buttons[kFinishButton].width, rowRight - scaled(10));
+    EXPECT_EQ(buttons[kAcceptButton].x + buttons[kAcceptButton].width,
+              buttons[kFinishButton].x - scaled(20));
+    EXPECT_EQ(buttons[kBackButton].x + buttons[kBackButton].width, buttons[kAcceptButton].x);
+    EXPECT_EQ(buttons[kCancelButton].x + buttons[kCancelButton].width,
+              buttons[kBackButton].x - scaled(20));
+
+    const std::optional<Box> caption = ShownAt(*wizard, logoX + logo->width + scaled(10), logoX);
+    ASSERT_TRUE(caption) << "the caption above the licence";
+    if (c.fontconfigFonts)
+        EXPECT_GT(Colours(wizard->display(), *caption), 2u);
+    else
+        EXPECT_EQ(Colours(wizard->display(), *caption), 2u);
+    Screenshot(*wizard, std::string("page1-") + c.name + ".png");
+
+    wizard->Key(XK_Return);
+    ASSERT_TRUE(wizard->WaitForPage(2));
+    wizard->Click(*wizard->ComboArrow());
+    EXPECT_TRUE(SaveRootRegionPng(wizard->display(), shell.x, shell.y, shell.width, shell.height,
+                                  kScreenshots + "/page2-list-" + c.name + ".png"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , LookTest,
+    testing::Values(LookCase{"CWithoutXftDpi", nullptr, "C", true, 489, 350},
+                    LookCase{"Utf8At96Dpi", "Xft.dpi:\t96\n", "C.UTF-8", true, 489, 350},
+                    LookCase{"Utf8At120Dpi", "Xft.dpi:\t120\n", "C.UTF-8", true, 611, 438},
+                    LookCase{"Utf8At192Dpi", "Xft.dpi:\t192\n", "C.UTF-8", true, 978, 700},
+                    LookCase{"CAt192Dpi", "Xft.antialias:\t1\nXft.dpi:\t192\n", "C", true, 978,
+                             700},
+                    LookCase{"ServerFontsWhereFontconfigHasNone", nullptr, "C.UTF-8", false, 489,
+                             350}),
+    [](const testing::TestParamInfo<LookCase>& info) { return info.param.name; });
 
 // --------------------------------------------------------------- navigation
 
