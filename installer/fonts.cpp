@@ -125,6 +125,19 @@ void FallBackToFixedFont()
         XrmPutStringResource(&database, "OveloXInstaller*fontList", "fixed");
 }
 
+// Fontconfig's configuration, loaded without the complaint fontconfig
+// itself prints where the machine has none (a bare chroot, say): false
+// then, and the server's fonts serve.
+bool LoadFontconfig()
+{
+    FcConfig* config = FcConfigCreate();
+    if (config && FcConfigParseAndLoad(config, nullptr, FcFalse) && FcConfigSetCurrent(config))
+        return true;
+    if (config)
+        FcConfigDestroy(config);
+    return false;
+}
+
 }  // namespace
 
 int Scaled(int pixels)
@@ -135,7 +148,7 @@ int Scaled(int pixels)
 void ChooseScaleAndFonts()
 {
     fScale = ScaleOfDisplay();
-    XftFont* text = OpenFont(kTextPixels);
+    XftFont* text = LoadFontconfig() ? OpenFont(kTextPixels) : nullptr;
     if (text && FontListIsOurs())
         DrawTextWith(text);
     else

@@ -141,6 +141,29 @@ std::optional<Box> FindTopLevel(Display* display, const std::string& title)
     return std::nullopt;
 }
 
+std::optional<std::string> SmallScreenDisplay()
+{
+    std::string display = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
+    display = display.substr(0, display.find('.', display.rfind(':'))) + ".1";
+    Display* second = XOpenDisplay(display.c_str());
+    if (!second)
+        return std::nullopt;
+    const bool small = DisplayWidth(second, 1) == 640 && DisplayHeight(second, 1) == 480;
+    XCloseDisplay(second);
+    return small ? std::optional<std::string>(display) : std::nullopt;
+}
+
+DisplayChosen::DisplayChosen(const std::string& display)
+    : saved_(std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "")
+{
+    setenv("DISPLAY", display.c_str(), 1);
+}
+
+DisplayChosen::~DisplayChosen()
+{
+    setenv("DISPLAY", saved_.c_str(), 1);
+}
+
 bool Run(const std::string& command)
 {
     return std::system(command.c_str()) == 0;

@@ -116,6 +116,23 @@ std::optional<Box> FindTopLevel(Display* display, const std::string& title);
 std::string WindowTitle(Display* display, Window window);
 Box Geometry(Display* display, Window window);
 
+// The name of the test server's second screen, of 640x480, for what must
+// fit a small screen; nullopt when the server has no such screen.
+std::optional<std::string> SmallScreenDisplay();
+
+// Sets DISPLAY for this process, and so for the wizards it starts, while
+// it lives.
+class DisplayChosen {
+public:
+    explicit DisplayChosen(const std::string& display);
+    ~DisplayChosen();
+    DisplayChosen(const DisplayChosen&) = delete;
+    DisplayChosen& operator=(const DisplayChosen&) = delete;
+
+private:
+    std::string saved_;
+};
+
 // Runs a command line through /bin/sh; true when it exits with status 0.
 bool Run(const std::string& command);
 std::string Quote(const std::string& text);  // for the shell

@@ -10,11 +10,14 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -390,6 +393,97 @@ INSTANTIATE_TEST_SUITE_P(
                              350}),
     [](const testing::TestParamInfo<LookCase>& info) { return info.param.name; });
 
+// An X server of the test's own with only the fonts built into it, as
+// XWayland or a bare server has, until the test ends.
+class BuiltInFontsServer {
+public:
+    BuiltInFontsServer()
+    {
+        int fds[2];
+        if (pipe(fds) != 0)
+            return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(fds[0]);
+            const std::string fd = std::to_string(fds[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-fp", "built-ins", "-screen", "0",
+                   "1280x1024x24", "-nolisten", "tcp", "+extension", "XTEST", nullptr);
+            _exit(127);
+        }
+        close(fds[1]);
+        char number[16] = {};
+        const ssize_t count = read(fds[0], number, sizeof number - 1);
+        close(fds[0]);
+        if (count > 0)
+            display_ = ":" + std::string(number, std::strcspn(number, "\n"));
+    }
+    ~BuiltInFontsServer()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    BuiltInFontsServer(const BuiltInFontsServer&) = delete;
+    BuiltInFontsServer& operator=(const BuiltInFontsServer&) = delete;
+
+    const std::string& display() const { return display_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string display_;
+};
+
+// The window, the open list and the error dialog, each as a picture's bytes.
+std::vector<std::string> PicturesOfEachPart(Wizard& wizard, const std::string& name)
+{
+    const auto picture = [&wizard, &name](const Box& box, const std::string& part) {
+        MovePointer(wizard.display(), 1279, 1023);  // the focus stays where it was
+        const std::string path = kScreenshots + "/" + part + "-" + name + ".png";
+        EXPECT_TRUE(SaveRootRegionPng(wizard.display(), box.x, box.y, box.width, box.height,
+                                      path));
+        return ReadFile(path);
+    };
+    std::vector<std::string> pictures;
+    const Box shell = Geometry(wizard.display(), wizard.window());
+    pictures.push_back(picture(shell, "page1"));
+    wizard.Key(XK_Return);
+    EXPECT_TRUE(wizard.WaitForPage(2));
+    wizard.Click(*wizard.ComboArrow());
+    pictures.push_back(picture(shell, "page2-list"));
+    PressKey(wizard.display(), XK_Escape);
+    wizard.SetDestination("");
+    wizard.ClickButton(kFinishButton);
+    EXPECT_TRUE(wizard.WaitUntil(
+        [&wizard] { return FindTopLevel(wizard.display(), "Error").has_value(); }));
+    wizard.Settle();
+    const std::optional<Box> dialog = FindTopLevel(wizard.display(), "Error");
+    pictures.push_back(dialog ? picture(*dialog, "error-dialog") : "");
+    return pictures;
+}
+
+// The fonts are the client's: the window, its list and its dialog look the
+// same on a server with its built-in fonts only as on one with every font
+// package.
+TEST_F(WizardTest, LooksTheSameWhateverFontsTheServerHas)
+{
+    BuiltInFontsServer builtIns;
+    ASSERT_FALSE(builtIns.display().empty()) << "Xvfb did not start";
+    std::vector<std::vector<std::string>> pictures;
+    for (const std::string& display : {std::string(std::getenv("DISPLAY")), builtIns.display()}) {
+        DisplayChosen chosen(display);
+        auto wizard = Start();
+        ASSERT_TRUE(wizard->Found()) << display;
+        pictures.push_back(PicturesOfEachPart(
+            *wizard, display == builtIns.display() ? "built-in-fonts" : "font-packages"));
+    }
+    const char* parts[] = {"page 1", "page 2 with the list open", "the error dialog"};
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_FALSE(pictures[0][i].empty()) << parts[i];
+        EXPECT_TRUE(pictures[0][i] == pictures[1][i]) << parts[i];
+    }
+}
+
 // --------------------------------------------------------------- navigation
 
 TEST_F(WizardTest, FocusStartsOnAcceptSoSpaceAcceptsTheLicence)
@@ -753,7 +847,9 @@ std::optional<Box> OpenList(Wizard& wizard)
 // Under a UTF-8 locale Cyrillic is drawn as Cyrillic, in the field and in
 // the list, not as the Latin-1 letters that have the same codes in
 // ISO 8859-5 ("уют" as "ãîâ"), as a font set of Latin-1 fonts draws it.
-TEST_F(WizardTest, CyrillicIsNotDrawnAsTheLatin1LettersOfItsCodes)
+// Han characters, which Helvetica lacks, are drawn from a font that has
+// them, each as itself, not all as one replacement box.
+TEST_F(WizardTest, EachScriptIsDrawnAsItself)
 {
     unsetenv("LC_ALL");
     unsetenv("LC_CTYPE");
@@ -766,7 +862,9 @@ TEST_F(WizardTest, CyrillicIsNotDrawnAsTheLatin1LettersOfItsCodes)
     // Lower case both (a spare key gives a letter's lower case).
     const Word words[] = {
         {"cyrillic", "\xd1\x83\xd1\x8e\xd1\x82", {XK_Cyrillic_u, XK_Cyrillic_yu, XK_Cyrillic_te}},
-        {"latin1", "\xc3\xa3\xc3\xae\xc3\xa2", {XK_atilde, XK_icircumflex, XK_acircumflex}}};
+        {"latin1", "\xc3\xa3\xc3\xae\xc3\xa2", {XK_atilde, XK_icircumflex, XK_acircumflex}},
+        {"han-one", "\xe4\xb8\x80", {0x1004e00}},
+        {"han-two", "\xe4\xba\x8c", {0x1004e8c}}};
     std::vector<std::string> fields, lists;
     for (const Word& word : words) {
         LaunchOptions options;
@@ -801,6 +899,8 @@ TEST_F(WizardTest, CyrillicIsNotDrawnAsTheLatin1LettersOfItsCodes)
     }
     EXPECT_TRUE(fields[0] != fields[1]) << "the typed destination";
     EXPECT_TRUE(lists[0] != lists[1]) << "the home choice";
+    EXPECT_TRUE(fields[2] != fields[3]) << "the typed destination, Han";
+    EXPECT_TRUE(lists[2] != lists[3]) << "the home choice, Han";
 }
 
 // The second screen of the test server is 640x480.  With the window near
@@ -808,21 +908,16 @@ TEST_F(WizardTest, CyrillicIsNotDrawnAsTheLatin1LettersOfItsCodes)
 // opens above the field, whole and on the screen.
 TEST_F(WizardTest, NearTheBottomOfASmallScreenTheListOpensAboveTheField)
 {
-    std::string display = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
-    display = display.substr(0, display.find('.', display.rfind(':'))) + ".1";
-    Display* second = XOpenDisplay(display.c_str());
-    if (!second)
-        GTEST_SKIP() << "the X server has no second screen";
-    const bool small = DisplayWidth(second, 1) == 640 && DisplayHeight(second, 1) == 480;
-    XCloseDisplay(second);
+    const std::optional<std::string> small = SmallScreenDisplay();
     if (!small)
-        GTEST_SKIP() << "the second screen is not 640x480";
-    const std::string first = std::getenv("DISPLAY");
-    setenv("DISPLAY", display.c_str(), 1);  // the driver's and the installer's
+        GTEST_SKIP() << "the X server has no second screen of 640x480";
     LaunchOptions options;
     options.arguments = {"-geometry", "+0+390"};
-    auto wizard = Start(options);
-    setenv("DISPLAY", first.c_str(), 1);
+    std::unique_ptr<Wizard> wizard;
+    {
+        DisplayChosen chosen(*small);  // the driver's and the installer's
+        wizard = Start(options);
+    }
     ASSERT_TRUE(wizard->Found());
     wizard->Key(XK_Return);  // the buttons lie below the screen's edge
     ASSERT_TRUE(wizard->WaitForPage(2));
