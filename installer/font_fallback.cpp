@@ -137,8 +137,8 @@ bool NeedsFallback(const std::vector<Run>& runs, XftFont* font)
                        [font](const Run& run) { return run.font != font; });
 }
 
-// A decoder of each kind of string Xft takes; false for bytes that are
-// not UTF-8, which Xft itself then deals with.
+// A decoder of each kind of string Xft takes: false where the text had to
+// be read otherwise than Xft would read it.
 template <typename Char>
 auto Widening(const Char* string, int length)
 {
@@ -148,19 +148,26 @@ auto Widening(const Char* string, int length)
     };
 }
 
+// The toolkit hands its text to Xft as UTF-8 in every locale.  A byte
+// that is not UTF-8 (a Latin-1 name in the C locale, whose X encoding that
+// is) is taken as the Latin-1 character, where Xft would stop the text.
 auto DecodingUtf8(const FcChar8* string, int length)
 {
     return [string, length](Text& text) mutable {
+        bool utf8 = true;
         while (length > 0) {
-            FcChar32 character = 0;
-            const int used = FcUtf8ToUcs4(string, &character, length);
-            if (used <= 0)
-                return false;
+            FcChar32 character = *string;
+            int used = FcUtf8ToUcs4(string, &character, length);
+            if (used <= 0) {
+                character = *string;
+                used = 1;
+                utf8 = false;
+            }
             text.push_back(character);
             string += used;
             length -= used;
         }
-        return true;
+        return utf8;
     };
 }
 
@@ -213,18 +220,17 @@ void DrawRuns(XftDraw* draw, const XftColor* colour, int x, int y, const Text& t
 }
 
 // Each entry point draws or measures the runs, and hands the call on
-// unchanged where the font has every character, or where memory ran
-// short: no exception may reach the toolkit.
+// unchanged where the font has every character of a text Xft reads as we
+// do, or where memory ran short: no exception may reach the toolkit.
 template <typename Decode>
 bool DrewRuns(XftDraw* draw, const XftColor* colour, XftFont* font, int x, int y,
               Decode decode) noexcept
 {
     try {
         Text text;
-        if (!decode(text))
-            return false;
+        const bool asXftReadsIt = decode(text);
         const std::vector<Run> runs = RunsOf(XftDrawDisplay(draw), font, text);
-        if (!NeedsFallback(runs, font))
+        if (asXftReadsIt && !NeedsFallback(runs, font))
             return false;
         DrawRuns(draw, colour, x, y, text, runs);
         return true;
@@ -238,10 +244,9 @@ bool MeasuredRuns(Display* display, XftFont* font, XGlyphInfo* extents, Decode d
 {
     try {
         Text text;
-        if (!decode(text))
-            return false;
+        const bool asXftReadsIt = decode(text);
         const std::vector<Run> runs = RunsOf(display, font, text);
-        if (!NeedsFallback(runs, font))
+        if (asXftReadsIt && !NeedsFallback(runs, font))
             return false;
         MeasureRuns(display, text, runs, extents);
         return true;

@@ -856,19 +856,27 @@ TEST_F(WizardTest, EachScriptIsDrawnAsItself)
     setenv("LANG", "C.UTF-8", 1);
     struct Word {
         const char* name;
-        std::string utf8;
+        std::string bytes;
         std::vector<KeySym> keys;
+        const char* language;
     };
-    // Lower case both (a spare key gives a letter's lower case).
+    // Lower case both (a spare key gives a letter's lower case).  The C
+    // locale's encoding is Latin-1: a name in it is drawn whole, each
+    // letter as itself.
     const Word words[] = {
-        {"cyrillic", "\xd1\x83\xd1\x8e\xd1\x82", {XK_Cyrillic_u, XK_Cyrillic_yu, XK_Cyrillic_te}},
-        {"latin1", "\xc3\xa3\xc3\xae\xc3\xa2", {XK_atilde, XK_icircumflex, XK_acircumflex}},
-        {"han-one", "\xe4\xb8\x80", {0x1004e00}},
-        {"han-two", "\xe4\xba\x8c", {0x1004e8c}}};
+        {"cyrillic", "\xd1\x83\xd1\x8e\xd1\x82", {XK_Cyrillic_u, XK_Cyrillic_yu, XK_Cyrillic_te},
+         "C.UTF-8"},
+        {"latin1", "\xc3\xa3\xc3\xae\xc3\xa2", {XK_atilde, XK_icircumflex, XK_acircumflex},
+         "C.UTF-8"},
+        {"han-one", "\xe4\xb8\x80", {0x1004e00}, "C.UTF-8"},
+        {"han-two", "\xe4\xba\x8c", {0x1004e8c}, "C.UTF-8"},
+        {"c-locale-e-acute", "\xe9", {}, "C"},
+        {"c-locale-e-grave", "\xe8", {}, "C"}};
     std::vector<std::string> fields, lists;
     for (const Word& word : words) {
+        setenv("LANG", word.language, 1);
         LaunchOptions options;
-        options.home = home_ / word.utf8;  // the home choice: ".../уют/Ovelo8"
+        options.home = home_ / word.bytes;  // the home choice: ".../уют/Ovelo8"
         std::filesystem::create_directories(*options.home);  // offered only when ours
         auto wizard = StartOnPage2(options);
         ASSERT_TRUE(wizard->Found());
@@ -901,6 +909,7 @@ TEST_F(WizardTest, EachScriptIsDrawnAsItself)
     EXPECT_TRUE(lists[0] != lists[1]) << "the home choice";
     EXPECT_TRUE(fields[2] != fields[3]) << "the typed destination, Han";
     EXPECT_TRUE(lists[2] != lists[3]) << "the home choice, Han";
+    EXPECT_TRUE(lists[4] != lists[5]) << "the home choice, Latin-1 in the C locale";
 }
 
 // The second screen of the test server is 640x480.  With the window near
