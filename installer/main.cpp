@@ -135,6 +135,7 @@ int main(int argc, char** argv)
     XmeGetHomeDirName();
     longHomeHidden.reset();
     toolkitWarning = XtAppSetWarningMsgHandler(appContext, WarnUnlessMissingCharsets);
+    ChooseScaleAndFonts();
     // The shell's window is the drawable of the logo pixmap and of the
     // progress graphics context, so it exists before any child.
     XtRealizeWidget(toplevel);

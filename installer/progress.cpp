@@ -3,9 +3,12 @@
 #include "state.h"
 
 #include <X11/IntrinsicP.h>
+#include <X11/Xft/Xft.h>
 
 #include <algorithm>
 #include <string>
+#include <utility>
+#include <vector>
 
 #ifdef OVELO8_COUNT_PAINTS
 #include <cstdio>
@@ -52,12 +55,65 @@ void DrawTextWithin(Display* display, Window window, const BarLook& look, int le
                 static_cast<int>(text.size()));
 }
 
+// The colour of a pixel for Xft, asked of the server once for each pixel.
+XftColor XftColourOf(Widget bar, Pixel pixel)
+{
+    static std::vector<XftColor> known;
+    for (const XftColor& colour : known)
+        if (colour.pixel == pixel)
+            return colour;
+    Display* display = XtDisplay(bar);
+    XColor exact{};
+    exact.pixel = pixel;
+    XQueryColor(display, bar->core.colormap, &exact);
+    XftColor colour{};
+    colour.pixel = pixel;
+    colour.color = {exact.red, exact.green, exact.blue, 0xffff};
+    known.push_back(colour);
+    return colour;
+}
+
+// Client-side and smoothed: the text in each colour clipped to its columns.
+void PaintXftLabel(Widget bar, const BarLook& look, int filled, const std::string& text)
+{
+    static XftDraw* draw = nullptr;
+    Display* display = XtDisplay(bar);
+    if (!draw || XftDrawDrawable(draw) != XtWindow(bar)) {
+        if (draw)
+            XftDrawDestroy(draw);
+        draw = XftDrawCreate(display, XtWindow(bar), DefaultVisualOfScreen(XtScreen(bar)),
+                             bar->core.colormap);
+    }
+    const auto* bytes = reinterpret_cast<const FcChar8*>(text.c_str());
+    const int length = static_cast<int>(text.size());
+    XGlyphInfo extents{};
+    XftTextExtentsUtf8(display, pPercentFont, bytes, length, &extents);
+    const int left = (look.width - extents.xOff) / 2;
+    const int baseline =
+        pPercentFont->ascent + (look.height - pPercentFont->ascent - pPercentFont->descent) / 2;
+    const std::pair<int, Pixel> parts[] = {{0, WhitePixelOfScreen(XtScreen(bar))},
+                                           {filled, look.foreground}};
+    for (const auto& [from, pixel] : parts) {
+        const int to = from == 0 ? filled : look.width;
+        XRectangle part{static_cast<short>(from), 0,
+                        static_cast<unsigned short>(std::max(to - from, 0)), look.height};
+        XftDrawSetClipRectangles(draw, 0, 0, &part, 1);
+        const XftColor colour = XftColourOf(bar, pixel);
+        XftDrawStringUtf8(draw, &colour, pPercentFont, left, baseline, bytes, length);
+    }
+    XftDrawSetClip(draw, nullptr);
+}
+
 // Centred with the progress font; without it the text starts at the centre.
 // White over the filled part and in the bar's colour over the rest, so
 // that it reads at every value.
 void PaintLabel(Widget bar, const BarLook& look, int filled)
 {
     const std::string text = std::to_string(static_cast<int>(fPercentDone)) + "%";
+    if (pPercentFont) {
+        PaintXftLabel(bar, look, filled, text);
+        return;
+    }
     const int length = static_cast<int>(text.size());
     int left = look.width / 2;
     int baseline = look.height / 2;

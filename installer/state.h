@@ -19,6 +19,7 @@
 
 class ProductWriter;
 struct InstallerFile;
+typedef struct _XftFont XftFont;
 
 // How this run meets its user.
 enum class RunMode {
@@ -63,6 +64,12 @@ extern Widget ErrorDialog;
 extern GC progressGC;                  // made on the shell's window
 extern XFontStruct* pProgressFont;     // null when the server has no match
 extern float fPercentDone;             // share of the payload unpacked, 0-100
+
+// Scale and fonts, chosen once the toolkit has opened the display.
+extern float fScale;                   // Xft.dpi / 96 to a quarter, 1 at least
+extern XftFont* pPercentFont;          // null where fontconfig has no font
+void ChooseScaleAndFonts();            // before any widget but the shell
+int Scaled(int pixels);                // a length of the 96 dpi layout, scaled
 
 // Fallback resources handed to toolkit initialisation, null-terminated.
 extern String resources[];

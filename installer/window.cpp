@@ -18,12 +18,16 @@
 #include <Xm/Text.h>
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xrender.h>
 #include <X11/xpm.h>
 
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cwchar>
 #include <string>
+#include <vector>
 
 #include "logo.xpm"
 
@@ -40,15 +44,52 @@ const char kBottomCaption[] =
     "Click \"Accept\" to accept the terms of the license agreement\n"
     "and continue with the Ovelo 8 Setup program.";
 
+// The rule sits this far below the logo; a caption below the logo keeps
+// above it.
+constexpr int kSeparatorGap = 40;
+
+// The logo at the display's scale, smoothed by the server (bilinear, the
+// edges padded).  A server without the RENDER extension keeps it as drawn.
+Pixmap ScaledPixmap(Pixmap source)
+{
+    Display* display = XtDisplay(toplevel);
+    Window root = None;
+    int x = 0, y = 0, event = 0, error = 0;
+    unsigned width = 0, height = 0, border = 0, depth = 0;
+    XRenderPictFormat* format = XRenderFindVisualFormat(display, XtScreen(toplevel)->root_visual);
+    if (!XRenderQueryExtension(display, &event, &error) || !format ||
+        !XGetGeometry(display, source, &root, &x, &y, &width, &height, &border, &depth))
+        return source;
+    const unsigned scaledWidth = Scaled(width), scaledHeight = Scaled(height);
+    const Pixmap scaled = XCreatePixmap(display, XtWindow(toplevel), scaledWidth, scaledHeight,
+                                        depth);
+    XRenderPictureAttributes padded{};
+    padded.repeat = RepeatPad;
+    const Picture from = XRenderCreatePicture(display, source, format, CPRepeat, &padded);
+    const Picture to = XRenderCreatePicture(display, scaled, format, 0, nullptr);
+    const XFixed shrink = XDoubleToFixed(1 / fScale);
+    XTransform transform = {{{shrink, 0, 0}, {0, shrink, 0}, {0, 0, XDoubleToFixed(1)}}};
+    XRenderSetPictureTransform(display, from, &transform);
+    XRenderSetPictureFilter(display, from, const_cast<char*>(FilterBilinear), nullptr, 0);
+    XRenderComposite(display, PictOpSrc, from, None, to, 0, 0, 0, 0, 0, 0, scaledWidth,
+                     scaledHeight);
+    XRenderFreePicture(display, from);
+    XRenderFreePicture(display, to);
+    XFreePixmap(display, source);
+    return scaled;
+}
+
 // Colours the server cannot give exactly are replaced by the nearest it has.
 void CreateLogoPixmap()
 {
     XpmAttributes attributes{};
     attributes.valuemask = XpmCloseness;
     attributes.closeness = 65536;
-    XpmCreatePixmapFromData(XtDisplay(toplevel), XtWindow(toplevel),
-                            const_cast<char**>(ovelo_logo), &logoPixmap,
-                            nullptr, &attributes);
+    if (XpmCreatePixmapFromData(XtDisplay(toplevel), XtWindow(toplevel),
+                                const_cast<char**>(ovelo_logo), &logoPixmap,
+                                nullptr, &attributes) == XpmSuccess &&
+        fScale != 1.0f)
+        logoPixmap = ScaledPixmap(logoPixmap);
 }
 
 // The menu is never posted; its five items exist for their accelerators,
@@ -73,10 +114,10 @@ Widget CreatePage(const char* name, bool managed)
 {
     Widget form = XtVaCreateWidget(
         name, xmFormWidgetClass, placeholder,
-        XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 2,
-        XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, 2,
-        XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 2,
-        XmNbottomAttachment, XmATTACH_FORM, XmNbottomOffset, 2, nullptr);
+        XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, Scaled(2),
+        XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, Scaled(2),
+        XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, Scaled(2),
+        XmNbottomAttachment, XmATTACH_FORM, XmNbottomOffset, Scaled(2), nullptr);
     if (managed)
         XtManageChild(form);
     return form;
@@ -88,8 +129,8 @@ Widget CreateLogo(const char* name, Widget page)
         name, xmLabelWidgetClass, page,
         XmNlabelType, XmPIXMAP, XmNlabelPixmap, logoPixmap,
         XmNmarginWidth, 0, XmNmarginHeight, 0,
-        XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10,
-        XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, 10, nullptr);
+        XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, Scaled(10),
+        XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, Scaled(10), nullptr);
 }
 
 // A caption label beside the logo; further attachments follow in code.
@@ -101,7 +142,7 @@ Widget CreateCaption(const char* name, Widget page, Widget logo, const char* tex
         name, xmLabelWidgetClass, page,
         XmNlabelString, label, XmNalignment, XmALIGNMENT_BEGINNING,
         XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, logo,
-        XmNleftOffset, 10, nullptr);
+        XmNleftOffset, Scaled(10), nullptr);
     XmStringFree(label);
     return caption;
 }
@@ -112,30 +153,53 @@ void CreateButtonRow(const char* separatorName, const char* rowName, Widget page
 {
     *separator = XtVaCreateManagedWidget(
         separatorName, xmSeparatorWidgetClass, page,
-        XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10,
-        XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, logo, XmNtopOffset, 40,
-        XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 10, nullptr);
+        XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, Scaled(10),
+        XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, logo,
+        XmNtopOffset, Scaled(kSeparatorGap),
+        XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, Scaled(10), nullptr);
     *row = XtVaCreateManagedWidget(
         rowName, xmFormWidgetClass, page,
-        XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, *separator, XmNtopOffset, 10,
-        XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 10,
-        XmNbottomAttachment, XmATTACH_FORM, XmNbottomOffset, 10,
-        XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 10, nullptr);
+        XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, *separator,
+        XmNtopOffset, Scaled(10),
+        XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, Scaled(10),
+        XmNbottomAttachment, XmATTACH_FORM, XmNbottomOffset, Scaled(10),
+        XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, Scaled(10), nullptr);
+}
+
+// The resources size a button, and the toolkit its lines, in pixels of the
+// 96 dpi layout; all change in one request, which the button would
+// otherwise answer by taking its label's width.  It is never narrower than
+// its label, in whatever font it has.
+void SizeButton(Widget button)
+{
+    Dimension width = 0, marginHeight = 0, shadow = 0, highlight = 0;
+    XtVaGetValues(button, XmNwidth, &width, XmNmarginHeight, &marginHeight,
+                  XmNshadowThickness, &shadow, XmNhighlightThickness, &highlight, nullptr);
+    XtVaSetValues(button, XmNwidth, Scaled(width), XmNmarginHeight, Scaled(marginHeight),
+                  XmNshadowThickness, Scaled(shadow), XmNhighlightThickness, Scaled(highlight),
+                  nullptr);
+    XtWidgetGeometry natural{};
+    XtQueryGeometry(button, nullptr, &natural);
+    XtVaSetValues(button, XmNwidth, std::max<int>(Scaled(width), natural.width), nullptr);
 }
 
 // Buttons are placed from the right: the rightmost against the row's edge,
 // each further one against its right-hand neighbour.
 Widget CreateButton(const char* name, Widget row, Widget rightNeighbour, int gap)
 {
+    Widget button = nullptr;
     if (!rightNeighbour)
-        return XtVaCreateManagedWidget(
+        button = XtVaCreateManagedWidget(
             name, xmPushButtonWidgetClass, row,
-            XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, gap,
+            XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, Scaled(gap),
             XmNtopAttachment, XmATTACH_FORM, nullptr);
-    return XtVaCreateManagedWidget(
-        name, xmPushButtonWidgetClass, row,
-        XmNrightAttachment, XmATTACH_WIDGET, XmNrightWidget, rightNeighbour,
-        XmNrightOffset, gap, XmNtopAttachment, XmATTACH_FORM, nullptr);
+    else
+        button = XtVaCreateManagedWidget(
+            name, xmPushButtonWidgetClass, row,
+            XmNrightAttachment, XmATTACH_WIDGET, XmNrightWidget, rightNeighbour,
+            XmNrightOffset, Scaled(gap), XmNtopAttachment, XmATTACH_FORM, nullptr);
+    SizeButton(button);
+    return button;
 }
 
 // Read-only, no insertion cursor, vertical scroll bar only; it fills the
@@ -155,9 +219,14 @@ void CreateLicenceView()
     if (horizontal)
         XtUnmanageChild(horizontal);
     XtVaGetValues(page1scrolledwindow, XmNverticalScrollBar, &vertical, nullptr);
+    if (vertical) {
+        Dimension width = 0;
+        XtVaGetValues(vertical, XmNwidth, &width, nullptr);
+        XtVaSetValues(vertical, XmNwidth, Scaled(width), nullptr);
+    }
     XtVaSetValues(page1scrolledwindow,
                   XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, page1logo,
-                  XmNleftOffset, 10,
+                  XmNleftOffset, Scaled(10),
                   XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, page1toplabel,
                   XmNrightAttachment, XmATTACH_OPPOSITE_WIDGET,
                   XmNrightWidget, page1bottomlabel,
@@ -175,13 +244,13 @@ void BuildLicencePage()
     page1logo = CreateLogo("page1logo", page1form);
     page1toplabel = CreateCaption("page1toplabel", page1form, page1logo, kTopCaption);
     XtVaSetValues(page1toplabel,
-                  XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, 10,
-                  XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 10, nullptr);
+                  XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, Scaled(10),
+                  XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, Scaled(10), nullptr);
     page1bottomlabel = CreateCaption("page1bottomlabel", page1form, page1logo,
                                      kBottomCaption);
     XtVaSetValues(page1bottomlabel,
                   XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, page1logo,
-                  XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 15, nullptr);
+                  XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, Scaled(15), nullptr);
     CreateLicenceView();
 
     CreateButtonRow("page1separator", "page1buttons", page1form, page1logo,
@@ -218,11 +287,12 @@ void BuildDestinationPage()
     page2logo = CreateLogo("page2logo", page2form);
     page2frame1 = XtVaCreateManagedWidget(
         "page2frame1", xmFrameWidgetClass, page2form,
-        XmNmarginHeight, 7, XmNmarginWidth, 7, XmNshadowType, XmSHADOW_ETCHED_IN,
-        XmNheight, 45,
-        XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, page2logo, XmNleftOffset, 10,
-        XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, 20,
-        XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 10, nullptr);
+        XmNmarginHeight, Scaled(7), XmNmarginWidth, Scaled(7),
+        XmNshadowType, XmSHADOW_ETCHED_IN, XmNheight, Scaled(45),
+        XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, page2logo,
+        XmNleftOffset, Scaled(10),
+        XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, Scaled(20),
+        XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, Scaled(10), nullptr);
 
     Display* display = XtDisplay(toplevel);
     const int screen = XDefaultScreen(display);
@@ -235,9 +305,9 @@ void BuildDestinationPage()
     page2dirlabel = XtVaCreateManagedWidget(
         "page2dirlabel", xmLabelWidgetClass, page2form,
         XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, page2frame1,
-        XmNtopOffset, -10,
+        XmNtopOffset, Scaled(-10),
         XmNleftAttachment, XmATTACH_OPPOSITE_WIDGET, XmNleftWidget, page2frame1,
-        XmNleftOffset, 5, nullptr);
+        XmNleftOffset, Scaled(5), nullptr);
     CreateButtonRow("page2separator", "page2buttons", page2form, page2logo,
                     &page2separator, &page2buttons);
     page2finish = CreateButton("page2finish", page2buttons, nullptr, 10);
@@ -254,16 +324,172 @@ void BuildProgressPage()
     page3progresslabel = XtVaCreateManagedWidget(
         "page3progresslabel", xmLabelWidgetClass, page3form,
         XmNalignment, XmALIGNMENT_BEGINNING,
-        XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, page3logo, XmNleftOffset, 10,
-        XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, 10, nullptr);
+        XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, page3logo,
+        XmNleftOffset, Scaled(10),
+        XmNtopAttachment, XmATTACH_FORM, XmNtopOffset, Scaled(10), nullptr);
     page3progressframe = XtVaCreateManagedWidget(
         "page3progressframe", xmFrameWidgetClass, page3form,
         XmNshadowType, XmSHADOW_IN, XmNshadowThickness, 1,
-        XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, page3logo, XmNleftOffset, 10,
+        XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, page3logo,
+        XmNleftOffset, Scaled(10),
         XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, page3progresslabel,
-        XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, 10, nullptr);
+        XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, Scaled(10), nullptr);
     page3progressbar = XtVaCreateManagedWidget(
         "page3progressbar", xmDrawingAreaWidgetClass, page3progressframe, nullptr);
+    Dimension height = 0;  // the resources give it in pixels of the 96 dpi layout
+    XtVaGetValues(page3progressbar, XmNheight, &height, nullptr);
+    XtVaSetValues(page3progressbar, XmNheight, Scaled(height), nullptr);
+}
+
+// Where text may be broken into lines no wider than room in a label's
+// fonts: between words, and inside a word wider than room after a slash
+// or, failing that, between characters.
+class LineBreaker {
+public:
+    LineBreaker(XmFontList fonts, int room) : fonts_(fonts), room_(room) {}
+
+    std::string Wrap(const std::string& text)
+    {
+        std::string wrapped;
+        std::size_t start = 0;
+        for (std::size_t end = 0; end <= text.size(); ++end) {
+            if (end < text.size() && text[end] != '\n')
+                continue;
+            wrapped += WrapLine(text.substr(start, end - start));
+            if (end < text.size())
+                wrapped += "\n";
+            start = end + 1;
+        }
+        return wrapped;
+    }
+
+private:
+    struct Piece {
+        std::string text;
+        bool afterBlank;
+    };
+
+    int Width(const std::string& line) const
+    {
+        XmString string = XmStringCreateLocalized(const_cast<char*>(line.c_str()));
+        const int pixels = XmStringWidth(fonts_, string);
+        XmStringFree(string);
+        return pixels;
+    }
+
+    std::string WrapLine(const std::string& line) const
+    {
+        std::string wrapped;
+        std::string current;
+        for (const Piece& piece : Pieces(line)) {
+            const std::string longer =
+                current + (piece.afterBlank && !current.empty() ? " " : "") + piece.text;
+            if (!current.empty() && Width(longer) > room_) {
+                wrapped += current + "\n";
+                current = piece.text;
+            } else {
+                current = longer;
+            }
+        }
+        return wrapped + current;
+    }
+
+    std::vector<Piece> Pieces(const std::string& line) const
+    {
+        std::vector<Piece> pieces;
+        std::size_t start = 0;
+        for (std::size_t end = 0; end <= line.size(); ++end) {
+            if (end < line.size() && line[end] != ' ')
+                continue;
+            const std::string word = line.substr(start, end - start);
+            if (Width(word) <= room_)
+                pieces.push_back({word, true});
+            else
+                SplitWord(word, pieces);
+            start = end + 1;
+        }
+        return pieces;
+    }
+
+    // The parts of a word too wide for a line: each ends after a slash, and
+    // a part still too wide is cut between characters of the locale.
+    void SplitWord(const std::string& word, std::vector<Piece>& pieces) const
+    {
+        bool first = true;
+        std::size_t start = 0;
+        while (start < word.size()) {
+            std::size_t slash = word.find('/', start);
+            const std::size_t end = slash == std::string::npos ? word.size() : slash + 1;
+            std::string part;
+            for (std::size_t at = start; at < end;) {
+                const std::size_t length = CharacterLength(word, at);
+                const std::string longer = part + word.substr(at, length);
+                if (!part.empty() && Width(longer) > room_) {
+                    pieces.push_back({part, first});
+                    first = false;
+                    part = word.substr(at, length);
+                } else {
+                    part = longer;
+                }
+                at += length;
+            }
+            pieces.push_back({part, first});
+            first = false;
+            start = end;
+        }
+    }
+
+    static std::size_t CharacterLength(const std::string& text, std::size_t at)
+    {
+        std::mbstate_t state{};
+        const std::size_t length = std::mbrlen(text.data() + at, text.size() - at, &state);
+        return length == 0 || length > text.size() - at ? 1 : length;
+    }
+
+    XmFontList fonts_;
+    int room_;
+};
+
+// The room for text in a label of the given width: less its margins.
+int TextRoom(Widget label, int width)
+{
+    Dimension marginWidth = 0, marginLeft = 0, marginRight = 0, highlight = 0, shadow = 0;
+    XtVaGetValues(label, XmNmarginWidth, &marginWidth, XmNmarginLeft, &marginLeft,
+                  XmNmarginRight, &marginRight, XmNhighlightThickness, &highlight,
+                  XmNshadowThickness, &shadow, nullptr);
+    return width - 2 * (marginWidth + highlight + shadow) - marginLeft - marginRight;
+}
+
+void SetLabelText(Widget label, const char* resource, const std::string& text)
+{
+    XmString string = XmStringCreateLtoR(const_cast<char*>(text.c_str()),
+                                         const_cast<char*>(XmFONTLIST_DEFAULT_TAG));
+    XtVaSetValues(label, resource, string, nullptr);
+    XmStringFree(string);
+}
+
+// The captions are as wide as their attachments make them.  In a font
+// wider than Helvetica (the server's built-in "fixed", say) a line would
+// be cut off at the right: it is broken between words instead.
+void FitCaption(Widget label, const char* text)
+{
+    XmFontList fonts = nullptr;
+    Dimension width = 0;
+    XtVaGetValues(label, XmNfontList, &fonts, XmNwidth, &width, nullptr);
+    const std::string wrapped = LineBreaker(fonts, TextRoom(label, width)).Wrap(text);
+    if (wrapped != text)
+        SetLabelText(label, XmNlabelString, wrapped);
+}
+
+// A caption under the logo that needs more lines than there is room for
+// above the rule is moved up over the licence, which gives way to it.
+void KeepCaptionAboveSeparator(Widget caption)
+{
+    Dimension height = 0;
+    XtVaGetValues(caption, XmNheight, &height, nullptr);
+    const int room = Scaled(kSeparatorGap);
+    if (height > room)
+        XtVaSetValues(caption, XmNtopOffset, room - height, nullptr);
 }
 
 // The start of a length centred over another, moved in from the screen's
@@ -273,12 +499,54 @@ int Centred(int over, int overLength, int length, int screenLength)
     return std::max(0, std::min(over + (overLength - length) / 2, screenLength - length));
 }
 
+// A message wider than the screen leaves the dialog too wide to be seen
+// whole: its lines are broken to the screen's width, less the dialog's
+// frame around the message.
+void FitMessageToScreen(Widget dialog)
+{
+    Widget label = XmMessageBoxGetChild(dialog, XmDIALOG_MESSAGE_LABEL);
+    Dimension dialogWidth = 0, labelWidth = 0;
+    XmFontList fonts = nullptr;
+    XtVaGetValues(dialog, XmNwidth, &dialogWidth, nullptr);
+    XtVaGetValues(label, XmNwidth, &labelWidth, XmNfontList, &fonts, nullptr);
+    const int room = WidthOfScreen(XtScreen(dialog)) - (dialogWidth - labelWidth);
+    if (labelWidth <= room)
+        return;
+    XmString message = nullptr;
+    XtVaGetValues(dialog, XmNmessageString, &message, nullptr);  // a copy
+    char* text = nullptr;
+    if (!message || !XmStringGetLtoR(message, const_cast<char*>(XmFONTLIST_DEFAULT_TAG), &text)) {
+        XmStringFree(message);
+        return;
+    }
+    const std::string wrapped = LineBreaker(fonts, TextRoom(label, room)).Wrap(text);
+    XtFree(text);
+    XmStringFree(message);
+    SetLabelText(dialog, XmNmessageString, wrapped);
+}
+
+// Window managers keep the focus on a dialog marked modal, and with it
+// Return and Escape; the transient hint alone only ties it to the wizard.
+// The mark goes on before every showing: a window manager may take it off
+// a window it has seen withdrawn.
+void MarkModal(Widget shell)
+{
+    if (!XtIsRealized(shell))
+        XtRealizeWidget(shell);
+    Display* display = XtDisplay(shell);
+    const Atom modal = XInternAtom(display, "_NET_WM_STATE_MODAL", False);
+    XChangeProperty(display, XtWindow(shell), XInternAtom(display, "_NET_WM_STATE", False),
+                    XA_ATOM, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(&modal),
+                    1);
+}
+
 // Called as the dialog is about to be shown, already sized to its message:
 // it goes over the middle of the wizard, on the screen.  The toolkit's own
 // placement centres only the first message and keeps that x for every
 // later one, whatever its width.
-void CentreOverWizard(Widget dialog, XtPointer, XtPointer)
+void ShowDialogOverWizard(Widget dialog, XtPointer, XtPointer)
 {
+    FitMessageToScreen(dialog);
     Position x = 0;
     Position y = 0;
     XtTranslateCoords(toplevel, 0, 0, &x, &y);
@@ -292,6 +560,7 @@ void CentreOverWizard(Widget dialog, XtPointer, XtPointer)
                   XmNy, static_cast<Position>(Centred(y, wizardHeight, height,
                                                       HeightOfScreen(screen))),
                   nullptr);
+    MarkModal(XtParent(dialog));
 }
 
 // Only OK remains; it takes the dialog down through the message box's own
@@ -303,9 +572,46 @@ void BuildErrorDialog()
     XtVaSetValues(XtParent(ErrorDialog), XmNtitle, "Error", nullptr);
     XtVaSetValues(ErrorDialog, XmNdialogStyle, XmDIALOG_FULL_APPLICATION_MODAL,
                   XmNnoResize, True, XmNdefaultPosition, False, nullptr);
-    XtAddCallback(ErrorDialog, XmNmapCallback, CentreOverWizard, nullptr);
+    XtAddCallback(ErrorDialog, XmNmapCallback, ShowDialogOverWizard, nullptr);
     XtUnmanageChild(XmMessageBoxGetChild(ErrorDialog, XmDIALOG_HELP_BUTTON));
     XtUnmanageChild(XmMessageBoxGetChild(ErrorDialog, XmDIALOG_CANCEL_BUTTON));
+}
+
+// The shell's size comes from the resources, in pixels of the 96 dpi
+// layout.
+void ScaleShell()
+{
+    Dimension width = 0;
+    Dimension height = 0;
+    XtVaGetValues(toplevel, XmNwidth, &width, XmNheight, &height, nullptr);
+    XtVaSetValues(toplevel, XmNwidth, Scaled(width), XmNheight, Scaled(height), nullptr);
+}
+
+// The toolkit's lines (shadows, focus highlights) are drawn for 96 dpi
+// too: scaled with the rest, in every widget of the window and its dialog
+// but the buttons of the rows, sized on their own, and the combo box,
+// which lays itself out from its fonts.
+void ScaleToolkitLines(Widget w)
+{
+    if (w == page2dircombobox || w == page1buttons || w == page2buttons)
+        return;
+    if (XmIsPrimitive(w) || XmIsGadget(w) || XmIsManager(w)) {
+        Dimension shadow = 0, highlight = 0;
+        XtVaGetValues(w, XmNshadowThickness, &shadow, nullptr);
+        XtVaSetValues(w, XmNshadowThickness, Scaled(shadow), nullptr);
+        if (!XmIsManager(w)) {
+            XtVaGetValues(w, XmNhighlightThickness, &highlight, nullptr);
+            XtVaSetValues(w, XmNhighlightThickness, Scaled(highlight), nullptr);
+        }
+    }
+    if (!XtIsComposite(w))
+        return;
+    WidgetList children = nullptr;
+    Cardinal count = 0;
+    XtVaGetValues(w, XmNchildren, &children, XmNnumChildren, &count, nullptr);
+    const std::vector<Widget> each(children, children + count);
+    for (Widget child : each)
+        ScaleToolkitLines(child);
 }
 
 // Minimum and maximum size equal to the size the window is built at: no
@@ -368,83 +674,6 @@ void LeavePlacementToWindowManager()
     XSetWMNormalHints(display, XtWindow(toplevel), &hints);
 }
 
-// A server with its built-in fonts only has no Helvetica: the plain font
-// of the C locale then names "fixed", which it always has, rather than
-// leave the toolkit to warn and take it anyway.  (A font set takes any font
-// it finds.)
-void FallBackToFixedFont()
-{
-    Display* display = XtDisplay(toplevel);
-    XrmDatabase database = XtDatabase(display);
-    char* type = nullptr;
-    XrmValue value{};
-    if (!XrmGetResource(database, "OveloXInstaller.placeholder.fontList",
-                        "OveloXInstaller.XmForm.FontList", &type, &value) ||
-        !value.addr)
-        return;
-    const std::string fontList(value.addr);
-    if (fontList.empty() || fontList.back() == ':' ||
-        fontList.find_first_of(",;=") != std::string::npos)
-        return;
-    int count = 0;
-    char** names = XListFonts(display, fontList.c_str(), 1, &count);
-    if (names)
-        XFreeFontNames(names);
-    if (count == 0)
-        XrmPutStringResource(&database, "OveloXInstaller*fontList", "fixed");
-}
-
-// Each line of text broken again between words wherever it is wider than
-// room in the label's font.
-std::string WrapToWidth(const std::string& text, XmFontList fonts, int room)
-{
-    const auto width = [fonts](const std::string& line) {
-        XmString string = XmStringCreateLocalized(const_cast<char*>(line.c_str()));
-        const int pixels = XmStringWidth(fonts, string);
-        XmStringFree(string);
-        return pixels;
-    };
-    std::string wrapped;
-    std::string line;
-    std::size_t start = 0;
-    for (std::size_t end = 0; end <= text.size(); ++end) {
-        if (end < text.size() && text[end] != ' ' && text[end] != '\n')
-            continue;
-        const std::string word = text.substr(start, end - start);
-        if (!line.empty() && width(line + " " + word) > room) {
-            wrapped += line + "\n";
-            line = word;
-        } else {
-            line += (line.empty() ? "" : " ") + word;
-        }
-        if (end == text.size() || text[end] == '\n') {
-            wrapped += line + (end < text.size() ? "\n" : "");
-            line.clear();
-        }
-        start = end + 1;
-    }
-    return wrapped;
-}
-
-// The captions are as wide as their attachments make them.  In a font
-// wider than Helvetica (the server's built-in "fixed", say) a line would
-// be cut off at the right: it is broken between words instead.
-void FitCaption(Widget label, const char* text)
-{
-    XmFontList fonts = nullptr;
-    Dimension width = 0, marginWidth = 0, marginLeft = 0, marginRight = 0;
-    XtVaGetValues(label, XmNfontList, &fonts, XmNwidth, &width, XmNmarginWidth, &marginWidth,
-                  XmNmarginLeft, &marginLeft, XmNmarginRight, &marginRight, nullptr);
-    const int room = width - 2 * marginWidth - marginLeft - marginRight;
-    const std::string wrapped = WrapToWidth(text, fonts, room);
-    if (wrapped == text)
-        return;
-    XmString caption = XmStringCreateLtoR(const_cast<char*>(wrapped.c_str()),
-                                          const_cast<char*>(XmSTRING_DEFAULT_CHARSET));
-    XtVaSetValues(label, XmNlabelString, caption, nullptr);
-    XmStringFree(caption);
-}
-
 }  // namespace
 
 // Last, so that no later change to the shell brings the position back.
@@ -457,8 +686,8 @@ void PrepareWindowForMapping()
 
 void BuildWindow()
 {
+    ScaleShell();
     CreateLogoPixmap();
-    FallBackToFixedFont();
     placeholder = XtVaCreateManagedWidget("placeholder", xmFormWidgetClass, toplevel,
                                           nullptr);
     CreateAcceleratorMenu();
@@ -466,19 +695,27 @@ void BuildWindow()
     BuildDestinationPage();
     BuildProgressPage();
     BuildErrorDialog();
+    if (fScale != 1.0f) {
+        ScaleToolkitLines(placeholder);
+        ScaleToolkitLines(XtParent(ErrorDialog));
+    }
     OrderTabGroups();
     HoldShellSize();
     FitCaption(page1toplabel, kTopCaption);
     FitCaption(page1bottomlabel, kBottomCaption);
+    KeepCaptionAboveSeparator(page1bottomlabel);
 }
 
-// The graphics context and font the progress bar is painted with.  A
-// server without Helvetica (one with its built-in fonts only) still has
-// "fixed", whose measures centre the percentage as well.
+// The graphics context the progress bar is painted with, and the server's
+// font for the percentage where fontconfig has none.  A server without
+// Helvetica (one with its built-in fonts only) still has "fixed", whose
+// measures centre the percentage as well.
 void CreateProgressGraphics()
 {
     Display* display = XtDisplay(toplevel);
     progressGC = XCreateGC(display, XtWindow(toplevel), 0, nullptr);
+    if (pPercentFont)
+        return;
     pProgressFont = XLoadQueryFont(display, "-adobe-helvetica-medium-r-normal-*-14-*-*-*-*-*-*-*");
     if (!pProgressFont)
         pProgressFont = XLoadQueryFont(display, "fixed");

@@ -1,6 +1,8 @@
 #!/bin/sh
 # Installs what building, packaging and testing need on a Debian machine
-# (the -dev packages also bring the static archives linked into the image).
+# (the -dev packages also bring the static archives linked into the image;
+# the fonts are for the tests: Helvetica's equivalent, Greek and Cyrillic
+# beyond it, and Chinese for fontconfig to fall back on).
 # Runs apt-get only when something is missing, so repeated runs are quick.
 set -eu
 
@@ -13,6 +15,7 @@ packages="
   libgtest-dev
   xvfb xauth xdotool x11-utils x11-apps
   xfonts-base xfonts-75dpi xfonts-100dpi
+  fonts-liberation fonts-dejavu-core fonts-wqy-microhei
   gzip tar util-linux openssl dash man-db groff-base
   python3
 "

@@ -1,14 +1,12 @@
-// Resource defaults, validation warnings and fallbacks, and the widget tree
-// of each form.
+// The spacings each form resolves, validation warnings and fallbacks, and
+// the widget tree of each form.
 #include "ComboFixture.h"
 
 #include <Xm/ArrowB.h>
 #include <Xm/DrawnB.h>
 #include <Xm/Label.h>
 #include <Xm/List.h>
-#include <Xm/XmP.h>
-
-#include <climits>
+#include <X11/IntrinsicP.h>
 
 namespace {
 
@@ -41,21 +39,12 @@ TEST_F(ComboTest, HeadersDescribeTheSameClassToC)
               dtComboBoxWidgetClass->core_class.widget_size);
 }
 
-TEST_F(ComboTest, EditableDefaultsAndChildren)
+// The spacings left at the form's value are resolved by the form.
+TEST_F(ComboTest, EditableFormSpacingAndChildren)
 {
     Widget combo = MakeCombo({A(DtNtype, 1)});
-    EXPECT_TRUE(XmIsManager(combo));
-    EXPECT_STREQ(XtClass(combo)->core_class.class_name, "DtComboBox");
-    EXPECT_EQ(Dim(combo, XmNshadowThickness), 1);
-    EXPECT_EQ(Dim(combo, DtNmarginWidth), 2);
-    EXPECT_EQ(Dim(combo, DtNmarginHeight), 2);
     EXPECT_EQ(Dim(combo, DtNhorizontalSpacing), 0);
     EXPECT_EQ(Dim(combo, DtNverticalSpacing), 0);
-    EXPECT_EQ(Dim(combo, DtNarrowSpacing), 0);
-    EXPECT_EQ(Int(combo, DtNmaxLength), INT_MAX);
-    EXPECT_EQ(Int(combo, DtNvisibleItemCount), 10);
-    EXPECT_EQ(Int(combo, DtNtopItemPosition), 1);
-    EXPECT_EQ(Dim(combo, DtNlistMarginWidth), 2);
 
     Widget text = nullptr;
     Widget list = nullptr;
@@ -68,7 +57,7 @@ TEST_F(ComboTest, EditableDefaultsAndChildren)
     EXPECT_TRUE(warnings.empty());
 }
 
-TEST_F(ComboTest, ReadOnlyDefaultsAndDefaultLabel)
+TEST_F(ComboTest, ReadOnlyFormSpacingAndDefaultLabel)
 {
     Widget combo = MakeCombo({A(DtNarrowType, 0)});
     EXPECT_EQ(Dim(combo, DtNhorizontalSpacing), 1);

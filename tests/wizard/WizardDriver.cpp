@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -23,6 +24,8 @@ extern char** environ;
 namespace {
 
 constexpr char kTitle[] = "Ovelo 8 Installer";
+// The layout at 96 dpi; the window scales it as a whole.
+constexpr int kWindowWidth = 489;
 constexpr int kButtonWidth = 75;
 constexpr int kBarHeight = 30;
 constexpr int kPauseMs = 150;  // time enough for the installer to answer input
@@ -67,6 +70,18 @@ std::vector<Window> Children(Display* display, Window window)
         XFree(children);
     }
     return result;
+}
+
+Window Parent(Display* display, Window window)
+{
+    Window root = None, parent = None;
+    Window* children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(display, window, &root, &parent, &children, &count))
+        return None;
+    if (children)
+        XFree(children);
+    return parent;
 }
 
 bool IsShown(Display* display, Window window)
@@ -124,6 +139,29 @@ std::optional<Box> FindTopLevel(Display* display, const std::string& title)
         if (IsShown(display, child) && WindowTitle(display, child) == title)
             return Geometry(display, child);
     return std::nullopt;
+}
+
+std::optional<std::string> SmallScreenDisplay()
+{
+    std::string display = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
+    display = display.substr(0, display.find('.', display.rfind(':'))) + ".1";
+    Display* second = XOpenDisplay(display.c_str());
+    if (!second)
+        return std::nullopt;
+    const bool small = DisplayWidth(second, 1) == 640 && DisplayHeight(second, 1) == 480;
+    XCloseDisplay(second);
+    return small ? std::optional<std::string>(display) : std::nullopt;
+}
+
+DisplayChosen::DisplayChosen(const std::string& display)
+    : saved_(std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "")
+{
+    setenv("DISPLAY", display.c_str(), 1);
+}
+
+DisplayChosen::~DisplayChosen()
+{
+    setenv("DISPLAY", saved_.c_str(), 1);
 }
 
 bool Run(const std::string& command)
@@ -194,6 +232,8 @@ Wizard::Wizard(const LaunchOptions& options)
     while (Clock::now() < deadline && !WaitForExit(0)) {
         if (const std::optional<Box> shell = FindTopLevel(display_, kTitle)) {
             window_ = shell->window;
+            // The window scales the layout by quarters.
+            scale_ = std::round(4.0 * shell->width / kWindowWidth) / 4;
             WaitForPage(1, 5000);
             return;
         }
@@ -229,11 +269,16 @@ std::vector<Box> Wizard::Viewable(Window top)
     return boxes;
 }
 
+std::vector<Box> Wizard::Shown()
+{
+    return Viewable(window_);
+}
+
 std::vector<Box> Wizard::Buttons()
 {
     std::vector<Box> buttons;
     for (const Box& box : Viewable(window_))
-        if (box.width == kButtonWidth)
+        if (box.width == Scaled(kButtonWidth))
             buttons.push_back(box);
     std::sort(buttons.begin(), buttons.end(),
               [](const Box& a, const Box& b) { return a.x < b.x; });
@@ -244,7 +289,7 @@ std::vector<Box> Wizard::Buttons()
 std::optional<Box> Wizard::DestinationFrame()
 {
     for (const Box& box : Viewable(window_))
-        if (box.width > 300 && box.height >= 40 && box.height <= 60 &&
+        if (box.width > Scaled(300) && box.height >= Scaled(40) && box.height <= Scaled(60) &&
             ViewableChildren(display_, box.window).size() == 1)
             return box;
     return std::nullopt;
@@ -255,10 +300,13 @@ bool Wizard::Page2Viewable()
     return DestinationFrame().has_value();
 }
 
+// The bar is the one child of its frame (a caption of two lines may be as
+// high).
 std::optional<Box> Wizard::ProgressBar()
 {
     for (const Box& box : Viewable(window_))
-        if (box.height == kBarHeight && box.width > 300)
+        if (box.height == Scaled(kBarHeight) && box.width > Scaled(300) &&
+            ViewableChildren(display_, Parent(display_, box.window)).size() == 1)
             return box;
     return std::nullopt;
 }

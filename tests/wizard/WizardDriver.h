@@ -8,6 +8,7 @@
 
 #include <X11/Xlib.h>
 
+#include <cmath>
 #include <functional>
 #include <optional>
 #include <string>
@@ -42,15 +43,20 @@ public:
     pid_t pid() const { return pid_; }
     Window window() const { return window_; }   // the application shell
     bool Found() const { return window_ != None; }
+    // The window's width against the 489 pixels of the 96 dpi layout, and
+    // a length of that layout at this scale.
+    double scale() const { return scale_; }
+    int Scaled(int pixels) const { return static_cast<int>(std::lround(pixels * scale_)); }
 
     // 1, 2 or 3 from the mapped widgets; 0 when none is recognised.
     int ShowingPage();
     bool WaitForPage(int page, int timeoutMs = 5000);
     // Polls condition until it holds; false when it never did in time.
     bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
-    // The 75-pixel push buttons that can be seen, from left to right:
+    // The 75-pixel push buttons (scaled) that can be seen, from left to right:
     // Cancel, Back, Accept or Next, Finish.
     std::vector<Box> Buttons();
+    std::vector<Box> Shown();  // every window of the wizard that can be seen
     bool Page2Viewable();   // the destination frame can be seen
     std::optional<Box> ProgressBar();
     std::optional<Box> DestinationField();
@@ -101,6 +107,7 @@ private:
     pid_t pid_ = -1;
     int outputFd_ = -1;
     Window window_ = None;
+    double scale_ = 1;
     std::optional<int> status_;
 };
 
@@ -108,6 +115,23 @@ private:
 std::optional<Box> FindTopLevel(Display* display, const std::string& title);
 std::string WindowTitle(Display* display, Window window);
 Box Geometry(Display* display, Window window);
+
+// The name of the test server's second screen, of 640x480, for what must
+// fit a small screen; nullopt when the server has no such screen.
+std::optional<std::string> SmallScreenDisplay();
+
+// Sets DISPLAY for this process, and so for the wizards it starts, while
+// it lives.
+class DisplayChosen {
+public:
+    explicit DisplayChosen(const std::string& display);
+    ~DisplayChosen();
+    DisplayChosen(const DisplayChosen&) = delete;
+    DisplayChosen& operator=(const DisplayChosen&) = delete;
+
+private:
+    std::string saved_;
+};
 
 // Runs a command line through /bin/sh; true when it exits with status 0.
 bool Run(const std::string& command);

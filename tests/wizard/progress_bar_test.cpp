@@ -5,9 +5,11 @@
 #include "state.h"
 
 #include <Xm/DrawingA.h>
+#include <X11/Xft/Xft.h>
 
 #include <algorithm>
 #include <memory>
+#include <set>
 
 namespace {
 
@@ -224,6 +226,38 @@ TEST_F(ProgressBarTest, WithoutTheFontTheLabelStartsAtTheCentre)
     EXPECT_GE(first, kWidth / 2);
     EXPECT_LE(first, kWidth / 2 + 3);
     EXPECT_GT(last, first);
+}
+
+// With a client-side font (fontconfig's Helvetica) the percentage is
+// smoothed at its edges and centred as the font measures it.
+TEST_F(ProgressBarTest, TheClientSideFontSmoothsThePercentageAndCentresIt)
+{
+    pPercentFont = XftFontOpen(display, DefaultScreen(display), XFT_FAMILY, XftTypeString,
+                               "Helvetica", XFT_PIXEL_SIZE, XftTypeDouble, 14.0, nullptr);
+    ASSERT_NE(pPercentFont, nullptr) << "fontconfig has no font";
+    PaintAt(100.0f);
+    const Image image = Capture();
+    std::set<unsigned long> colours;
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x)
+            colours.insert(XGetPixel(image.get(), x, y));
+    XGlyphInfo extents{};
+    XftTextExtentsUtf8(display, pPercentFont, reinterpret_cast<const FcChar8*>("100%"), 4,
+                       &extents);
+    XftFontClose(display, pPercentFont);
+    pPercentFont = nullptr;
+    EXPECT_GT(colours.size(), 3u) << "blue, white and the shades between";
+    int first = kWidth, last = -1;
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x)
+            if (XGetPixel(image.get(), x, y) != kBlue) {
+                first = std::min(first, x);
+                last = std::max(last, x);
+            }
+    const int left = (kWidth - extents.xOff) / 2;
+    EXPECT_GE(first, left - 1);
+    EXPECT_LE(last, left + extents.xOff + 1);
+    EXPECT_NEAR(first + last, kWidth, 4) << "centred";
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include "TestSupport.h"
 #include "WizardDriver.h"
 
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <sys/stat.h>
@@ -16,9 +18,11 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <iostream>
 #include <random>
 #include <thread>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -32,7 +36,6 @@ const std::string kWriteFault = WRITE_FAULT;
 const std::string kSampleProduct = SAMPLE_PRODUCT;
 const char kSettingsName[] = ".Quorvex_ZembraSDK_60";
 constexpr unsigned long kBarBlue = 0x3131ce;
-constexpr unsigned long kBlack = 0x000000;
 constexpr unsigned long kWhite = 0xffffff;
 
 enum Button { kBackButton = 1, kAcceptButton = 2, kFinishButton = 3 };
@@ -56,7 +59,7 @@ Image Capture(Display* display, const Box& box)
 
 // The error dialog read from its pixels: the etched separator divides the
 // message from the button row; the buttons show as runs of white top
-// shadow, the message as bands of black rows right of the symbol.
+// shadow, the message as bands of dark rows right of the symbol.
 struct DialogLook {
     int buttons = 0;
     int textLines = 0;
@@ -72,6 +75,12 @@ int SeparatorRow(XImage* image, int width, int height)
             return y;
     }
     return -1;
+}
+
+// The black of the text, and the darkest of its smoothed edges.
+bool Dark(unsigned long pixel)
+{
+    return ((pixel >> 16 & 0xff) + (pixel >> 8 & 0xff) + (pixel & 0xff)) / 3 < 0x60;
 }
 
 DialogLook ReadDialog(Display* display, const Box& dialog)
@@ -107,11 +116,28 @@ DialogLook ReadDialog(Display* display, const Box& dialog)
     for (int y = 0; y < separator - 1; ++y) {
         bool ink = false;
         for (int x = 40; x < dialog.width - 4 && !ink; ++x)
-            ink = XGetPixel(image.get(), x, y) == kBlack;
+            ink = Dark(XGetPixel(image.get(), x, y));
         look.textLines += ink && !inLine;
         inLine = ink;
     }
     return look;
+}
+
+std::vector<Atom> WindowState(Display* display, Window window)
+{
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    std::vector<Atom> state;
+    if (XGetWindowProperty(display, window, XInternAtom(display, "_NET_WM_STATE", False), 0, 32,
+                           False, XA_ATOM, &type, &format, &count, &after, &data) == Success &&
+        data) {
+        const long* atoms = reinterpret_cast<long*>(data);
+        state.assign(atoms, atoms + count);
+        XFree(data);
+    }
+    return state;
 }
 
 // Share of the bar painted blue, from its left edge.
@@ -196,6 +222,13 @@ TEST_F(InstallTest, AFailedCheckShowsTheDialogOverPage2UntilOkThenFinishWorksAga
     const DialogLook look = ReadDialog(wizard->display(), *dialog);
     EXPECT_EQ(look.buttons, 1) << "OK only";
     EXPECT_EQ(look.textLines, 1);
+    // Modal for window managers, so that they keep the focus on it, and
+    // tied to the wizard.
+    EXPECT_EQ(WindowState(wizard->display(), dialog->window),
+              std::vector<Atom>{XInternAtom(wizard->display(), "_NET_WM_STATE_MODAL", False)});
+    Window transientFor = None;
+    EXPECT_TRUE(XGetTransientForHint(wizard->display(), dialog->window, &transientFor));
+    EXPECT_EQ(transientFor, wizard->window());
 
     wizard->Key(XK_c);  // the dialog is modal: the wizard takes no keys
     EXPECT_FALSE(wizard->WaitForExit(300));
@@ -223,6 +256,47 @@ TEST_F(InstallTest, AFailedCheckShowsTheDialogOverPage2UntilOkThenFinishWorksAga
     wizard->ClickButton(kFinishButton);
     EXPECT_EQ(wizard->WaitForExit(20000), std::optional<int>(0));
     EXPECT_TRUE(fs::is_regular_file(destination + "/ovelo"));
+}
+
+// On a screen of 640x480 a message wider than the screen is broken
+// between words (a word too long for a line after a slash), and the dialog
+// shows whole on the screen.
+TEST_F(InstallTest, AMessageWiderThanTheScreenIsBrokenToFitIt)
+{
+    const std::optional<std::string> small = SmallScreenDisplay();
+    if (!small)
+        GTEST_SKIP() << "the X server has no second screen of 640x480";
+    LaunchOptions options;
+    options.installer = kSampleInstaller;
+    options.home = home_.path();
+    std::unique_ptr<Wizard> wizard;
+    {
+        DisplayChosen chosen(*small);
+        wizard = std::make_unique<Wizard>(options);
+    }
+    ASSERT_TRUE(wizard->Found());
+    const std::string file = work_ / "a plain file";
+    std::ofstream(file) << "in the way\n";
+    // By keys alone: the pointer of the test server stays on its first screen.
+    wizard->Key(XK_Return);
+    ASSERT_TRUE(wizard->WaitForPage(2));
+    wizard->Key(XK_Tab, true);  // from Finish to the field
+    wizard->Key(XK_Home);
+    wizard->Key(XK_End, true);  // the whole line, replaced by what is typed
+    wizard->Type(file + "/" + std::string(70, 'w') + "/under a folder that a file is in");
+    wizard->Key(XK_Tab);
+    wizard->Key(XK_Return);
+    const std::optional<Box> dialog = WaitForDialog(*wizard);
+    ASSERT_TRUE(dialog);
+    EXPECT_TRUE(SaveRootRegionPng(wizard->display(), 0, 0, 640, 480,
+                                  kScreenshots + "/error-dialog-small-screen.png"));
+    EXPECT_GE(dialog->x, 0);
+    EXPECT_GE(dialog->y, 0);
+    EXPECT_LE(dialog->x + dialog->width, 640);
+    EXPECT_LE(dialog->y + dialog->height, 480);
+    EXPECT_GE(ReadDialog(wizard->display(), *dialog).textLines, 3);
+    PressOk(*wizard, *dialog);
+    EXPECT_EQ(wizard->ShowingPage(), 2);
 }
 
 TEST_F(InstallTest, AMessageWithANewlineShowsOnTwoLines)

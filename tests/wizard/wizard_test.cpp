@@ -10,15 +10,20 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
+#include <set>
 #include <sstream>
 #include <utility>
 #include <vector>
@@ -236,6 +241,247 @@ TEST_F(WizardTest, WindowHasItsTitleSizeAndDecorations)
     EXPECT_EQ(wizard->ShowingPage(), 1);
     EXPECT_EQ(wizard->Buttons().size(), 4u);
     Screenshot(*wizard, "page1-licence.png");
+}
+
+// ------------------------------------------------------------------ look
+
+// The desktop's resources on the root window, as xrdb leaves them, for the
+// wizards started while this lives; what was there before is put back.
+class DesktopResources {
+public:
+    DesktopResources(Display* display, const char* resources)
+        : display_(display), property_(XInternAtom(display, "RESOURCE_MANAGER", False))
+    {
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(display_, Root(), property_, 0, 1 << 20, False, XA_STRING, &type,
+                               &format, &count, &after, &data) == Success && data) {
+            saved_ = std::string(reinterpret_cast<char*>(data), count);
+            XFree(data);
+        }
+        Put(resources ? std::optional<std::string>(resources) : std::nullopt);
+    }
+    ~DesktopResources() { Put(saved_); }
+    DesktopResources(const DesktopResources&) = delete;
+    DesktopResources& operator=(const DesktopResources&) = delete;
+
+private:
+    Window Root() const { return DefaultRootWindow(display_); }
+    void Put(const std::optional<std::string>& resources)
+    {
+        if (resources)
+            XChangeProperty(display_, Root(), property_, XA_STRING, 8, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(resources->data()),
+                            static_cast<int>(resources->size()));
+        else
+            XDeleteProperty(display_, Root(), property_);
+        XSync(display_, False);
+    }
+
+    Display* display_;
+    Atom property_;
+    std::optional<std::string> saved_;
+};
+
+// How many pixel values a window shows: a text smoothed at its edges shows
+// shades between its colour and the background's.
+std::size_t Colours(Display* display, const Box& box)
+{
+    XImage* image = XGetImage(display, box.window, 0, 0, box.width, box.height, AllPlanes,
+                              ZPixmap);
+    if (!image)
+        return 0;
+    std::set<unsigned long> colours;
+    for (int y = 0; y < box.height; ++y)
+        for (int x = 0; x < box.width; ++x)
+            colours.insert(XGetPixel(image, x, y));
+    XDestroyImage(image);
+    return colours.size();
+}
+
+std::optional<Box> ShownAt(Wizard& wizard, int x, int y)
+{
+    const Box shell = Geometry(wizard.display(), wizard.window());
+    for (const Box& box : wizard.Shown())
+        if (box.x == shell.x + x && box.y == shell.y + y)
+            return box;
+    return std::nullopt;
+}
+
+struct LookCase {
+    const char* name;
+    const char* resources;  // the desktop's, nullptr for none
+    const char* language;
+    bool fontconfigFonts;   // false: fontconfig finds no font at all
+    int width, height;
+};
+
+class LookTest : public WizardTest, public testing::WithParamInterface<LookCase> {};
+
+// The 96 dpi layout scaled by Xft.dpi in quarters: the window, the logo,
+// the buttons and their gaps.  The text is smoothed, in fonts of the
+// client's; with the server's fonts only where fontconfig has none.  A
+// Cyrillic and Chinese home folder in the list, for the pictures.
+TEST_P(LookTest, ScalesWithTheDesktopAndSmoothsTheText)
+{
+    const LookCase& c = GetParam();
+    std::unique_ptr<Display, int (*)(Display*)> display(XOpenDisplay(nullptr), XCloseDisplay);
+    ASSERT_TRUE(display);
+    DesktopResources desktop(display.get(), c.resources);
+    unsetenv("LC_ALL");
+    unsetenv("LC_CTYPE");
+    setenv("LANG", c.language, 1);
+    LaunchOptions options;
+    options.home = home_ / "\xd0\x9f\xd0\xbe\xd0\xbb\xd1\x8c\xd0\xb7\xd0\xbe\xd0\xb2\xd0\xb0"
+                           "\xd1\x82\xd0\xb5\xd0\xbb\xd1\x8c \xe7\x94\xa8\xe6\x88\xb7";
+    fs::create_directories(*options.home);  // offered only when it is ours
+    if (!c.fontconfigFonts) {
+        std::ofstream(work_ / "fonts.conf") << "<?xml version=\"1.0\"?><fontconfig/>\n";
+        options.environment = {"FONTCONFIG_FILE=" + work_ / "fonts.conf"};
+    }
+    auto wizard = Start(options);
+    ASSERT_TRUE(wizard->Found());
+    const Box shell = Geometry(wizard->display(), wizard->window());
+    EXPECT_EQ(std::make_pair(shell.width, shell.height), std::make_pair(c.width, c.height));
+    XSizeHints size{};
+    long supplied = 0;
+    ASSERT_TRUE(XGetWMNormalHints(wizard->display(), wizard->window(), &size, &supplied));
+    EXPECT_EQ(std::make_pair(size.max_width, size.max_height), std::make_pair(c.width, c.height));
+
+    const auto scaled = [&wizard](int pixels) { return wizard->Scaled(pixels); };
+    const int logoX = scaled(2) + scaled(10);
+    const std::optional<Box> logo = ShownAt(*wizard, logoX, logoX);
+    ASSERT_TRUE(logo) << "the logo";
+    EXPECT_EQ(std::make_pair(logo->width, logo->height), std::make_pair(scaled(100), scaled(236)));
+
+    const std::vector<Box> buttons = wizard->Buttons();  // each 75 pixels, scaled
+    ASSERT_EQ(buttons.size(), 4u);
+    const int rowRight = shell.x + shell.width - scaled(2) - scaled(10);
+    EXPECT_EQ(buttons[kFinishButton].x + buttons[kFinishButton].width, rowRight - scaled(10));
+    EXPECT_EQ(buttons[kAcceptButton].x + buttons[kAcceptButton].width,
+              buttons[kFinishButton].x - scaled(20));
+    EXPECT_EQ(buttons[kBackButton].x + buttons[kBackButton].width, buttons[kAcceptButton].x);
+    EXPECT_EQ(buttons[kCancelButton].x + buttons[kCancelButton].width,
+              buttons[kBackButton].x - scaled(20));
+
+    const std::optional<Box> caption = ShownAt(*wizard, logoX + logo->width + scaled(10), logoX);
+    ASSERT_TRUE(caption) << "the caption above the licence";
+    if (c.fontconfigFonts)
+        EXPECT_GT(Colours(wizard->display(), *caption), 2u);
+    else
+        EXPECT_EQ(Colours(wizard->display(), *caption), 2u);
+    Screenshot(*wizard, std::string("page1-") + c.name + ".png");
+
+    wizard->Key(XK_Return);
+    ASSERT_TRUE(wizard->WaitForPage(2));
+    wizard->Click(*wizard->ComboArrow());
+    EXPECT_TRUE(SaveRootRegionPng(wizard->display(), shell.x, shell.y, shell.width, shell.height,
+                                  kScreenshots + "/page2-list-" + c.name + ".png"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , LookTest,
+    testing::Values(LookCase{"CWithoutXftDpi", nullptr, "C", true, 489, 350},
+                    LookCase{"Utf8At96Dpi", "Xft.dpi:\t96\n", "C.UTF-8", true, 489, 350},
+                    LookCase{"Utf8At120Dpi", "Xft.dpi:\t120\n", "C.UTF-8", true, 611, 438},
+                    LookCase{"Utf8At192Dpi", "Xft.dpi:\t192\n", "C.UTF-8", true, 978, 700},
+                    LookCase{"CAt192Dpi", "Xft.antialias:\t1\nXft.dpi:\t192\n", "C", true, 978,
+                             700},
+                    LookCase{"ServerFontsWhereFontconfigHasNone", nullptr, "C.UTF-8", false, 489,
+                             350}),
+    [](const testing::TestParamInfo<LookCase>& info) { return info.param.name; });
+
+// An X server of the test's own with only the fonts built into it, as
+// XWayland or a bare server has, until the test ends.
+class BuiltInFontsServer {
+public:
+    BuiltInFontsServer()
+    {
+        int fds[2];
+        if (pipe(fds) != 0)
+            return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(fds[0]);
+            const std::string fd = std::to_string(fds[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-fp", "built-ins", "-screen", "0",
+                   "1280x1024x24", "-nolisten", "tcp", "+extension", "XTEST", nullptr);
+            _exit(127);
+        }
+        close(fds[1]);
+        char number[16] = {};
+        const ssize_t count = read(fds[0], number, sizeof number - 1);
+        close(fds[0]);
+        if (count > 0)
+            display_ = ":" + std::string(number, std::strcspn(number, "\n"));
+    }
+    ~BuiltInFontsServer()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    BuiltInFontsServer(const BuiltInFontsServer&) = delete;
+    BuiltInFontsServer& operator=(const BuiltInFontsServer&) = delete;
+
+    const std::string& display() const { return display_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string display_;
+};
+
+// The window, the open list and the error dialog, each as a picture's bytes.
+std::vector<std::string> PicturesOfEachPart(Wizard& wizard, const std::string& name)
+{
+    const auto picture = [&wizard, &name](const Box& box, const std::string& part) {
+        MovePointer(wizard.display(), 1279, 1023);  // the focus stays where it was
+        const std::string path = kScreenshots + "/" + part + "-" + name + ".png";
+        EXPECT_TRUE(SaveRootRegionPng(wizard.display(), box.x, box.y, box.width, box.height,
+                                      path));
+        return ReadFile(path);
+    };
+    std::vector<std::string> pictures;
+    const Box shell = Geometry(wizard.display(), wizard.window());
+    pictures.push_back(picture(shell, "page1"));
+    wizard.Key(XK_Return);
+    EXPECT_TRUE(wizard.WaitForPage(2));
+    wizard.Click(*wizard.ComboArrow());
+    pictures.push_back(picture(shell, "page2-list"));
+    PressKey(wizard.display(), XK_Escape);
+    wizard.SetDestination("");
+    wizard.ClickButton(kFinishButton);
+    EXPECT_TRUE(wizard.WaitUntil(
+        [&wizard] { return FindTopLevel(wizard.display(), "Error").has_value(); }));
+    wizard.Settle();
+    const std::optional<Box> dialog = FindTopLevel(wizard.display(), "Error");
+    pictures.push_back(dialog ? picture(*dialog, "error-dialog") : "");
+    return pictures;
+}
+
+// The fonts are the client's: the window, its list and its dialog look the
+// same on a server with its built-in fonts only as on one with every font
+// package.
+TEST_F(WizardTest, LooksTheSameWhateverFontsTheServerHas)
+{
+    BuiltInFontsServer builtIns;
+    ASSERT_FALSE(builtIns.display().empty()) << "Xvfb did not start";
+    std::vector<std::vector<std::string>> pictures;
+    for (const std::string& display : {std::string(std::getenv("DISPLAY")), builtIns.display()}) {
+        DisplayChosen chosen(display);
+        auto wizard = Start();
+        ASSERT_TRUE(wizard->Found()) << display;
+        pictures.push_back(PicturesOfEachPart(
+            *wizard, display == builtIns.display() ? "built-in-fonts" : "font-packages"));
+    }
+    const char* parts[] = {"page 1", "page 2 with the list open", "the error dialog"};
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_FALSE(pictures[0][i].empty()) << parts[i];
+        EXPECT_TRUE(pictures[0][i] == pictures[1][i]) << parts[i];
+    }
 }
 
 // --------------------------------------------------------------- navigation
@@ -601,24 +847,36 @@ std::optional<Box> OpenList(Wizard& wizard)
 // Under a UTF-8 locale Cyrillic is drawn as Cyrillic, in the field and in
 // the list, not as the Latin-1 letters that have the same codes in
 // ISO 8859-5 ("уют" as "ãîâ"), as a font set of Latin-1 fonts draws it.
-TEST_F(WizardTest, CyrillicIsNotDrawnAsTheLatin1LettersOfItsCodes)
+// Han characters, which Helvetica lacks, are drawn from a font that has
+// them, each as itself, not all as one replacement box.
+TEST_F(WizardTest, EachScriptIsDrawnAsItself)
 {
     unsetenv("LC_ALL");
     unsetenv("LC_CTYPE");
     setenv("LANG", "C.UTF-8", 1);
     struct Word {
         const char* name;
-        std::string utf8;
+        std::string bytes;
         std::vector<KeySym> keys;
+        const char* language;
     };
-    // Lower case both (a spare key gives a letter's lower case).
+    // Lower case both (a spare key gives a letter's lower case).  The C
+    // locale's encoding is Latin-1: a name in it is drawn whole, each
+    // letter as itself.
     const Word words[] = {
-        {"cyrillic", "\xd1\x83\xd1\x8e\xd1\x82", {XK_Cyrillic_u, XK_Cyrillic_yu, XK_Cyrillic_te}},
-        {"latin1", "\xc3\xa3\xc3\xae\xc3\xa2", {XK_atilde, XK_icircumflex, XK_acircumflex}}};
+        {"cyrillic", "\xd1\x83\xd1\x8e\xd1\x82", {XK_Cyrillic_u, XK_Cyrillic_yu, XK_Cyrillic_te},
+         "C.UTF-8"},
+        {"latin1", "\xc3\xa3\xc3\xae\xc3\xa2", {XK_atilde, XK_icircumflex, XK_acircumflex},
+         "C.UTF-8"},
+        {"han-one", "\xe4\xb8\x80", {0x1004e00}, "C.UTF-8"},
+        {"han-two", "\xe4\xba\x8c", {0x1004e8c}, "C.UTF-8"},
+        {"c-locale-e-acute", "\xe9", {}, "C"},
+        {"c-locale-e-grave", "\xe8", {}, "C"}};
     std::vector<std::string> fields, lists;
     for (const Word& word : words) {
+        setenv("LANG", word.language, 1);
         LaunchOptions options;
-        options.home = home_ / word.utf8;  // the home choice: ".../уют/Ovelo8"
+        options.home = home_ / word.bytes;  // the home choice: ".../уют/Ovelo8"
         std::filesystem::create_directories(*options.home);  // offered only when ours
         auto wizard = StartOnPage2(options);
         ASSERT_TRUE(wizard->Found());
@@ -649,6 +907,9 @@ TEST_F(WizardTest, CyrillicIsNotDrawnAsTheLatin1LettersOfItsCodes)
     }
     EXPECT_TRUE(fields[0] != fields[1]) << "the typed destination";
     EXPECT_TRUE(lists[0] != lists[1]) << "the home choice";
+    EXPECT_TRUE(fields[2] != fields[3]) << "the typed destination, Han";
+    EXPECT_TRUE(lists[2] != lists[3]) << "the home choice, Han";
+    EXPECT_TRUE(lists[4] != lists[5]) << "the home choice, Latin-1 in the C locale";
 }
 
 // The second screen of the test server is 640x480.  With the window near
@@ -656,21 +917,16 @@ TEST_F(WizardTest, CyrillicIsNotDrawnAsTheLatin1LettersOfItsCodes)
 // opens above the field, whole and on the screen.
 TEST_F(WizardTest, NearTheBottomOfASmallScreenTheListOpensAboveTheField)
 {
-    std::string display = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
-    display = display.substr(0, display.find('.', display.rfind(':'))) + ".1";
-    Display* second = XOpenDisplay(display.c_str());
-    if (!second)
-        GTEST_SKIP() << "the X server has no second screen";
-    const bool small = DisplayWidth(second, 1) == 640 && DisplayHeight(second, 1) == 480;
-    XCloseDisplay(second);
+    const std::optional<std::string> small = SmallScreenDisplay();
     if (!small)
-        GTEST_SKIP() << "the second screen is not 640x480";
-    const std::string first = std::getenv("DISPLAY");
-    setenv("DISPLAY", display.c_str(), 1);  // the driver's and the installer's
+        GTEST_SKIP() << "the X server has no second screen of 640x480";
     LaunchOptions options;
     options.arguments = {"-geometry", "+0+390"};
-    auto wizard = Start(options);
-    setenv("DISPLAY", first.c_str(), 1);
+    std::unique_ptr<Wizard> wizard;
+    {
+        DisplayChosen chosen(*small);  // the driver's and the installer's
+        wizard = Start(options);
+    }
     ASSERT_TRUE(wizard->Found());
     wizard->Key(XK_Return);  // the buttons lie below the screen's edge
     ASSERT_TRUE(wizard->WaitForPage(2));
