@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
@@ -102,6 +103,21 @@ void SetTime(timespec times[2], std::int64_t mtime)
     times[1] = {static_cast<time_t>(mtime), 0};
 }
 
+// The block of the file system holding the folder, in which a run of
+// zeros can be left unwritten; a reasonable one when it says none.
+std::size_t BlockOf(int folder)
+{
+    struct statvfs fs;
+    if (fstatvfs(folder, &fs) == -1 || fs.f_frsize < 512 || fs.f_frsize > 1024 * 1024)
+        return 4096;
+    return fs.f_frsize;
+}
+
+bool IsZero(const char* data, std::size_t count)
+{
+    return count == 0 || (data[0] == 0 && std::memcmp(data, data + 1, count - 1) == 0);
+}
+
 std::uint32_t ChecksumOfText(const std::string& text)
 {
     CksumCrc crc;
@@ -137,6 +153,7 @@ Begun ProductWriter::BeginNew(int parent, const std::string& name)
         return Begun::kCannotMake;
     }
     folders_[""] = ArchiveFolder{false, ""};
+    holeSize_ = BlockOf(root_.get());
     begun_ = true;
     return Begun::kBegun;
 }
@@ -173,6 +190,7 @@ Begun ProductWriter::BeginExisting(int folder)
     for (std::size_t i = 0; i < earlier_.size(); ++i)
         earlierIndex_[earlier_[i].path] = i;
     folders_[""] = ArchiveFolder{true, ""};
+    holeSize_ = BlockOf(root_.get());
     return Begun::kBegun;
 }
 
@@ -322,17 +340,24 @@ bool ProductWriter::StartFile(const ArchiveEntry& entry, const std::string& stag
         return FailWithErrno("Can not write " + entry.path);
     current_ = entry;
     crc_ = CksumCrc();
+    at_ = end_ = 0;
+    block_.clear();
     left_ = entry.size;
     padding_ = (kTarBlock - entry.size % kTarBlock) % kTarBlock;
     return left_ > 0 || EndFile();
 }
 
+// Zeros at the end were left unwritten too: the file is made as long as
+// its content, without writing them.
 bool ProductWriter::EndFile()
 {
     timespec times[2];
     SetTime(times, current_.mtime);
     Own(file_.get(), nullptr, 0);
-    const bool set = fchmod(file_.get(), ModeOf(current_.mode)) == 0 &&
+    const bool set = PutBlocks(block_.data(), block_.size()) &&
+                     (end_ == current_.size ||
+                      ftruncate(file_.get(), static_cast<off_t>(current_.size)) == 0) &&
+                     fchmod(file_.get(), ModeOf(current_.mode)) == 0 &&
                      futimens(file_.get(), times) == 0;
     if (close(file_.Release()) == -1 || !set)
         return FailWithErrno("Can not write " + current_.path);
@@ -340,18 +365,61 @@ bool ProductWriter::EndFile()
     return true;
 }
 
+// The content a block of the file system at a time, as the file's offsets
+// cut it: a block begun here is completed by the next bytes.
 bool ProductWriter::WriteData(const char* data, std::size_t count)
 {
     crc_.Update(reinterpret_cast<const unsigned char*>(data), count);
+    if (!block_.empty()) {
+        const std::size_t taken = std::min(count, holeSize_ - block_.size());
+        block_.append(data, taken);
+        data += taken;
+        count -= taken;
+        if (block_.size() < holeSize_)
+            return true;
+        if (!PutBlocks(block_.data(), block_.size()))
+            return false;
+        block_.clear();
+    }
+    const std::size_t whole = count - count % holeSize_;
+    block_.assign(data + whole, count - whole);
+    return PutBlocks(data, whole);
+}
+
+// Blocks from a block's start on, the last possibly short: each run of
+// blocks with data is written at once, a block of zeros is skipped and
+// left a hole, so that a sparse product stays sparse.
+bool ProductWriter::PutBlocks(const char* data, std::size_t count)
+{
     while (count > 0) {
-        const ssize_t written = write(file_.get(), data, count);
+        std::size_t run = 0;
+        while (run < count && !IsZero(data + run, std::min(holeSize_, count - run)))
+            run += std::min(holeSize_, count - run);
+        if (run > 0 && !WriteAt(data, run))
+            return false;
+        std::size_t hole = run;
+        while (hole < count && IsZero(data + hole, std::min(holeSize_, count - hole)))
+            hole += std::min(holeSize_, count - hole);
+        at_ += hole - run;
+        data += hole;
+        count -= hole;
+    }
+    return true;
+}
+
+bool ProductWriter::WriteAt(const char* data, std::size_t count)
+{
+    while (count > 0) {
+        const ssize_t written = pwrite(file_.get(), data, count, static_cast<off_t>(at_));
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
             return FailWithErrno("Can not write " + current_.path);
         data += written;
         count -= written;
+        at_ += written;
     }
+    end_ = at_;
     return true;
 }
 
