@@ -116,6 +116,7 @@ bool ListEntry(int folder, const std::string& path, const std::string& name, Lis
     } else if (S_ISREG(info.st_mode)) {
         member.size = static_cast<std::uint64_t>(info.st_size);
         member.setId = info.st_mode & (S_ISUID | S_ISGID);
+        member.sparse = static_cast<std::uint64_t>(info.st_blocks) * 512 < member.size;
     } else if (S_ISLNK(info.st_mode)) {
         member.type = '2';
         if (!ReadLink(folder, name, &member.link))
@@ -435,17 +436,8 @@ bool ArchiveStream::Fill(unsigned char* out, std::size_t count, std::string* err
             std::memcpy(out, pending_.data() + sent_, run);
             sent_ += run;
         } else if (dataLeft_ > 0) {
-            const ssize_t got = read(file_.get(), out, std::min<std::uint64_t>(count, dataLeft_));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0) {
-                *error = got < 0 ? "could not read " + Shown(Dotted(current_->path)) + ": " +
-                                       std::strerror(errno)
-                                 : Shown(Dotted(current_->path)) + " changed while it was packed";
+            if (!ReadData(out, count, &run, error))
                 return false;
-            }
-            run = static_cast<std::size_t>(got);
-            dataLeft_ -= run;
         } else if (padding_ > 0) {
             run = std::min<std::uint64_t>(count, padding_);
             std::memset(out, 0, run);
@@ -457,6 +449,55 @@ bool ArchiveStream::Fill(unsigned char* out, std::size_t count, std::string* err
         count -= run;
     }
     return true;
+}
+
+// The next bytes of the file's content; a hole is not read but made of
+// zeros, which a sparse file of gigabytes makes much faster.
+bool ArchiveStream::ReadData(unsigned char* out, std::size_t count, std::size_t* got,
+                             std::string* error)
+{
+    const std::uint64_t offset = current_->size - dataLeft_;
+    if (offset >= runEnd_)
+        FindRun(offset);
+    const std::size_t want = std::min<std::uint64_t>(std::min<std::uint64_t>(count, dataLeft_),
+                                                     runEnd_ - offset);
+    ssize_t read = static_cast<ssize_t>(want);
+    if (inHole_)
+        std::memset(out, 0, want);
+    else
+        do
+            read = pread(file_.get(), out, want, static_cast<off_t>(offset));
+        while (read < 0 && errno == EINTR);
+    if (read <= 0) {
+        *error = read < 0 ? "could not read " + Shown(Dotted(current_->path)) + ": " +
+                                std::strerror(errno)
+                          : Shown(Dotted(current_->path)) + " changed while it was packed";
+        return false;
+    }
+    *got = static_cast<std::size_t>(read);
+    dataLeft_ -= *got;
+    return true;
+}
+
+// Where the data or hole at offset ends; all of a file without holes, or
+// on a file system that does not tell, is data.
+void ArchiveStream::FindRun(std::uint64_t offset)
+{
+    inHole_ = false;
+    runEnd_ = current_->size;
+    if (!current_->sparse)
+        return;
+    const off_t data = lseek(file_.get(), static_cast<off_t>(offset), SEEK_DATA);
+    if (data == -1 && errno == ENXIO) {
+        inHole_ = true;  // to the end
+    } else if (data > static_cast<off_t>(offset)) {
+        inHole_ = true;
+        runEnd_ = std::min<std::uint64_t>(runEnd_, static_cast<std::uint64_t>(data));
+    } else if (data == static_cast<off_t>(offset)) {
+        const off_t hole = lseek(file_.get(), data, SEEK_HOLE);
+        if (hole > data)
+            runEnd_ = std::min<std::uint64_t>(runEnd_, static_cast<std::uint64_t>(hole));
+    }
 }
 
 // The next member's headers, and its file opened; then the end blocks.
@@ -499,5 +540,6 @@ bool ArchiveStream::Open(const Member& member, std::string* error)
     WarnOfWhatIsLeft(member, Attributes(file_.get()));
     dataLeft_ = member.type == '0' ? member.size : 0;
     padding_ = (kBlock - dataLeft_ % kBlock) % kBlock;
+    runEnd_ = 0;
     return true;
 }

@@ -33,6 +33,7 @@ struct Member {
     std::int64_t mtime = 0;   // as archived
     std::string link;      // a symbolic link's target; a hard link's member, from "./"
     unsigned setId = 0;    // the set-id bits of a file, which are not shipped
+    bool sparse = false;   // a file with holes, which are not read
     dev_t device = 0;      // the file read, to see that it did not change
     ino_t inode = 0;
 };
@@ -59,6 +60,8 @@ public:
 private:
     bool Next(std::string* error);
     bool Open(const Member& member, std::string* error);
+    bool ReadData(unsigned char* out, std::size_t count, std::size_t* got, std::string* error);
+    void FindRun(std::uint64_t offset);
 
     const int root_;
     const std::vector<Member>& members_;
@@ -68,6 +71,8 @@ private:
     std::size_t sent_ = 0;     // of them
     Descriptor file_;
     std::uint64_t dataLeft_ = 0, padding_ = 0;
+    std::uint64_t runEnd_ = 0;  // of the run of data, or of the hole, being read
+    bool inHole_ = false;
     bool ended_ = false;       // the end blocks are pending or sent
 };
 
