@@ -99,15 +99,15 @@ std::uint64_t RoundUp(std::uint64_t value, std::uint64_t unit)
 }
 
 // Hard links are counted once, with the file they name; the first member
-// is the top folder, which is the destination itself.
+// is the top folder, which is the destination itself: a fragment when it
+// is made, but no entry.
 Need Measure(const std::vector<Member>& members)
 {
     Need need;
-    for (std::size_t i = 1; i < members.size(); ++i) {
-        const Member& member = members[i];
+    for (const Member& member : members) {
         if (member.type == '1')
             continue;
-        ++need.entries;
+        need.entries += member.path.empty() ? 0 : 1;
         for (int k = 0; k < kFragmentSizes; ++k) {
             const std::uint64_t fragment = std::uint64_t{512} << k;
             if (member.type == '5')

@@ -14,6 +14,7 @@ packages="
   xvfb xauth xdotool x11-utils x11-apps
   xfonts-base xfonts-75dpi xfonts-100dpi
   gzip tar util-linux openssl dash man-db groff-base
+  libarchive-tools attr acl
   python3
 "
 
