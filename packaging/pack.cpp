@@ -30,7 +30,6 @@
 #include <new>
 #include <optional>
 #include <string>
-#include <sys/stat.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
@@ -38,7 +37,6 @@
 
 namespace {
 
-constexpr std::size_t kTarBlock = 512;
 // Small enough that eight threads of the installer hold their chunks in
 // well under 64 MiB, large enough that starting each afresh costs little.
 constexpr std::size_t kChunkSize = 2 * 1024 * 1024;
