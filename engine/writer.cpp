@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/statvfs.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace {
@@ -377,26 +378,32 @@ bool ProductWriter::WriteData(const char* data, std::size_t count)
         count -= taken;
         if (block_.size() < holeSize_)
             return true;
-        if (!PutBlocks(block_.data(), block_.size()))
-            return false;
-        block_.clear();
     }
     const std::size_t whole = count - count % holeSize_;
+    if (!PutBlocks(data, whole))
+        return false;
     block_.assign(data + whole, count - whole);
-    return PutBlocks(data, whole);
+    return true;
 }
 
-// Blocks from a block's start on, the last possibly short: each run of
-// blocks with data is written at once, a block of zeros is skipped and
-// left a hole, so that a sparse product stays sparse.
+// Blocks from a block's start on, the last possibly short, behind the
+// block completed in block_ if it is whole: each run of blocks with data
+// is written in one call, a block of zeros is skipped and left a hole, so
+// that a sparse product stays sparse.
 bool ProductWriter::PutBlocks(const char* data, std::size_t count)
 {
-    while (count > 0) {
+    std::string_view before;
+    if (block_.size() == holeSize_ && IsZero(block_.data(), holeSize_))
+        at_ += holeSize_;
+    else if (block_.size() == holeSize_)
+        before = block_;
+    while (count > 0 || !before.empty()) {
         std::size_t run = 0;
         while (run < count && !IsZero(data + run, std::min(holeSize_, count - run)))
             run += std::min(holeSize_, count - run);
-        if (run > 0 && !WriteAt(data, run))
+        if (!WriteAt(before, data, run))
             return false;
+        before = std::string_view();
         std::size_t hole = run;
         while (hole < count && IsZero(data + hole, std::min(holeSize_, count - hole)))
             hole += std::min(holeSize_, count - hole);
@@ -407,17 +414,23 @@ bool ProductWriter::PutBlocks(const char* data, std::size_t count)
     return true;
 }
 
-bool ProductWriter::WriteAt(const char* data, std::size_t count)
+bool ProductWriter::WriteAt(std::string_view before, const char* data, std::size_t count)
 {
-    while (count > 0) {
-        const ssize_t written = pwrite(file_.get(), data, count, static_cast<off_t>(at_));
+    while (!before.empty() || count > 0) {
+        iovec parts[2] = {{const_cast<char*>(before.data()), before.size()},
+                          {const_cast<char*>(data), count}};
+        const bool both = !before.empty();
+        ssize_t written = pwritev(file_.get(), both ? parts : parts + 1, both ? 2 : 1,
+                                  static_cast<off_t>(at_));
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
             return FailWithErrno("Can not write " + current_.path);
-        data += written;
-        count -= written;
-        at_ += written;
+        at_ += static_cast<std::uint64_t>(written);
+        const std::size_t fromBefore = std::min(static_cast<std::size_t>(written), before.size());
+        before.remove_prefix(fromBefore);
+        data += static_cast<std::size_t>(written) - fromBefore;
+        count -= static_cast<std::size_t>(written) - fromBefore;
     }
     end_ = at_;
     return true;
@@ -700,10 +713,10 @@ bool ProductWriter::OnlyListed(int fd, const std::string& path)
 
 // What the earlier installation put there and this one does not ship
 // goes, when unchanged since; changed files are kept and named, folders
-// stay when something is left in them.
+// stay when something is left in them.  The folders keep the archive's times.
 void ProductWriter::RemoveStale()
 {
-    std::unordered_set<std::string> shipped;
+    std::unordered_set<std::string> shipped, emptied;
     for (const ManifestEntry& entry : manifest_)
         shipped.insert(entry.path);
     for (auto entry = earlier_.rbegin(); entry != earlier_.rend(); ++entry) {
@@ -714,12 +727,24 @@ void ProductWriter::RemoveStale()
         struct stat info;
         if (at == -1 || fstatat(at, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == -1)
             continue;
+        bool removed = false;
         if (entry->type == 'd')
-            unlinkat(at, name.c_str(), AT_REMOVEDIR);
+            removed = unlinkat(at, name.c_str(), AT_REMOVEDIR) == 0;
         else if (Unchanged(root_.get(), *entry))
-            unlinkat(at, name.c_str(), 0);
+            removed = unlinkat(at, name.c_str(), 0) == 0;
         else
             kept_.push_back(entry->path);
+        if (removed)
+            emptied.insert(FolderOf(entry->path));
+    }
+    // A removal made its folder's time now; the archive's is put back.
+    for (const FolderLook& look : looks_) {
+        if (!emptied.count(look.path))
+            continue;
+        const Descriptor folder = OpenBeneath(root_.get(), look.path, O_RDONLY | O_DIRECTORY);
+        timespec times[2];
+        SetTime(times, look.mtime);
+        futimens(folder.get(), times);
     }
 }
 

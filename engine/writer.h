@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <unordered_map>
 #include <unordered_set>
@@ -125,7 +126,7 @@ private:
     bool EndFile();
     bool WriteData(const char* data, std::size_t count);
     bool PutBlocks(const char* data, std::size_t count);
-    bool WriteAt(const char* data, std::size_t count);
+    bool WriteAt(std::string_view before, const char* data, std::size_t count);
     bool MakeLink(const ArchiveEntry& entry, const std::string& staged);
     int StagedFolder(const std::string& stagedPath);
     int DestinationFolder(const std::string& path);
@@ -188,7 +189,7 @@ private:
     std::uint64_t left_ = 0, padding_ = 0;
     std::uint64_t at_ = 0;   // the offset in it of the next bytes
     std::uint64_t end_ = 0;  // how far it is written; holes may follow
-    std::string block_;      // the start of a block the next bytes complete
+    std::string block_;      // the start of a block the next bytes complete; then that block
     std::size_t holeSize_ = 4096;  // the file system's block: a run of zeros as long is a hole
     CksumCrc crc_;
     std::string failure_;
