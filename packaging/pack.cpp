@@ -410,6 +410,7 @@ bool WritePayload(Job* job, ArchiveStream* archive, const Need& need, std::uint6
     std::vector<Chunk> chunks;
     if (!CompressAll(job, archive, &chunks, failure))
         return false;
+    job->slots = std::vector<Slot>();  // their memory, for the reading back
     uLong crc = crc32(0, nullptr, 0);
     std::uint64_t compressed = 0;
     for (const Chunk& chunk : chunks) {
