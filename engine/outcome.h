@@ -23,7 +23,7 @@ enum class Fault {
     // The archive in it, damaged or not safe to install.
     kDamagedHeader, kDataAfterEnd, kArchiveEndsEarly, kNoPlayer, kPlayerNotRegular,
     kPlayerNotExecutable, kMemberOutside, kTopFolderAsOther, kBelowLink, kBelowFile, kTwice,
-    kReservedName, kHardLinkToNothing, kUnsupportedMember,
+    kReservedName, kHardLinkToNothing, kUnsupportedMember, kExtendedTooLarge,
 
     // The destination, before anything is written.
     kEmptyDestination, kForeignLink, kBehindForeignLink, kOnWayOpenToOthers, kNotDirectory,

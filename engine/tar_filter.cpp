@@ -21,6 +21,11 @@ constexpr std::uint64_t kLargestNumber = INT64_MAX - (kTarBlock - 1);
 
 constexpr unsigned kClearedModeBits = 07000 | 0022;  // set-id, sticky, group/other write
 
+// An extended header's records are held until the member they describe:
+// names and link targets as long as a system takes fit many times over,
+// and a damaged size never makes us hold much.
+constexpr std::uint64_t kLargestExtended = 1024 * 1024;
+
 std::string Text(const char* header, Field field)
 {
     const char* start = header + field.offset;
@@ -111,10 +116,81 @@ bool NormalName(const std::string& raw, std::string* name)
 }
 
 // The member a hard link names; empty when it names one outside.
-std::string LinkTarget(const char* header)
+std::string LinkTarget(const std::string& link)
 {
     std::string target;
-    return NormalName(Text(header, kLinkName), &target) ? target : std::string();
+    return NormalName(link, &target) ? target : std::string();
+}
+
+// Decimal digits, at most what a size may be.
+bool ParseDecimal(std::string_view text, std::uint64_t* value)
+{
+    *value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9' || *value > (kLargestNumber - (c - '0')) / 10)
+            return false;
+        *value = *value * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return !text.empty();
+}
+
+// Seconds with an optional sign and fraction, rounded down to whole ones.
+bool ParseTime(std::string_view text, std::int64_t* seconds)
+{
+    const bool negative = !text.empty() && text[0] == '-';
+    if (negative)
+        text.remove_prefix(1);
+    const std::size_t point = text.find('.');
+    const std::string_view fraction =
+        point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+    std::uint64_t whole = 0;
+    if (!ParseDecimal(text.substr(0, point), &whole) ||
+        fraction.find_first_not_of("0123456789") != std::string_view::npos)
+        return false;
+    const bool partial = fraction.find_first_not_of('0') != std::string_view::npos;
+    *seconds = negative ? -static_cast<std::int64_t>(whole) - (partial ? 1 : 0)
+                        : static_cast<std::int64_t>(whole);
+    return true;
+}
+
+// One record, "KEYWORD=VALUE": the keywords that change what is installed
+// are taken, the others ignored.
+bool TakeRecord(std::string_view record, ExtendedHeader* extended)
+{
+    const std::size_t equals = record.find('=');
+    if (equals == std::string_view::npos)
+        return false;
+    const std::string_view keyword = record.substr(0, equals);
+    const std::string_view value = record.substr(equals + 1);
+    if (keyword == "path" || keyword == "linkpath") {
+        (keyword == "path" ? extended->path : extended->linkpath) = value;
+        return value.find('\0') == std::string_view::npos;
+    }
+    if (keyword == "size") {
+        extended->hasSize = !value.empty();
+        return value.empty() || ParseDecimal(value, &extended->size);
+    }
+    if (keyword == "mtime") {
+        extended->hasMtime = !value.empty();
+        return value.empty() || ParseTime(value, &extended->mtime);
+    }
+    return true;
+}
+
+// Records "LENGTH KEYWORD=VALUE\n", LENGTH in decimal counting the whole
+// record.
+bool ReadRecords(std::string_view records, ExtendedHeader* extended)
+{
+    while (!records.empty()) {
+        const std::size_t blank = records.find(' ');
+        std::uint64_t length = 0;
+        if (blank == std::string_view::npos || !ParseDecimal(records.substr(0, blank), &length) ||
+            length <= blank + 1 || length > records.size() || records[length - 1] != '\n' ||
+            !TakeRecord(records.substr(blank + 1, length - blank - 2), extended))
+            return false;
+        records.remove_prefix(length);
+    }
+    return true;
 }
 
 // A file whose name ends in "/" is a folder to most tars, its data their
@@ -144,6 +220,12 @@ std::size_t TarFilter::Pass(char* blocks, std::size_t count)
 {
     std::size_t kept = 0;
     for (std::size_t at = 0; at < count && !Refused();) {
+        if (extendedLeft_ > 0) {
+            const std::size_t run = std::min<std::uint64_t>(extendedLeft_, count - at);
+            TakeExtended(blocks + at, run);
+            at += run;
+            continue;
+        }
         if (dataLeft_ > 0) {
             const std::size_t run = std::min<std::uint64_t>(dataLeft_, count - at);
             std::memmove(blocks + kept, blocks + at, run);
@@ -161,6 +243,8 @@ std::size_t TarFilter::Pass(char* blocks, std::size_t count)
         }
         if (IsZeroBlock(block)) {
             ended_ = true;
+            if (extendedPending_)
+                Refuse(Fault::kArchiveEndsEarly);
             continue;
         }
         bool keep = true;
@@ -177,38 +261,72 @@ bool TarFilter::CheckHeader(const char* header, bool* keep)
     if (std::memcmp(header + kMagic.offset, "ustar", 5) != 0 || !ChecksumMatches(header))
         return Refuse(Fault::kDamagedHeader);
     const std::string prefix = IsPosix(header) ? Text(header, kPrefix) : "";
-    const std::string raw = (prefix.empty() ? "" : prefix + "/") + Text(header, kName);
+    std::string raw = (prefix.empty() ? "" : prefix + "/") + Text(header, kName);
+    std::string link = Text(header, kLinkName);
     std::uint64_t size = 0, mode = 0, mtime = 0;
     if (!ParseNumber(header, kSize, &size) || !ParseNumber(header, kMode, &mode) ||
         !ParseNumber(header, kMtime, &mtime))
         return Refuse(Fault::kDamagedHeader);
+    const char type = header[kType] == '\0' ? '0' : header[kType];
+    if (type == 'x') {
+        *keep = false;  // read here, never written
+        return BeginExtended(size);
+    }
+    auto time = static_cast<std::int64_t>(mtime);
+    if (extendedPending_) {
+        raw = extended_.path.empty() ? raw : extended_.path;
+        link = extended_.linkpath.empty() ? link : extended_.linkpath;
+        size = extended_.hasSize ? extended_.size : size;
+        time = extended_.hasMtime ? extended_.mtime : time;
+        extended_ = ExtendedHeader();
+        extendedPending_ = false;
+    }
     std::string name;
     if (!NormalName(raw, &name))
         return Refuse(Fault::kMemberOutside, raw);
-    const char type = header[kType] == '\0' ? '0' : header[kType];
     if (name.empty() && type == '5') {
         *keep = false;  // the destination itself
         return true;
     }
     if (type != '5' && EndsLikeFolder(raw))
         return Refuse(Fault::kDamagedHeader);
-    if (!CheckName(name, type) || !CheckType(name, type, size, header))
+    if (!CheckName(name, type) || !CheckType(name, type, size, link))
         return false;
     if (name == "ovelo" && !(mode & 0111))
         return Refuse(Fault::kPlayerNotExecutable);
     player_ = player_ || name == "ovelo";
     (type == '5' ? folders_ : earlier_).insert(name);
     // A hard link to a symbolic link is one as well.
-    if (type == '2' || (type == '1' && symlinks_.count(LinkTarget(header))))
+    if (type == '2' || (type == '1' && symlinks_.count(LinkTarget(link))))
         symlinks_.insert(name);
     dataLeft_ = type == '0' ? (size + kTarBlock - 1) / kTarBlock * kTarBlock : 0;
     if (onEntry) {
-        const std::string link = type == '1' ? LinkTarget(header) : Text(header, kLinkName);
         onEntry({type, name, static_cast<unsigned>(mode & 07777 & ~kClearedModeBits),
-                 type == '0' ? size : 0, type == '1' || type == '2' ? link : std::string(),
-                 static_cast<std::int64_t>(mtime)});
+                 type == '0' ? size : 0, type == '1' ? LinkTarget(link) : type == '2' ? link : "",
+                 time});
     }
     return true;
+}
+
+// The records are held until the next header, which they describe;
+// several extended headers in a row add up.
+bool TarFilter::BeginExtended(std::uint64_t size)
+{
+    if (size > kLargestExtended)
+        return Refuse(Fault::kExtendedTooLarge);
+    extendedSize_ = size;
+    extendedLeft_ = (size + kTarBlock - 1) / kTarBlock * kTarBlock;
+    extendedPending_ = true;
+    records_.clear();
+    return extendedLeft_ > 0 || ReadRecords(records_, &extended_);
+}
+
+void TarFilter::TakeExtended(const char* data, std::size_t count)
+{
+    records_.append(data, std::min<std::uint64_t>(count, extendedSize_ - records_.size()));
+    extendedLeft_ -= count;
+    if (extendedLeft_ == 0 && !ReadRecords(records_, &extended_))
+        Refuse(Fault::kDamagedHeader);
 }
 
 // A member below an earlier symbolic link would be written wherever it
@@ -237,13 +355,13 @@ bool TarFilter::CheckName(const std::string& name, char type)
 }
 
 bool TarFilter::CheckType(const std::string& name, char type, std::uint64_t size,
-                          const char* header)
+                          const std::string& link)
 {
     switch (type) {
     case '0':
         return true;
     case '1':
-        if (!earlier_.count(LinkTarget(header)))
+        if (!earlier_.count(LinkTarget(link)))
             return Refuse(Fault::kHardLinkToNothing, name);
         return size == 0 || Refuse(Fault::kDamagedHeader);
     case '2':
@@ -258,7 +376,7 @@ bool TarFilter::Finish()
 {
     if (Refused())
         return false;
-    if (!ended_ || dataLeft_ > 0)
+    if (!ended_ || dataLeft_ > 0 || extendedLeft_ > 0)
         return Refuse(Fault::kArchiveEndsEarly);
     if (!player_)
         return Refuse(Fault::kNoPlayer);

@@ -1,6 +1,11 @@
 // Checks the tar stream on its way to the writer: every header is read, and
 // the archive refused at the first member that can not be installed safely.
 //
+// A pax extended header ('x') is read for the member that follows it: its
+// path, linkpath, size and mtime replace those of that member's header,
+// other keywords are ignored; the extended header itself is not passed on.
+// A global one ('g') is refused like any other unknown type.
+//
 // Refused: headers that are not ustar or whose checksum or size is wrong,
 // names that are absolute, climb with "..", pass through an earlier
 // symbolic link (or a hard link to one) or file, come twice, or begin with
@@ -37,6 +42,15 @@ struct ArchiveEntry {
     std::int64_t mtime;   // modification time, seconds since the epoch
 };
 
+// What a pax extended header says of the member that follows it; empty
+// names and absent numbers leave that member's own fields.
+struct ExtendedHeader {
+    std::string path, linkpath;
+    bool hasSize = false, hasMtime = false;
+    std::uint64_t size = 0;
+    std::int64_t mtime = 0;
+};
+
 // Names at the top of a destination that the installer keeps for itself.
 constexpr char kReservedPrefix[] = ".ovelo8-";
 
@@ -58,11 +72,18 @@ public:
 private:
     bool CheckHeader(const char* header, bool* keep);
     bool CheckName(const std::string& name, char type);
-    bool CheckType(const std::string& name, char type, std::uint64_t size, const char* header);
+    bool CheckType(const std::string& name, char type, std::uint64_t size, const std::string& link);
+    bool BeginExtended(std::uint64_t size);
+    void TakeExtended(const char* data, std::size_t count);
     // The first refusal stands; type, when given, is the member's.
     bool Refuse(Fault fault, const std::string& name = std::string(), char type = '\0');
 
     std::uint64_t dataLeft_ = 0;  // of the current member, in whole blocks
+    std::uint64_t extendedLeft_ = 0;  // of an extended header's records, in whole blocks
+    std::uint64_t extendedSize_ = 0;  // their bytes without the padding
+    std::string records_;             // read so far
+    bool extendedPending_ = false;    // read, for the next header
+    ExtendedHeader extended_;
     bool ended_ = false;          // the first zero block was seen
     bool player_ = false;
     std::set<std::string> earlier_;   // members a hard link may name

@@ -14,6 +14,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/statvfs.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace {
@@ -103,6 +105,21 @@ bool LinkTargetIs(int folder, const std::string& name, const std::string& target
     return length == static_cast<ssize_t>(target.size()) && read.compare(0, length, target) == 0;
 }
 
+// The block of the file system holding the folder, in which a run of
+// zeros can be left unwritten; a reasonable one when it says none.
+std::size_t BlockOf(int folder)
+{
+    struct statvfs fs;
+    if (fstatvfs(folder, &fs) == -1 || fs.f_frsize < 512 || fs.f_frsize > 1024 * 1024)
+        return 4096;
+    return fs.f_frsize;
+}
+
+bool IsZero(const char* data, std::size_t count)
+{
+    return count == 0 || (data[0] == 0 && std::memcmp(data, data + 1, count - 1) == 0);
+}
+
 std::uint32_t ChecksumOfText(const std::string& text)
 {
     CksumCrc crc;
@@ -141,6 +158,7 @@ Outcome ProductWriter::BeginNew(int parent, const std::string& name)
         return Found(Fault::kCannotMakeDestination, "", error);
     }
     folders_[""] = ArchiveFolder{false, ""};
+    holeSize_ = BlockOf(root_.get());
     begun_ = true;
     return Outcome();
 }
@@ -165,6 +183,7 @@ Outcome ProductWriter::BeginExisting(int folder)
     for (std::size_t i = 0; i < earlier_.size(); ++i)
         earlierIndex_[earlier_[i].path] = i;
     folders_[""] = ArchiveFolder{true, ""};
+    holeSize_ = BlockOf(root_.get());
     return Outcome();
 }
 
@@ -403,9 +422,13 @@ bool ProductWriter::BeginData(const ArchiveEntry& entry)
 {
     current_ = entry;
     crc_ = CksumCrc();
+    at_ = end_ = 0;
+    block_.clear();
     return true;
 }
 
+// Zeros at the end were left unwritten too: the file is made as long as
+// its content, without writing them.
 bool ProductWriter::EndFile()
 {
     if (comparing_) {
@@ -414,7 +437,10 @@ bool ProductWriter::EndFile()
         timespec times[2];
         SetTime(times, current_.mtime);
         Own(file_.get(), nullptr, 0);
-        const bool set = fchmod(file_.get(), ModeOf(current_.mode)) == 0 &&
+        const bool set = PutBlocks(block_.data(), block_.size()) &&
+                         (end_ == current_.size ||
+                          ftruncate(file_.get(), static_cast<off_t>(current_.size)) == 0) &&
+                         fchmod(file_.get(), ModeOf(current_.mode)) == 0 &&
                          futimens(file_.get(), times) == 0;
         if (close(file_.Release()) == -1 || !set)
             return FailWithErrno(Fault::kCannotWrite, current_.path);
@@ -464,17 +490,72 @@ bool ProductWriter::Diverge()
     return true;
 }
 
+// The content a block of the file system at a time, as the file's offsets
+// cut it: a block begun here is completed by the next bytes.
 bool ProductWriter::WriteData(const char* data, std::size_t count)
 {
-    while (count > 0) {
-        const ssize_t written = write(file_.get(), data, count);
+    if (!block_.empty()) {
+        const std::size_t taken = std::min(count, holeSize_ - block_.size());
+        block_.append(data, taken);
+        data += taken;
+        count -= taken;
+        if (block_.size() < holeSize_)
+            return true;
+    }
+    const std::size_t whole = count - count % holeSize_;
+    if (!PutBlocks(data, whole))
+        return false;
+    block_.assign(data + whole, count - whole);
+    return true;
+}
+
+// Blocks from a block's start on, the last possibly short, behind the
+// block completed in block_ if it is whole: each run of blocks with data
+// is written in one call, a block of zeros is skipped and left a hole, so
+// that a sparse product stays sparse.
+bool ProductWriter::PutBlocks(const char* data, std::size_t count)
+{
+    std::string_view before;
+    if (block_.size() == holeSize_ && IsZero(block_.data(), holeSize_))
+        at_ += holeSize_;
+    else if (block_.size() == holeSize_)
+        before = block_;
+    while (count > 0 || !before.empty()) {
+        std::size_t run = 0;
+        while (run < count && !IsZero(data + run, std::min(holeSize_, count - run)))
+            run += std::min(holeSize_, count - run);
+        if (!WriteAt(before, data, run))
+            return false;
+        before = std::string_view();
+        std::size_t hole = run;
+        while (hole < count && IsZero(data + hole, std::min(holeSize_, count - hole)))
+            hole += std::min(holeSize_, count - hole);
+        at_ += hole - run;
+        data += hole;
+        count -= hole;
+    }
+    return true;
+}
+
+bool ProductWriter::WriteAt(std::string_view before, const char* data, std::size_t count)
+{
+    while (!before.empty() || count > 0) {
+        iovec parts[2] = {{const_cast<char*>(before.data()), before.size()},
+                          {const_cast<char*>(data), count}};
+        const bool both = !before.empty();
+        ssize_t written = pwritev(file_.get(), both ? parts : parts + 1, both ? 2 : 1,
+                                  static_cast<off_t>(at_));
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
             return FailWithErrno(Fault::kCannotWrite, current_.path);
-        data += written;
-        count -= written;
+        at_ += static_cast<std::uint64_t>(written);
+        const std::size_t fromBefore = std::min(static_cast<std::size_t>(written), before.size());
+        before.remove_prefix(fromBefore);
+        data += static_cast<std::size_t>(written) - fromBefore;
+        count -= static_cast<std::size_t>(written) - fromBefore;
     }
+    end_ = at_;
     return true;
 }
 
@@ -601,8 +682,10 @@ bool ProductWriter::PlanJournal()
     std::set<std::string> touched;
     for (const Move& move : journal_.moves)
         touched.insert(FolderOf(move.path));
+    // A move into or out of a folder makes its time now: the archive's is
+    // given it again.
     for (const FolderLook& look : looks_) {
-        if (!folders_[look.path].existing || FolderInPlace(look))
+        if (!folders_[look.path].existing || (!touched.count(look.path) && FolderInPlace(look)))
             continue;
         FolderState state;
         state.path = look.path;

@@ -28,6 +28,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <unordered_map>
 #include <unordered_set>
@@ -118,6 +119,8 @@ private:
     bool SameAsInPlace(const char* data, std::size_t count);
     bool Diverge();
     bool WriteData(const char* data, std::size_t count);
+    bool PutBlocks(const char* data, std::size_t count);
+    bool WriteAt(std::string_view before, const char* data, std::size_t count);
     bool MakeLink(const ArchiveEntry& entry, const std::string& staged);
     void ListLink(const ArchiveEntry& entry);
     bool ListHardLink(const ArchiveEntry& entry);
@@ -185,6 +188,10 @@ private:
     Descriptor comparing_;
     std::uint64_t compared_ = 0;  // bytes found the same so far
     std::vector<char> compareBuffer_;
+    std::uint64_t at_ = 0;   // the offset in it of the next bytes
+    std::uint64_t end_ = 0;  // how far it is written; holes may follow
+    std::string block_;      // the start of a block the next bytes complete; then that block
+    std::size_t holeSize_ = 4096;  // the file system's block: a run of zeros as long is a hole
     CksumCrc crc_;
     Outcome failure_;
 };

@@ -76,6 +76,8 @@ const MessageRow kMessages[] = {
     {Fault::kHardLinkToNothing, Frame::kDamaged,
      "its archive holds a hard link \"{name}\" to no earlier member", kFailed},
     {Fault::kUnsupportedMember, Frame::kDamaged, "its archive holds \"{name}\", {type}", kFailed},
+    {Fault::kExtendedTooLarge, Frame::kDamaged,
+     "its archive holds an extended tar header larger than 1 MiB", kFailed},
 
     {Fault::kEmptyDestination, Frame::kAlone, "You must specify a destination directory.",
      kFailed},

@@ -1,7 +1,8 @@
-// ovelo8-pack: compresses a product's ustar archive into the payload of an
-// installer file on every core the process may use, and seals it.
+// ovelo8-pack: makes an installer file of the image and a product tree,
+// compressed on every core the process may use, and sealed.
 //
-// The payload is one gzip member made of chunks that decompress
+// It reads the tree into its archive (product_archive.h) as it compresses
+// it: the payload is one gzip member made of chunks that decompress
 // independently (engine/chunk_index.h), with the chunk index and the seal
 // (engine/seal.h) in its header.  Each chunk is compressed afresh at
 // gzip's default level and the chunks are written in order, so the bytes
@@ -13,6 +14,7 @@
 #include "cksum.h"
 #include "descriptor.h"
 #include "parallel_inflate.h"
+#include "product_archive.h"
 #include "seal.h"
 #include "worker_signals.h"
 
@@ -27,8 +29,8 @@
 #include <fcntl.h>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <string>
-#include <sys/stat.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
@@ -36,12 +38,30 @@
 
 namespace {
 
-constexpr std::size_t kTarBlock = 512;
 // Small enough that eight threads of the installer hold their chunks in
 // well under 64 MiB, large enough that starting each afresh costs little.
 constexpr std::size_t kChunkSize = 2 * 1024 * 1024;
 constexpr int kLevel = 6;  // gzip's default
 constexpr std::size_t kCheckRead = 1024 * 1024;
+
+// What went wrong; a full output file system is told apart, for
+// mkinstaller to say so.
+struct Failure {
+    std::string what;
+    bool noSpace = false;
+};
+
+bool Fail(Failure* failure, const std::string& what)
+{
+    failure->what = what;
+    return false;
+}
+
+bool FailedWrite(Failure* failure)
+{
+    failure->noSpace = errno == ENOSPC || errno == EDQUOT;
+    return Fail(failure, std::string("could not write the installer file: ") + std::strerror(errno));
+}
 
 bool WriteExactly(int fd, const void* buffer, std::size_t count, off_t offset)
 {
@@ -59,7 +79,7 @@ bool WriteExactly(int fd, const void* buffer, std::size_t count, off_t offset)
     return true;
 }
 
-// ---- What the product needs on disk, read from the archive's headers ----
+// ---- What the product needs on disk ----
 
 // Bytes a product occupies on a file system of fragment size 512 << k: a
 // file rounded up to it, a folder one fragment, a symbolic link nothing
@@ -77,75 +97,40 @@ std::uint64_t RoundUp(std::uint64_t value, std::uint64_t unit)
     return (value + unit - 1) / unit * unit;
 }
 
-// ustar sizes are octal digits ended by a NUL or a blank.
-bool ParseOctal(const char* field, std::size_t width, std::uint64_t* value)
-{
-    *value = 0;
-    std::size_t i = 0;
-    for (; i < width && field[i] >= '0' && field[i] <= '7'; ++i)
-        *value = *value << 3 | static_cast<std::uint64_t>(field[i] - '0');
-    return i > 0 && (i == width || field[i] == '\0' || field[i] == ' ');
-}
-
-void Count(Need* need, char type, std::uint64_t size, std::size_t linkLength)
-{
-    ++need->entries;
-    for (int k = 0; k < kFragmentSizes; ++k) {
-        const std::uint64_t fragment = std::uint64_t{512} << k;
-        if (type == '5')
-            need->used[k] += fragment;
-        else if (type == '2')
-            need->used[k] += linkLength >= 60 ? fragment : 0;
-        else
-            need->used[k] += RoundUp(size, fragment);
-    }
-    if (type != '5' && type != '2')
-        need->bytes += size;
-}
-
-// Files, hard links, symbolic links and folders: what mkinstaller ships.
-bool IsShipped(char type)
-{
-    return type == '0' || type == '\0' || type == '1' || type == '2' || type == '5';
-}
-
 // Hard links are counted once, with the file they name; the first member
-// is the top folder, which is the destination itself.
-bool Measure(int fd, off_t size, Need* need, std::string* error)
+// is the top folder, which is the destination itself: a fragment when it
+// is made, but no entry.
+Need Measure(const std::vector<Member>& members)
 {
-    static const char kZero[kTarBlock] = {};
-    char header[kTarBlock];
-    for (off_t at = 0; at + static_cast<off_t>(kTarBlock) <= size;) {
-        std::uint64_t length = 0;
-        if (!ReadExactly(fd, header, sizeof header, at) ||
-            std::memcmp(header, kZero, sizeof header) == 0)
-            break;
-        const char type = header[156];
-        if (std::memcmp(header + 257, "ustar", 5) != 0 || !ParseOctal(header + 124, 12, &length) ||
-            (at == 0 && std::strncmp(header, "./", 100) != 0) || !IsShipped(type)) {
-            *error = "the archive is not a ustar archive of a product tree";
-            return false;
+    Need need;
+    for (const Member& member : members) {
+        if (member.type == '1')
+            continue;
+        need.entries += member.path.empty() ? 0 : 1;
+        for (int k = 0; k < kFragmentSizes; ++k) {
+            const std::uint64_t fragment = std::uint64_t{512} << k;
+            if (member.type == '5')
+                need.used[k] += fragment;
+            else if (member.type == '2')
+                need.used[k] += member.link.size() >= 60 ? fragment : 0;
+            else
+                need.used[k] += RoundUp(member.size, fragment);
         }
-        if (type != '1')
-            Count(need, type, length, strnlen(header + 157, 100));
-        at += kTarBlock + RoundUp(length, kTarBlock);
+        need.bytes += member.size;
     }
-    if (need->entries == 0) {
-        *error = "the archive holds nothing";
-        return false;
-    }
-    --need->entries;
-    return true;
+    return need;
 }
 
 // ---- Compressing the chunks ----
 
-// Workers compress the chunks ahead, each into a slot of its own; the
-// main thread writes the slots in order.  Chunk i goes into slot i modulo
-// the slots, once chunk i - slots is written.  An error is a constant,
-// which a worker short of memory can still record.
+// The main thread reads the archive into slots, chunk i into slot i modulo
+// the slots once chunk i - slots is written; workers compress the chunks
+// ahead, each in its slot; the main thread writes the slots in order.  An
+// error is a constant, which a worker short of memory can still record.
 struct Slot {
-    std::vector<unsigned char> data;
+    std::vector<unsigned char> input;  // the chunk's archive bytes
+    std::vector<unsigned char> data;   // compressed
+    std::size_t chunk = SIZE_MAX;      // the chunk read into it
     std::uint32_t size = 0;  // archive bytes in it
     std::uint32_t crc = 0;
     bool ready = false;
@@ -153,8 +138,8 @@ struct Slot {
 };
 
 struct Job {
-    int archive = -1;
     int output = -1;
+    std::uint64_t base = 0;  // the payload's offset in the output
     std::uint64_t archiveSize = 0;
     std::size_t chunkSize = 0;
     std::size_t chunkCount = 0;
@@ -189,19 +174,13 @@ bool Deflate(const unsigned char* input, std::size_t count, bool last,
     return done;
 }
 
-void CompressInto(Job* job, std::size_t i, std::vector<unsigned char>* input, Slot* slot)
+void Compress(Slot* slot, bool last)
 {
-    const std::uint64_t from = std::uint64_t{i} * job->chunkSize;
-    const std::size_t count = std::min<std::uint64_t>(job->chunkSize, job->archiveSize - from);
-    slot->size = static_cast<std::uint32_t>(count);
     try {
-        input->resize(job->chunkSize);
-        if (!ReadExactly(job->archive, input->data(), count, static_cast<off_t>(from)))
-            slot->error = "could not read the archive";
-        else if (!Deflate(input->data(), count, i + 1 == job->chunkCount, &slot->data))
+        if (!Deflate(slot->input.data(), slot->size, last, &slot->data))
             slot->error = "could not compress the archive";
         else
-            slot->crc = static_cast<std::uint32_t>(crc32(0, input->data(), static_cast<uInt>(count)));
+            slot->crc = static_cast<std::uint32_t>(crc32(0, slot->input.data(), slot->size));
     } catch (const std::bad_alloc&) {
         slot->error = "out of memory";
     }
@@ -209,48 +188,58 @@ void CompressInto(Job* job, std::size_t i, std::vector<unsigned char>* input, Sl
 
 void Work(Job* job)
 {
-    std::vector<unsigned char> input;
     for (;;) {
         std::unique_lock<std::mutex> lock(job->mutex);
         const std::size_t i = job->claimed++;
         if (i >= job->chunkCount)
             return;
-        job->changed.wait(lock, [&] { return job->stop || i < job->written + job->slots.size(); });
+        Slot& slot = job->slots[i % job->slots.size()];
+        job->changed.wait(lock, [&] { return job->stop || slot.chunk == i; });
         if (job->stop)
             return;
-        Slot& slot = job->slots[i % job->slots.size()];
         lock.unlock();
-        CompressInto(job, i, &input, &slot);
+        Compress(&slot, i + 1 == job->chunkCount);
         lock.lock();
         slot.ready = true;
         job->changed.notify_all();
     }
 }
 
-// The slots in order into the output, each chunk's entry into *chunks.
-bool WriteInOrder(Job* job, std::vector<Chunk>* chunks, std::string* error)
+// The next chunk of the archive into its slot, for a worker to take.
+bool ReadChunk(Job* job, std::size_t i, ArchiveStream* archive, Failure* failure)
 {
-    std::uint64_t offset = job->dataStart;
-    for (std::size_t i = 0; i < job->chunkCount; ++i) {
-        Slot& slot = job->slots[i % job->slots.size()];
-        std::unique_lock<std::mutex> lock(job->mutex);
-        job->changed.wait(lock, [&] { return slot.ready; });
-        lock.unlock();
-        if (slot.error) {
-            *error = slot.error;
-            return false;
-        }
-        if (!WriteExactly(job->output, slot.data.data(), slot.data.size(), static_cast<off_t>(offset))) {
-            *error = std::string("could not write the payload: ") + std::strerror(errno);
-            return false;
-        }
-        chunks->push_back({offset, static_cast<std::uint32_t>(slot.data.size()), slot.size, slot.crc});
-        offset += slot.data.size();
-        lock.lock();
-        slot.ready = false;
-        job->written = i + 1;
-        job->changed.notify_all();
-    }
+    Slot& slot = job->slots[i % job->slots.size()];
+    const std::uint64_t from = std::uint64_t{i} * job->chunkSize;
+    const std::size_t count = std::min<std::uint64_t>(job->chunkSize, job->archiveSize - from);
+    slot.input.resize(job->chunkSize);
+    std::string error;
+    if (!archive->Fill(slot.input.data(), count, &error))
+        return Fail(failure, error);
+    const std::lock_guard<std::mutex> lock(job->mutex);
+    slot.size = static_cast<std::uint32_t>(count);
+    slot.chunk = i;
+    job->changed.notify_all();
+    return true;
+}
+
+// The next chunk in order into the output, its entry into *chunks.
+bool WriteChunk(Job* job, std::vector<Chunk>* chunks, Failure* failure)
+{
+    Slot& slot = job->slots[job->written % job->slots.size()];
+    std::unique_lock<std::mutex> lock(job->mutex);
+    job->changed.wait(lock, [&] { return slot.ready; });
+    lock.unlock();
+    if (slot.error)
+        return Fail(failure, slot.error);
+    const std::uint64_t offset = chunks->empty() ? job->dataStart
+                                                 : chunks->back().offset + chunks->back().compressedSize;
+    if (!WriteExactly(job->output, slot.data.data(), slot.data.size(),
+                      static_cast<off_t>(job->base + offset)))
+        return FailedWrite(failure);
+    chunks->push_back({offset, static_cast<std::uint32_t>(slot.data.size()), slot.size, slot.crc});
+    lock.lock();
+    slot.ready = false;
+    ++job->written;
     return true;
 }
 
@@ -292,17 +281,23 @@ private:
 };
 
 // A worker for every core, and twice as many slots, so that a chunk that
-// takes long holds up no other worker.
-bool CompressAll(Job* job, std::vector<Chunk>* chunks, std::string* error)
+// takes long holds up no other worker.  The main thread reads the archive
+// ahead of them and writes what they made.
+bool CompressAll(Job* job, ArchiveStream* archive, std::vector<Chunk>* chunks, Failure* failure)
 {
     const std::size_t threads = std::min<std::size_t>(UsableProcessors(), job->chunkCount);
     job->slots.resize(2 * threads);
     Crew crew(job);
-    if (!crew.Start(threads)) {
-        *error = "could not start a thread to compress with";
-        return false;
-    }
-    return WriteInOrder(job, chunks, error);
+    if (!crew.Start(threads))
+        return Fail(failure, "could not start a thread to compress with");
+    for (std::size_t i = 0; i < job->chunkCount; ++i)
+        if ((i >= job->slots.size() && !WriteChunk(job, chunks, failure)) ||
+            !ReadChunk(job, i, archive, failure))
+            return false;
+    while (job->written < job->chunkCount)
+        if (!WriteChunk(job, chunks, failure))
+            return false;
+    return true;
 }
 
 // ---- The member's header and trailer, and the seal ----
@@ -333,15 +328,17 @@ std::string Header(const std::vector<Chunk>& chunks, const std::string& seal, st
     return header + seal + digits;
 }
 
-// The seal's CRC: cksum's, of the whole member without its own digits.
-bool SealCrc(int fd, const std::string& header, std::uint64_t end, std::uint32_t* crc)
+// The seal's CRC: cksum's, of the whole member at base without its own
+// digits.
+bool SealCrc(int fd, std::uint64_t base, const std::string& header, std::uint64_t end,
+             std::uint32_t* crc)
 {
     CksumCrc cksum;
     cksum.Update(reinterpret_cast<const unsigned char*>(header.data()), header.size() - 10);
     std::vector<unsigned char> buffer(kCheckRead);
     for (std::uint64_t at = header.size(); at < end;) {
         const std::size_t count = std::min<std::uint64_t>(buffer.size(), end - at);
-        if (!ReadExactly(fd, buffer.data(), count, static_cast<off_t>(at)))
+        if (!ReadExactly(fd, buffer.data(), count, static_cast<off_t>(base + at)))
             return false;
         cksum.Update(buffer.data(), count);
         at += count;
@@ -353,22 +350,19 @@ bool SealCrc(int fd, const std::string& header, std::uint64_t end, std::uint32_t
 // Reads the payload back as the installer will: the index must fit the
 // member, and every chunk decompress to its length and CRC, which were
 // taken from the archive itself.
-bool SelfCheck(int fd, std::uint64_t end, std::string* error)
+bool SelfCheck(int fd, std::uint64_t base, std::uint64_t end, Failure* failure)
 {
     std::vector<Chunk> chunks;
-    if (!ReadChunkIndex(fd, 0, static_cast<off_t>(end), &chunks) || chunks.empty()) {
-        *error = "self-check: the payload's index does not fit it";
-        return false;
-    }
+    if (!ReadChunkIndex(fd, static_cast<off_t>(base), static_cast<off_t>(end), &chunks) ||
+        chunks.empty())
+        return Fail(failure, "self-check: the payload's index does not fit it");
     const ChunksOutcome outcome = InflateChunks(
-        fd, 0, chunks, DecompressionThreads(), [](char*, std::size_t) { return true; },
-        [](std::uint64_t) { return true; });
-    if (outcome.end != ChunksEnd::Done) {
-        *error = outcome.damage == Fault::kOutOfMemory
-                     ? "self-check: out of memory"
-                     : "self-check: the payload does not decompress to the archive";
-        return false;
-    }
+        fd, static_cast<off_t>(base), chunks, DecompressionThreads(),
+        [](char*, std::size_t) { return true; }, [](std::uint64_t) { return true; });
+    if (outcome.end != ChunksEnd::Done)
+        return Fail(failure, outcome.damage == Fault::kOutOfMemory
+                                 ? "self-check: out of memory"
+                                 : "self-check: the payload does not decompress to the archive");
     return true;
 }
 
@@ -383,40 +377,42 @@ std::size_t ChunkSizeFor(std::uint64_t archiveSize)
     return 0;
 }
 
-bool Pack(const char* archivePath, const char* outputPath, std::string* error)
+// The image, unchanged, at the start of the output; its length.
+bool CopyImage(const char* imagePath, int output, std::uint64_t* length, Failure* failure)
 {
-    const Descriptor archive(open(archivePath, O_RDONLY | O_CLOEXEC));
-    struct stat status;
-    if (archive.get() < 0 || fstat(archive.get(), &status) != 0) {
-        *error = std::string("could not read ") + archivePath + ": " + std::strerror(errno);
-        return false;
+    const Descriptor image(open(imagePath, O_RDONLY | O_CLOEXEC));
+    if (!image)
+        return Fail(failure, std::string("could not read ") + imagePath + ": " + std::strerror(errno));
+    std::vector<char> buffer(kCheckRead);
+    *length = 0;
+    for (;;) {
+        const ssize_t got = read(image.get(), buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return Fail(failure, std::string("could not read ") + imagePath + ": " +
+                                     std::strerror(errno));
+        if (got == 0)
+            return true;
+        if (!WriteExactly(output, buffer.data(), static_cast<std::size_t>(got),
+                          static_cast<off_t>(*length)))
+            return FailedWrite(failure);
+        *length += static_cast<std::uint64_t>(got);
     }
-    Need need;
-    if (!Measure(archive.get(), status.st_size, &need, error))
-        return false;
-    const std::size_t chunkSize = ChunkSizeFor(static_cast<std::uint64_t>(status.st_size));
-    if (chunkSize == 0) {
-        *error = "the archive is too large: at most " +
-                 std::to_string(std::uint64_t{kMaxChunks} * kMaxChunkSize) +
-                 " bytes can be packed, in chunks the installer can hold";
-        return false;
-    }
-    const Descriptor output(open(outputPath, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (output.get() < 0) {
-        *error = std::string("could not write ") + outputPath + ": " + std::strerror(errno);
-        return false;
-    }
-    Job job;
-    job.archive = archive.get();
-    job.output = output.get();
-    job.archiveSize = static_cast<std::uint64_t>(status.st_size);
-    job.chunkSize = chunkSize;
-    job.chunkCount = (job.archiveSize + job.chunkSize - 1) / job.chunkSize;
+}
+
+// The payload behind the image: its chunks, then the member's trailer,
+// then its header with the index and the seal, checked once written.
+// Its length into *length.
+bool WritePayload(Job* job, ArchiveStream* archive, const Need& need, std::uint64_t* length,
+                  Failure* failure)
+{
     const std::string seal = SealText(need);
-    job.dataStart = Header(std::vector<Chunk>(job.chunkCount), seal, 0).size();
+    job->dataStart = Header(std::vector<Chunk>(job->chunkCount), seal, 0).size();
     std::vector<Chunk> chunks;
-    if (!CompressAll(&job, &chunks, error))
+    if (!CompressAll(job, archive, &chunks, failure))
         return false;
+    job->slots = std::vector<Slot>();  // their memory, for the reading back
     uLong crc = crc32(0, nullptr, 0);
     std::uint64_t compressed = 0;
     for (const Chunk& chunk : chunks) {
@@ -425,42 +421,107 @@ bool Pack(const char* archivePath, const char* outputPath, std::string* error)
     }
     std::string trailer;
     PutLittleEndian(&trailer, crc, 4);
-    PutLittleEndian(&trailer, job.archiveSize & 0xffffffffu, 4);
-    const std::uint64_t end = job.dataStart + compressed + trailer.size();
+    PutLittleEndian(&trailer, job->archiveSize & 0xffffffffu, 4);
+    *length = job->dataStart + compressed + trailer.size();
     std::uint32_t sealCrc = 0;
     std::string header = Header(chunks, seal, 0);
-    if (!WriteExactly(output.get(), trailer.data(), trailer.size(),
-                      static_cast<off_t>(job.dataStart + compressed)) ||
-        !SealCrc(output.get(), header, end, &sealCrc)) {
-        *error = std::string("could not write the payload: ") + std::strerror(errno);
-        return false;
-    }
+    if (!WriteExactly(job->output, trailer.data(), trailer.size(),
+                      static_cast<off_t>(job->base + job->dataStart + compressed)))
+        return FailedWrite(failure);
+    if (!SealCrc(job->output, job->base, header, *length, &sealCrc))
+        return Fail(failure, std::string("could not read the installer file back: ") +
+                                 std::strerror(errno));
     header = Header(chunks, seal, sealCrc);
-    if (!WriteExactly(output.get(), header.data(), header.size(), 0)) {
-        *error = std::string("could not write the payload: ") + std::strerror(errno);
-        return false;
-    }
-    return SelfCheck(output.get(), end, error);
+    if (!WriteExactly(job->output, header.data(), header.size(), static_cast<off_t>(job->base)))
+        return FailedWrite(failure);
+    return SelfCheck(job->output, job->base, *length, failure);
 }
+
+struct Request {
+    const char* image = nullptr;
+    const char* product = nullptr;
+    const char* output = nullptr;
+    std::optional<std::int64_t> latestTime;
+};
+
+bool Pack(const Request& request, Failure* failure)
+{
+    const Descriptor root(open(request.product, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!root)
+        return Fail(failure, std::string("could not read ") + request.product + ": " +
+                                 std::strerror(errno));
+    std::vector<Member> members;
+    std::string error;
+    if (!ListProduct(root.get(), request.product, request.latestTime, &members, &error))
+        return Fail(failure, error);
+    Job job;
+    job.archiveSize = ArchiveSize(members);
+    job.chunkSize = ChunkSizeFor(job.archiveSize);
+    if (job.chunkSize == 0)
+        return Fail(failure, "the archive is too large: at most " +
+                                 std::to_string(std::uint64_t{kMaxChunks} * kMaxChunkSize) +
+                                 " bytes can be packed, in chunks the installer can hold");
+    job.chunkCount = (job.archiveSize + job.chunkSize - 1) / job.chunkSize;
+    const Descriptor output(open(request.output, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!output)
+        return FailedWrite(failure);
+    job.output = output.get();
+    ArchiveStream archive(root.get(), members);
+    std::uint64_t length = 0;
+    if (!CopyImage(request.image, output.get(), &job.base, failure) ||
+        !WritePayload(&job, &archive, Measure(members), &length, failure))
+        return false;
+    const std::string trailer = "\n" + std::to_string(length) + "\n";
+    if (!WriteExactly(output.get(), trailer.data(), trailer.size(),
+                      static_cast<off_t>(job.base + length)) ||
+        fsync(output.get()) == -1)
+        return FailedWrite(failure);
+    return true;
+}
+
+// Decimal seconds, as SOURCE_DATE_EPOCH gives them.
+std::optional<std::int64_t> Seconds(const char* text)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long long value = std::strtoll(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || value < 0)
+        return std::nullopt;
+    return value;
+}
+
+constexpr char kUsage[] =
+    "usage: ovelo8-pack [--latest-time SECONDS] IMAGE PRODUCT_DIR OUTPUT\n";
 
 }  // namespace
 
+// Exit status 3: the output's file system is full, which mkinstaller says.
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fputs("usage: ovelo8-pack ARCHIVE OUTPUT\n", stderr);
+    Request request;
+    int first = 1;
+    if (argc == 6 && std::strcmp(argv[1], "--latest-time") == 0) {
+        request.latestTime = Seconds(argv[2]);
+        first = 3;
+    }
+    if (argc - first != 3 || (first == 3 && !request.latestTime)) {
+        std::fputs(kUsage, stderr);
         return 2;
     }
-    std::string error;
+    request.image = argv[first];
+    request.product = argv[first + 1];
+    request.output = argv[first + 2];
+    Failure failure;
     bool packed = false;
     try {
-        packed = Pack(argv[1], argv[2], &error);
+        packed = Pack(request, &failure);
     } catch (const std::bad_alloc&) {
-        error = "out of memory";
+        failure.what = "out of memory";
     }
-    if (!packed) {
-        std::fprintf(stderr, "ovelo8-pack: %s\n", error.c_str());
-        return 1;
-    }
-    return 0;
+    if (packed)
+        return 0;
+    if (failure.noSpace)
+        return 3;
+    std::fprintf(stderr, "mkinstaller: %s\n", failure.what.c_str());
+    return 1;
 }

@@ -17,6 +17,7 @@ packages="
   xfonts-base xfonts-75dpi xfonts-100dpi
   fonts-liberation fonts-dejavu-core fonts-wqy-microhei
   gzip tar util-linux openssl dash man-db groff-base
+  libarchive-tools attr acl
   python3
 "
 

@@ -76,6 +76,21 @@ std::string WithOverflowingSize()
     return Resummed(header);
 }
 
+// A pax extended header of the records given, "KEYWORD=VALUE" each.
+std::string Extended(std::initializer_list<std::string> records)
+{
+    std::string data;
+    for (const std::string& record : records) {
+        std::size_t length = record.size() + 3;  // the blank, the newline, one digit
+        while (std::to_string(length).size() + record.size() + 2 != length)
+            ++length;
+        data += std::to_string(length) + " " + record + "\n";
+    }
+    return Member("./PaxHeaders/x", 'x', 0644, data);
+}
+
+const std::string kLongName = "./" + std::string(200, 'd') + "/" + std::string(150, 'f');
+
 // The first header with one byte of its name changed after its sum.
 std::string WithBadSum(std::string archive)
 {
@@ -120,8 +135,57 @@ INSTANTIATE_TEST_SUITE_P(
         FilterCase{"TheInstallersOwnName", Member("./.ovelo8-manifest", '0', 0644) + kPlayer + kEnd,
                    Fault::kReservedName, ".ovelo8-manifest"},
         FilterCase{"HardLinkToALaterMember", Header("./b", '1', 0644, 0, "./a") + Member("./a", '0', 0644) + kPlayer + kEnd,
-                   Fault::kHardLinkToNothing, "b"}),
+                   Fault::kHardLinkToNothing, "b"},
+        FilterCase{"LongNamesInExtendedHeaders",
+                   Extended({"path=" + kLongName}) + Member("./f", '0', 0644, "f\n") +
+                       Extended({"path=./l", "linkpath=" + kLongName}) + Header("./l", '1', 0644, 0, "./x") +
+                       Extended({"path=./s", "linkpath=" + std::string(300, 't'), "comment=ignored"}) +
+                       Header("./s", '2', 0777, 0) + kPlayer + kEnd,
+                   Fault::kNone},
+        FilterCase{"ExtendedNameClimbsOut", Extended({"path=./a/../../x"}) + Member("./a", '0', 0644) + kPlayer + kEnd,
+                   Fault::kMemberOutside, "./a/../../x"},
+        FilterCase{"ExtendedNameAbsolute", Extended({"path=/etc/x"}) + Member("./a", '0', 0644) + kPlayer + kEnd,
+                   Fault::kMemberOutside, "/etc/x"},
+        FilterCase{"ExtendedNameOfTheInstaller", Extended({"path=./.ovelo8-work"}) + Member("./a", '0', 0644) + kPlayer + kEnd,
+                   Fault::kReservedName, ".ovelo8-work"},
+        FilterCase{"ExtendedNameBelowASymbolicLink",
+                   Header("./s", '2', 0777, 0, "/etc") + Extended({"path=./s/" + std::string(120, 'x')}) +
+                       Member("./a", '0', 0644) + kPlayer + kEnd,
+                   Fault::kBelowLink, "s/" + std::string(120, 'x')},
+        FilterCase{"ExtendedLinkToNoEarlierMember",
+                   Member("./a", '0', 0644) + Extended({"linkpath=" + kLongName}) + Header("./b", '1', 0644, 0, "./a") +
+                       kPlayer + kEnd,
+                   Fault::kHardLinkToNothing, "b"},
+        FilterCase{"ExtendedSizeOverTheHeaders", Extended({"size=2"}) + Header("./a", '0', 0644, 0) + "a\n" +
+                       std::string(kTarBlock - 2, '\0') + kPlayer + kEnd,
+                   Fault::kNone},
+        FilterCase{"ExtendedRecordOfAWrongLength", Member("./PaxHeaders/x", 'x', 0644, "9 path=./a\n") +
+                       Member("./a", '0', 0644) + kPlayer + kEnd,
+                   Fault::kDamagedHeader},
+        FilterCase{"ExtendedHeaderLast", kSound.substr(0, kSound.size() - kEnd.size()) + Extended({"path=./b"}) + kEnd,
+                   Fault::kArchiveEndsEarly},
+        FilterCase{"GlobalExtendedHeader", Member("./PaxHeaders/g", 'g', 0644, "13 path=./a\n") + kSound,
+                   Fault::kUnsupportedMember, "PaxHeaders/g"}),
     [](const ::testing::TestParamInfo<FilterCase>& info) { return info.param.what; });
+
+// The writer gets each member's header and data, never the extended
+// header, and each entry as the extended header describes it.
+TEST(Filter, AnExtendedHeaderDescribesTheNextEntryAndIsNotPassedOn)
+{
+    const std::string file = Header("./x", '0', 0644, 0) + "ab\n" + std::string(kTarBlock - 3, '\0');
+    std::string archive = Extended({"path=" + kLongName, "size=3", "mtime=-1.5"}) + file + kPlayer + kEnd;
+    std::vector<ArchiveEntry> entries;
+    TarFilter filter;
+    filter.onEntry = [&entries](const ArchiveEntry& entry) { entries.push_back(entry); };
+    const std::size_t kept = filter.Pass(archive.data(), archive.size());
+    ASSERT_TRUE(filter.Finish()) << static_cast<int>(filter.Refusal().fault);
+    EXPECT_EQ(archive.substr(0, kept), file + kPlayer);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].path, kLongName.substr(2));
+    EXPECT_EQ(entries[0].size, 3u);
+    EXPECT_EQ(entries[0].mtime, -2);
+    EXPECT_EQ(entries[1].mtime, 015000000000);
+}
 
 // An installer file of a payload and the trailer given, in a scratch folder.
 class FileOnDisk {

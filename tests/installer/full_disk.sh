@@ -1,7 +1,8 @@
 #!/bin/bash
 # The destination's file system filling up in the middle of the unpacking:
 # a failed installation that says which file could not be written, and
-# leaves nothing behind.  Only root can mount the small file system it needs.
+# leaves nothing behind; and the packager's output file system filling up.
+# Only root can mount the small file systems they need.
 . "$(dirname "$0")/lib.sh"
 require_root mount
 
@@ -41,5 +42,18 @@ fi
 expect_unpack_failure
 [ -z "${before-}" ] || [ "$(tree_listing "$work/fs/dest")" = "$before" ] ||
     fail "the earlier installation was changed"
+
+begin "mkinstaller says so when its output's file system fills up, leaving nothing behind"
+mkdir "$work/fs"
+if mount -t tmpfs -o size=2m tmpfs "$work/fs" 2>/dev/null; then
+    mounts+=("$work/fs")
+    "$MKINSTALLER" "$INSTALLER_IMAGE" "$scratch/big-product" "$work/fs/out.run" 2>"$work/err" &&
+        fail "packaged into a full file system"
+    [ "$(cat "$work/err")" = "mkinstaller: no space left on the file system of $work/fs/out.run; nothing written" ] ||
+        fail "said: $(cat "$work/err")"
+    [ -z "$(ls -A "$work/fs")" ] || fail "left behind: $(ls -A "$work/fs")"
+else
+    echo "SKIPPED: no tmpfs could be mounted" >&2
+fi
 
 finish

@@ -2,7 +2,9 @@
 # libgcc_s and the loader, and no C library newer than 2.34; it is stripped,
 # at most 7 MB (the toolkit, zlib and libdeflate with our own code come to
 # about 6; a library linked in by mistake, or debugging information left
-# in, goes far past it), and links to its debugging information.
+# in, goes far past it), and links to its debugging information, which
+# names no folder of this checkout or build (the build id hashes it: two
+# builds in different folders would give different images).
 source "$(dirname "$0")/lib.sh"
 
 begin "only the C library, libm, libgcc_s and the loader are needed"
@@ -36,5 +38,14 @@ case $sections in
 esac
 [ -s "$INSTALLER_IMAGE.debug" ] || fail "no $INSTALLER_IMAGE.debug beside the image"
 [ "$image_size" -le 7000000 ] || fail "the image has $image_size bytes"
+
+begin "neither the image nor its debugging information names the checkout or the build folder"
+build_dir=$(cd "$(dirname "$INSTALLER_IMAGE")/.." && pwd)
+source_dir=$(cd "$SAMPLE_PRODUCT/../.." && pwd)
+for file in "$INSTALLER_IMAGE" "$INSTALLER_IMAGE.debug"; do
+    for folder in "$build_dir" "$source_dir"; do
+        ! grep -q -a -F "$folder" "$file" || fail "$file holds $folder"
+    done
+done
 
 finish

@@ -1,5 +1,6 @@
 #!/bin/bash
-# A payload of more than 2 GiB: every offset and count must be 64 bits wide.
+# A payload of more than 2 GiB, and a file of more than 8 GiB: every offset
+# and count must be 64 bits wide, and the size a pax header's.
 . "$(dirname "$0")/lib.sh"
 
 # A gzip comment of 2 GiB and a megabyte pads the sample's member to that
@@ -26,5 +27,17 @@ rm -f "$work/big.run"
 expect_status 0
 expect_err ""
 expect_same_tree "$SAMPLE_PRODUCT" "$work/dest"
+
+begin "packs and installs a sparse file of more than 8 GiB, sparse"
+cp -a "$SAMPLE_PRODUCT" "$work/tree"
+truncate -s 8G "$work/tree/huge"
+echo end >>"$work/tree/huge"
+package "$work/tree" "$work/huge.run"
+run "$work/huge.run" -s "$work/dest"
+rm -f "$work/huge.run"
+expect_status 0
+[ "$(stat -c %s "$work/dest/huge")" = $(((8 << 30) + 4)) ] && [ "$(tail -c 4 "$work/dest/huge")" = end ] ||
+    fail "installed as $(stat -c %s "$work/dest/huge") bytes ending in $(tail -c 4 "$work/dest/huge" | od -An -c)"
+[ "$(stat -c %b "$work/dest/huge")" -le 64 ] || fail "its holes were written"
 
 finish

@@ -1,5 +1,5 @@
 /* Loaded into the installer under test (LD_PRELOAD) to make its writes into
- * files go wrong on cue, as a slow or full disk or a user would:
+ * files (write and pwritev) go wrong on cue, as a slow or full disk or a user would:
  *   OVELO8_WRITE_FAULT=pause:MICROSECONDS   every write waits that long
  *   OVELO8_WRITE_FAULT=fail:BYTES           writes fail (ENOSPC) past BYTES
  *   OVELO8_WRITE_FAULT=signal:BYTES:SIGNAL  SIGNAL is sent once BYTES are written
@@ -20,36 +20,60 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 static unsigned long long written;
 static unsigned long long renames;
 static int signalled;
 
+/* Whether a write of count bytes into fd is to fail; pauses or sends the
+ * signal when that is due. */
+static int WriteFails(int fd, size_t count)
+{
+    const char* fault = getenv("OVELO8_WRITE_FAULT");
+    unsigned long long number = 0;
+    int signal = 0;
+    if (fd <= 2 || !fault)
+        return 0;
+    if (sscanf(fault, "pause:%llu", &number) == 1) {
+        usleep((useconds_t)number);
+    } else if (sscanf(fault, "fail:%llu", &number) == 1 && written + count > number) {
+        errno = ENOSPC;
+        return 1;
+    } else if (sscanf(fault, "signal:%llu:%d", &number, &signal) == 2 && !signalled &&
+               written >= number) {
+        signalled = 1;
+        kill(getpid(), signal);
+    }
+    return 0;
+}
+
+static ssize_t Counted(int fd, ssize_t done)
+{
+    if (fd > 2 && done > 0)
+        written += (unsigned long long)done;
+    return done;
+}
+
 ssize_t write(int fd, const void* data, size_t count)
 {
     static ssize_t (*real)(int, const void*, size_t);
     if (!real)
         real = (ssize_t (*)(int, const void*, size_t))dlsym(RTLD_NEXT, "write");
-    const char* fault = getenv("OVELO8_WRITE_FAULT");
-    unsigned long long number = 0;
-    int signal = 0;
-    if (fd > 2 && fault) {
-        if (sscanf(fault, "pause:%llu", &number) == 1) {
-            usleep((useconds_t)number);
-        } else if (sscanf(fault, "fail:%llu", &number) == 1 && written + count > number) {
-            errno = ENOSPC;
-            return -1;
-        } else if (sscanf(fault, "signal:%llu:%d", &number, &signal) == 2 && !signalled &&
-                   written >= number) {
-            signalled = 1;
-            kill(getpid(), signal);
-        }
-    }
-    const ssize_t done = real(fd, data, count);
-    if (fd > 2 && done > 0)
-        written += (unsigned long long)done;
-    return done;
+    return WriteFails(fd, count) ? -1 : Counted(fd, real(fd, data, count));
+}
+
+/* The installer writes a file's content at its offsets, past its holes. */
+ssize_t pwritev(int fd, const struct iovec* parts, int count, off_t offset)
+{
+    static ssize_t (*real)(int, const struct iovec*, int, off_t);
+    if (!real)
+        real = (ssize_t (*)(int, const struct iovec*, int, off_t))dlsym(RTLD_NEXT, "pwritev");
+    size_t length = 0;
+    for (int i = 0; i < count; ++i)
+        length += parts[i].iov_len;
+    return WriteFails(fd, length) ? -1 : Counted(fd, real(fd, parts, count, offset));
 }
 
 /* Whether this rename is to fail; sends the signal when it is due. */
