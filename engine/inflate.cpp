@@ -49,6 +49,8 @@ bool InflateInto(z_stream* stream, std::vector<char>* output, std::size_t carry,
     *status = inflate(stream, Z_NO_FLUSH);
     if (*status == Z_BUF_ERROR) {
         *damage = Found(Fault::kCutShort);
+    } else if (*status == Z_MEM_ERROR) {
+        *damage = Found(Fault::kOutOfMemory);
     } else if (*status != Z_OK && *status != Z_STREAM_END) {
         *damage = Found(Fault::kCorrupt);
         damage->detail = stream->msg ? stream->msg : "no detail";
@@ -148,6 +150,8 @@ Streamed StreamArchive(const InstallerFile& file, TarFilter& filter, Observer& o
                        const ArchiveSink& sink, Outcome* damage)
 {
     *damage = Outcome();
+    if (file.seal)
+        filter.Expect(*file.seal);
     if (file.indexMisfit) {
         *damage = Found(Fault::kIndexMisfit);
         return Streamed::kDamaged;

@@ -126,7 +126,7 @@ bool Unpack(const InstallerFile& file, const std::string& destination, ProductWr
         Report(Found(Fault::kAppeared, destination));
         return false;
     }
-    Report(writer->Failure(),
+    Report(AsShortage(writer->Failure()),
            writer->LeftBehind() ? Words(Found(Fault::kNotPutBack, destination)) : "");
     return false;
 }

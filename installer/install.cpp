@@ -20,6 +20,7 @@
 #include <cstring>
 #include <cstdio>
 #include <exception>
+#include <new>
 #include <optional>
 #include <fcntl.h>
 #include <string>
@@ -44,23 +45,37 @@ std::string ChosenDestination()
     return destination;
 }
 
-// Why the writer could not begin; kNone when it did.
-Fault NotBegun(Begun begun)
+// Why the writer could not begin, with the errno its failed call left;
+// kNone when it did.
+Outcome NotBegun(Begun begun, const std::string& destination)
 {
+    const int error = errno;
+    Fault fault = Fault::kNotWritable;
     switch (begun) {
-    case Begun::kBegun: return Fault::kNone;
-    case Begun::kBusy: return Fault::kBusy;
-    case Begun::kInterrupted: return Fault::kInterrupted;
-    case Begun::kCannotMake: return Fault::kCannotMakeDestination;
-    case Begun::kCannotEnter: return Fault::kCannotEnter;
+    case Begun::kBegun: return Outcome();
+    case Begun::kBusy: fault = Fault::kBusy; break;
+    case Begun::kInterrupted: fault = Fault::kInterrupted; break;
+    case Begun::kCannotMake: fault = Fault::kCannotMakeDestination; break;
+    case Begun::kCannotEnter: fault = Fault::kCannotEnter; break;
     case Begun::kNotWritable: break;
     }
-    return Fault::kNotWritable;
+    return Found(fault, destination, error);
+}
+
+// An existing destination, before anything is written into it.  The root
+// directory is never one, whatever path led there: the product's files
+// would lie among the system's, and its removal would go through them.
+Outcome RefusedExisting(const std::string& destination, int folder)
+{
+    if (IsRootDirectory(folder))
+        return Found(Fault::kRootDestination);
+    return RefusedDestination(destination, folder);
 }
 
 // The destination walked once: an existing one must be a folder we may
 // write into; for a missing one, the hidden folder beside it that becomes
-// it is made.  The writer holds what the walk found from then on.
+// it is made.  The writer holds what the walk found from then on.  A step
+// that failed for want of memory or descriptors says so.
 bool BeginInstallation(const std::string& destination, ProductWriter* writer)
 {
     Destination place;
@@ -69,19 +84,19 @@ bool BeginInstallation(const std::string& destination, ProductWriter* writer)
     case Walked::kRefused:
         break;
     case Walked::kFailed:
-        refusal = Found(Fault::kCannotMakeDestination, destination);
+        refusal = Found(Fault::kCannotMakeDestination, destination, refusal.error);
         break;
     case Walked::kMissing:
-        refusal = Found(NotBegun(writer->BeginNew(place.parent.get(), place.name)), destination);
+        refusal = NotBegun(writer->BeginNew(place.parent.get(), place.name), destination);
         break;
     case Walked::kReached:
-        refusal = RefusedDestination(destination, place.folder.get());
+        refusal = RefusedExisting(destination, place.folder.get());
         if (refusal.ok())
-            refusal = Found(NotBegun(writer->BeginExisting(place.folder.get())), destination);
+            refusal = NotBegun(writer->BeginExisting(place.folder.get()), destination);
         break;
     }
     if (!refusal.ok())
-        Report(refusal);
+        Report(AsShortage(refusal));
     return refusal.ok();
 }
 
@@ -216,6 +231,8 @@ void Install(Widget, XtPointer, XtPointer)
     bInstalling = true;
     try {
         RunSequence();
+    } catch (const std::bad_alloc&) {  // the writer, unwound, put everything back
+        Report(Found(Fault::kOutOfMemory));
     } catch (const std::exception&) {  // never into the toolkit
         Report(Found(Fault::kUnknownFailure));
     }

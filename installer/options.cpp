@@ -6,6 +6,7 @@
 #include "options.h"
 
 #include "examine.h"
+#include "messages.h"
 #include "progress_line.h"
 #include "state.h"
 #include "terminal.h"
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <unistd.h>
 
@@ -73,6 +75,17 @@ const Option kOptions[] = {
     {"--help", nullptr, "print this help", RunMode::kReport, PrintUsage},
 };
 
+// Memory may run short in any of them: said as such, not as a crash.
+int Run(const Option& option, char** argv)
+{
+    try {
+        return option.run(argv);
+    } catch (const std::bad_alloc&) {
+        Report(Found(Fault::kOutOfMemory));
+        return ReportedStatus();
+    }
+}
+
 std::string Synopsis(const Option& option)
 {
     return option.operand ? std::string(option.name) + " " + option.operand : option.name;
@@ -105,7 +118,7 @@ void PrintOptions()
 
 int PrintUsage(char** argv)
 {
-    PrintSynopsis(argv[0]);
+    PrintSynopsis(Shown(argv[0]).c_str());
     std::printf(
         "\n"
         "Installs Ovelo 8.  Without arguments, or with toolkit options only, the\n"
@@ -138,7 +151,7 @@ std::optional<int> RunCommandLineOption(int argc, char** argv)
         const int count = option.operand ? 3 : 2;
         if (argc == count && std::strcmp(argv[1], option.name) == 0) {
             runMode = option.mode;
-            return option.run(argv);
+            return Run(option, argv);
         }
     }
     return std::nullopt;
