@@ -12,9 +12,10 @@ bool IsOwnHome(const char* home);
 
 // Replaces the settings file in home with the player's two lines.  The
 // home folder must be ours, and the file missing or a regular file of
-// ours: a link, a FIFO or another user's file is never written through,
-// and nothing is written into another user's home folder.  kNone when written, or
-// when there is no usable home; otherwise why not, naming the file.
+// ours: nothing is written into another user's home folder, and a link, a
+// FIFO or another user's file is never written through.  kNone when
+// written, or when there is no usable home; otherwise why not, naming the
+// file.
 Outcome WriteSettingsFile(const char* home);
 
 #endif

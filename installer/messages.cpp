@@ -277,13 +277,13 @@ std::string Shown(const std::string& name)
     for (std::size_t at = 0; at < name.size();) {
         wchar_t character = 0;
         std::size_t length = std::mbrtowc(&character, name.data() + at, name.size() - at, &state);
-        const bool valid = length != static_cast<std::size_t>(-1) &&
-                           length != static_cast<std::size_t>(-2);
+        // Past the end: no character starts here, or only a part of one.
+        const bool valid = length <= name.size() - at;
         if (!valid) {
             state = std::mbstate_t();
             length = 1;
         }
-        length = std::max<std::size_t>(length, 1);  // a NUL
+        length = std::max<std::size_t>(length, 1);  // a NUL is one byte
         if (valid && std::iswprint(character) && character != L'\\') {
             text.append(name, at, length);
         } else {
