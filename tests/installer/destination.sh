@@ -85,7 +85,6 @@ while read -r locale name shown; do
 done <<'CASES'
 C.UTF-8 Ziel-\303\244\033]0;T\007\033[2J Ziel-ä\033]0;T\007\033[2J
 C Ziel-\303\244 Ziel-\303\244
-C.UTF-8 \377\302\205 \377\302\205
 CASES
 
 begin "refuses a destination that is a file and leaves it alone"
