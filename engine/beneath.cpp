@@ -73,6 +73,9 @@ bool RemoveTree(int folderFd, const std::string& name)
         return true;
     if (errno != EISDIR && errno != EPERM)
         return false;
+    // An empty folder goes without a descriptor, which may be short.
+    if (unlinkat(folderFd, name.c_str(), AT_REMOVEDIR) == 0)
+        return true;
     const int fd = openat(folderFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd == -1)
         return false;

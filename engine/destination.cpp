@@ -1,6 +1,7 @@
 // The destination walk and the trust it places in what it meets.
 #include "destination.h"
 
+#include "beneath.h"
 
 #include <cerrno>
 #include <climits>
@@ -67,6 +68,12 @@ Descriptor OpenRoot(bool absolute)
     return Descriptor(open(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
 }
 
+Walked Failed(Outcome* refusal, int error = errno)
+{
+    refusal->error = error;
+    return Walked::kFailed;
+}
+
 }  // namespace
 
 Fault RootsDistrust(int folder)
@@ -87,6 +94,7 @@ Fault RootsDistrust(int folder)
 Walked WalkDestination(const std::string& given, Destination* place, Outcome* refusal)
 {
     const std::string path = WithoutTrailingSlashes(given);
+    *refusal = Outcome();
     if (path.empty())
         return Walked::kFailed;
     std::deque<Step> steps = Steps(path, 0, false);
@@ -110,15 +118,17 @@ Walked WalkDestination(const std::string& given, Destination* place, Outcome* re
             return Walked::kMissing;
         }
         if (!next || fstat(next.get(), &info) == -1)
-            return Walked::kFailed;
+            return Failed(refusal);
         if (S_ISLNK(info.st_mode)) {
             if (!IsTrustedOwner(info.st_uid)) {
                 *refusal = ForeignLink(given, step.end, step.end == path.size());
                 return Walked::kRefused;
             }
             const std::string target = LinkTarget(next.get());
-            if (target.empty() || ++linksFollowed > 40)
-                return Walked::kFailed;
+            if (target.empty())
+                return Failed(refusal);
+            if (++linksFollowed > 40)
+                return Failed(refusal, ELOOP);
             const std::deque<Step> inner = Steps(target, step.end, true);
             steps.insert(steps.begin(), inner.begin(), inner.end());
             if (target.front() == '/')
@@ -126,14 +136,14 @@ Walked WalkDestination(const std::string& given, Destination* place, Outcome* re
             continue;
         }
         if (!steps.empty() && !S_ISDIR(info.st_mode))
-            return Walked::kFailed;
+            return Failed(refusal, ENOTDIR);
         before = std::move(here);
         here = std::move(next);
         lastName = step.name;
         hereName = given.substr(0, step.end);
     }
     if (!here)
-        return Walked::kFailed;
+        return Failed(refusal);
     // The top of the path ("/" or ".") has no name of its own in a parent
     // we hold: it is reached, but can never be made or removed.
     place->folder = Descriptor(openat(here.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -142,6 +152,15 @@ Walked WalkDestination(const std::string& given, Destination* place, Outcome* re
     place->parent = std::move(before);
     place->name = lastName;
     return Walked::kReached;
+}
+
+bool IsRootDirectory(int folder)
+{
+    const Descriptor root = OpenRoot(true);
+    struct stat top;
+    struct stat info;
+    return root && fstat(root.get(), &top) == 0 && fstat(folder, &info) == 0 &&
+           SameFile(top, info);
 }
 
 Outcome RefusedDestination(const std::string& destination, int folder)

@@ -28,13 +28,20 @@ struct Destination {
 };
 
 // Walks path from "/" or the current directory.  *refusal says why for
-// kRefused, naming the destination as given.
+// kRefused, naming the destination as given; for kFailed its error is the
+// errno of the call that failed (0 for an empty path), so that a run short
+// of descriptors or memory can say so.
 Walked WalkDestination(const std::string& path, Destination* destination, Outcome* refusal);
 
 // Why an existing destination may not be installed into or removed from:
 // not a folder, another user's, or, when root installs, open to others.
 // kNone when it may.
 Outcome RefusedDestination(const std::string& path, int folder);
+
+// Whether the folder held by fd is the root directory, however the path
+// led there ("/", "/tmp/..", a link to "/"): no product is installed
+// straight into it.
+bool IsRootDirectory(int folder);
 
 // When root installs, why a folder (held by fd) is not to be trusted:
 // another user's (kFolderForeign), or one that group or others may change

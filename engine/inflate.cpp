@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <unistd.h>
 #include <vector>
 
@@ -40,7 +41,8 @@ bool ReadPayload(int fd, const Payload& payload, off_t* consumed, std::vector<un
 }
 
 // Inflates behind the carried bytes of the output; false (and *damage
-// says why) when the member is damaged or cut short.
+// says why) when the member is damaged or cut short, or zlib ran out of
+// memory.
 bool InflateInto(z_stream* stream, std::vector<char>* output, std::size_t carry, int* status,
                  Outcome* damage)
 {
@@ -49,6 +51,8 @@ bool InflateInto(z_stream* stream, std::vector<char>* output, std::size_t carry,
     *status = inflate(stream, Z_NO_FLUSH);
     if (*status == Z_BUF_ERROR) {
         *damage = Found(Fault::kCutShort);
+    } else if (*status == Z_MEM_ERROR) {
+        *damage = Found(Fault::kOutOfMemory);
     } else if (*status != Z_OK && *status != Z_STREAM_END) {
         *damage = Found(Fault::kCorrupt);
         damage->detail = stream->msg ? stream->msg : "no detail";
@@ -142,18 +146,10 @@ Streamed StreamChunks(const InstallerFile& file, TarFilter& filter, Observer& ob
     return feed.sinkRefused() ? Streamed::kRefused : Streamed::kStopped;
 }
 
-}  // namespace
-
-Streamed StreamArchive(const InstallerFile& file, TarFilter& filter, Observer& observer,
-                       const ArchiveSink& sink, Outcome* damage)
+// A payload without an index, in one stream.
+Streamed StreamOne(const InstallerFile& file, TarFilter& filter, Observer& observer,
+                   const ArchiveSink& sink, Outcome* damage)
 {
-    *damage = Outcome();
-    if (file.indexMisfit) {
-        *damage = Found(Fault::kIndexMisfit);
-        return Streamed::kDamaged;
-    }
-    if (!file.chunks.empty())
-        return StreamChunks(file, filter, observer, sink, damage);
     Inflater inflater;
     if (!inflater.ready) {
         *damage = Found(Fault::kOutOfMemory);
@@ -190,4 +186,27 @@ Streamed StreamArchive(const InstallerFile& file, TarFilter& filter, Observer& o
     }
     return EndsCleanly(stream, consumed, payload, carry, &filter, damage) ? Streamed::kComplete
                                                                           : Streamed::kDamaged;
+}
+
+}  // namespace
+
+Streamed StreamArchive(const InstallerFile& file, TarFilter& filter, Observer& observer,
+                       const ArchiveSink& sink, Outcome* damage)
+{
+    *damage = Outcome();
+    if (file.seal)
+        filter.Expect(*file.seal);
+    if (file.indexMisfit) {
+        *damage = Found(Fault::kIndexMisfit);
+        return Streamed::kDamaged;
+    }
+    // Memory may run out anywhere on the way, in the checks and the sink
+    // too: said as such, and the caller puts back what was written.
+    try {
+        return file.chunks.empty() ? StreamOne(file, filter, observer, sink, damage)
+                                   : StreamChunks(file, filter, observer, sink, damage);
+    } catch (const std::bad_alloc&) {
+        *damage = Found(Fault::kOutOfMemory);
+        return Streamed::kDamaged;
+    }
 }

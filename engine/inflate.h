@@ -26,7 +26,9 @@ enum class Streamed {
 };
 
 // Reads the payload of the file with pread.  The end-of-archive blocks
-// are not handed on: the caller knows the archive ended.
+// are not handed on: the caller knows the archive ended.  A sealed file's
+// archive must add up to its seal: the filter is given it.  kDamaged also
+// when memory ran short (kOutOfMemory): the outcome says which.
 Streamed StreamArchive(const InstallerFile& file, TarFilter& filter, Observer& observer,
                        const ArchiveSink& sink, Outcome* damage);
 

@@ -6,6 +6,7 @@
 #include "format.h"
 #include "cksum.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
@@ -16,7 +17,13 @@
 namespace {
 
 constexpr char kHeader[] = "ovelo8-manifest 1\n";
-constexpr std::size_t kLargestManifest = 256 * 1024 * 1024;  // a product of millions of entries
+// Whatever a manifest says, what is held of it (the text while it is
+// read, then each entry, and in an upgrade its path again in the writer's
+// index) stays well within the 64 MiB the installer may take: a larger
+// manifest is not read.  A product of 100,000 entries, several times a
+// large one, is listed in less.
+constexpr std::size_t kLargestManifest = 8 * 1024 * 1024;
+constexpr std::size_t kMostEntries = 128 * 1024;
 
 // "TYPE MODE SIZE CHECKSUM PATH", one blank between the fields: whatever
 // follows the fourth blank is the path, blanks and all.
@@ -73,6 +80,11 @@ ManifestRead ReadManifest(int dirfd, std::vector<ManifestEntry>* entries)
     std::string text;
     if (!ReadAll(file.get(), &text) || text.compare(0, sizeof kHeader - 1, kHeader) != 0)
         return ManifestRead::kBadManifest;
+    // Counted first, so that the list is made once at its size.
+    const std::size_t lines = std::count(text.begin(), text.end(), '\n') - 1;
+    if (lines > kMostEntries)
+        return ManifestRead::kBadManifest;
+    entries->reserve(lines);
     for (std::size_t at = sizeof kHeader - 1; at < text.size();) {
         const std::size_t end = text.find('\n', at);
         if (end == std::string::npos)

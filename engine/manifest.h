@@ -33,7 +33,9 @@ std::string ManifestText(const std::vector<ManifestEntry>& entries);
 
 enum class ManifestRead { kRead, kMissing, kBadManifest };
 
-// The manifest at the top of the folder open on dirfd.
+// The manifest at the top of the folder open on dirfd.  One of more than
+// 8 MiB or 131,072 entries is not read (kBadManifest), so that memory
+// stays bounded whatever it says.
 ManifestRead ReadManifest(int dirfd, std::vector<ManifestEntry>* entries);
 
 // Whether what lies at the entry's path beneath the folder is still what

@@ -15,21 +15,24 @@ enum class Fault {
     kNone,
     kStopped,  // the observer said stop: no message, the caller knows why
 
+    // The run itself short of memory or of descriptors, whatever step met it.
+    kOutOfMemory, kTooManyOpenFiles,
+
     // The installer file itself, found by the installer.
     kCannotFindSelf, kCannotReadSelf, kSelfNotRegular,
     // The installer file, damaged: its payload and the compression.
     kNoPayload, kSealUnreadable, kChecksumMismatch, kIndexMisfit, kPayloadUnreadable,
-    kCutShort, kCorrupt, kChunkCorrupt, kTrailingData, kOutOfMemory,
+    kCutShort, kCorrupt, kChunkCorrupt, kTrailingData,
     // The archive in it, damaged or not safe to install.
     kDamagedHeader, kDataAfterEnd, kArchiveEndsEarly, kNoPlayer, kPlayerNotRegular,
     kPlayerNotExecutable, kMemberOutside, kTopFolderAsOther, kBelowLink, kBelowFile, kTwice,
-    kReservedName, kHardLinkToNothing, kUnsupportedMember, kExtendedTooLarge,
+    kReservedName, kHardLinkToNothing, kUnsupportedMember, kExtendedTooLarge, kSealMismatch,
 
     // The destination, before anything is written.
     kEmptyDestination, kForeignLink, kBehindForeignLink, kOnWayOpenToOthers, kNotDirectory,
     kForeignDestination, kDestinationOpenToOthers, kCannotMakeDestination, kCannotEnter,
-    kNotWritable, kBusy, kInterrupted, kNoRoom, kNoEntries, kFolderForeign, kFolderOpenToOthers,
-    kRecoveredCompleted, kRecoveredUndone,
+    kNotWritable, kBusy, kInterrupted, kNoRoom, kNoEntries, kRootDestination, kFolderForeign,
+    kFolderOpenToOthers, kRecoveredCompleted, kRecoveredUndone,
     // Writing the product and putting it in place.
     kCannotMake, kCannotWrite, kCannotMakeLink, kCannotLink, kBlocksMismatch, kCannotSetMode,
     kCannotSync, kEndedInEntry, kCannotSetDestinationMode, kCannotPutDestination,
@@ -37,7 +40,7 @@ enum class Fault {
     kOwnFileWhereFolder, kCannotReplace, kAppeared, kNotPutBack,
     // After the installation.
     kReplacedAfterwards, kCannotStart, kSettingsLink, kSettingsNotRegular, kSettingsForeign,
-    kSettingsFailed,
+    kSettingsFailed, kSettingsForeignHome,
     // Stopped by a signal: what became of the destination.
     kStoppedInstalled, kStoppedPutBack, kStoppedNotPutBack,
 

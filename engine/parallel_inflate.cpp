@@ -55,7 +55,10 @@ public:
     ChunksOutcome Run(const ChunkSink& sink, const ChunkProgress& progress);
 
 private:
+    bool MakeSlots(std::size_t count, std::size_t size);
+    void StartWorkers(int threads);
     void Work();
+    void DecodeHere(std::size_t i);
     Fault Decode(const Chunk& chunk, bool last, libdeflate_decompressor* decompressor,
                  unsigned char* input, char* output) const;
     bool WaitReady(std::size_t i, std::uint64_t handed, const ChunkProgress& progress);
@@ -66,6 +69,9 @@ private:
     std::vector<Slot> slots_;
     std::size_t inputSize_ = 0;  // a worker's, for the largest chunk and its final block
     std::vector<std::thread> workers_;
+    // The calling thread's, when no worker could start.
+    std::unique_ptr<libdeflate_decompressor, DecompressorFree> here_;
+    std::unique_ptr<unsigned char[]> hereInput_;
 
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -76,8 +82,10 @@ private:
 
 // Threads and slots as many as the budget allows: a slot more than the
 // threads, so that a worker need not wait while a slot is handed on.  When
-// threads run short the workers started do the work; false when not one
-// could be started, or the slots not be had.
+// threads run short the workers started do the work; when not one could
+// start (too many processes, no room for a stack) the calling thread
+// decodes each chunk itself, into one slot.  False when memory runs short
+// even for that.
 bool Decoder::Start(int threads)
 {
     std::uint64_t size = 1, compressed = 1;
@@ -89,17 +97,40 @@ bool Decoder::Start(int threads)
     while (threads > 1 && (threads + 1) * size + threads * compressed > kBufferBudget)
         --threads;
     inputSize_ = compressed + sizeof kFinalBlock;
-    const WorkerSignalsBlocked blocked;
+    if (MakeSlots(threads + 1, size))
+        StartWorkers(threads);
+    if (!workers_.empty())
+        return true;
+    here_.reset(libdeflate_alloc_decompressor());
+    hereInput_.reset(new (std::nothrow) unsigned char[inputSize_]);
+    return here_ && hereInput_ && MakeSlots(1, size);
+}
+
+// Slots for count chunks of size bytes; none when memory runs short.
+bool Decoder::MakeSlots(std::size_t count, std::size_t size)
+{
+    slots_.clear();
     try {
-        slots_.resize(threads + 1);
+        slots_.resize(count);
         for (Slot& slot : slots_)
             slot.data.reset(new char[size]);
+        return true;
+    } catch (const std::bad_alloc&) {
+        slots_.clear();
+        return false;
+    }
+}
+
+// As many workers as threads, or as could start.
+void Decoder::StartWorkers(int threads)
+{
+    const WorkerSignalsBlocked blocked;
+    try {
         workers_.reserve(threads);
         for (int i = 0; i < threads; ++i)
             workers_.emplace_back(&Decoder::Work, this);
-    } catch (const std::exception&) {  // std::bad_alloc, or std::system_error from a thread
+    } catch (const std::exception&) {  // std::system_error from a thread, or std::bad_alloc
     }
-    return !workers_.empty();
 }
 
 // Workers end after the chunk at hand; nothing they hold outlives them.
@@ -179,12 +210,23 @@ bool Decoder::WaitReady(std::size_t i, std::uint64_t handed, const ChunkProgress
     return true;
 }
 
+// Without workers: chunk i, into its slot.
+void Decoder::DecodeHere(std::size_t i)
+{
+    Slot& slot = slots_[i % slots_.size()];
+    slot.damage = Decode(chunks_[i], i + 1 == chunks_.size(), here_.get(), hereInput_.get(),
+                         slot.data.get());
+    slot.ready = true;
+}
+
 ChunksOutcome Decoder::Run(const ChunkSink& sink, const ChunkProgress& progress)
 {
     std::uint64_t handed = 0;
     for (std::size_t i = 0; i < chunks_.size(); ++i) {
         Slot& slot = slots_[i % slots_.size()];
-        if (!WaitReady(i, handed, progress))
+        if (workers_.empty())
+            DecodeHere(i);
+        else if (!WaitReady(i, handed, progress))
             return {ChunksEnd::Stopped};
         if (slot.damage != Fault::kNone)
             return {ChunksEnd::Damaged, slot.damage};

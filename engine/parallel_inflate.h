@@ -39,9 +39,10 @@ int DecompressionThreads();
 
 // Decompresses the chunks of the payload at start in fd with threads
 // workers (at least one), checking each chunk's length and CRC, and hands
-// the archive to sink in order, in pieces of any length.  Stopped when the
-// sink or the progress callback said so; Damaged, with kOutOfMemory, when
-// memory or threads ran short.
+// the archive to sink in order, in pieces of any length; when no worker
+// thread can start, on the calling thread.  Stopped when the sink or the
+// progress callback said so; Damaged, with kOutOfMemory, when memory ran
+// short.
 ChunksOutcome InflateChunks(int fd, off_t start, const std::vector<Chunk>& chunks, int threads,
                             const ChunkSink& sink, const ChunkProgress& progress);
 

@@ -109,3 +109,55 @@ Fault CheckSeal(int fd, const Payload& payload, const Seal& seal, Observer& obse
         fault = Fault::kChecksumMismatch;
     return fault;
 }
+
+namespace {
+
+constexpr std::size_t kLongLink = 60;  // bytes of target that no longer fit in an inode
+
+std::uint64_t Plus(std::uint64_t a, std::uint64_t b)
+{
+    return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+}
+
+// Sizes come from tar headers, at most 2^63: rounding up can not wrap.
+std::uint64_t RoundedUp(std::uint64_t size, std::uint64_t unit)
+{
+    return (size + unit - 1) / unit * unit;
+}
+
+}  // namespace
+
+void SealTally::Add(char type, std::uint64_t size, std::size_t linkLength, bool top)
+{
+    if (type == '1')
+        return;
+    const bool file = type != '2' && type != '5';
+    if (!top)
+        ++entries;
+    if (file)
+        bytes = Plus(bytes, size);
+    for (std::size_t i = 0; i < room.size(); ++i) {
+        const std::uint64_t fragment = std::uint64_t{512} << i;
+        std::uint64_t taken = fragment;
+        if (file)
+            taken = RoundedUp(size, fragment);
+        else if (type == '2' && linkLength < kLongLink)
+            taken = 0;
+        room[i] = Plus(room[i], taken);
+    }
+}
+
+bool SealTally::Within(const Seal& seal) const
+{
+    if (bytes > seal.bytes || entries > seal.entries)
+        return false;
+    for (std::size_t i = 0; seal.hasRoom && i < room.size(); ++i)
+        if (room[i] > seal.room[i])
+            return false;
+    return true;
+}
+
+bool SealTally::Matches(const Seal& seal) const
+{
+    return bytes == seal.bytes && entries == seal.entries && (!seal.hasRoom || room == seal.room);
+}

@@ -43,6 +43,30 @@ struct Seal {
 // header carries none.  False when it has one that cannot be read.
 bool SealOf(const GzipHeader& header, std::optional<Seal>* seal);
 
+// What an archive's members add up to, counted as the seal counts them
+// (the packer seals what this tally counts): every member is an entry but
+// a hard link (counted once, with its file) and the top folder (the
+// destination itself); the bytes are the files' contents; the room for
+// each fragment size takes each file rounded up to whole fragments, a
+// fragment for each folder, the top one included, and one for each
+// symbolic link whose target is too long to live in its inode (60 bytes
+// or more).  Sums stop at the largest number rather than wrap, so that a
+// forged archive can not bring them back under a seal.
+struct SealTally {
+    std::uint64_t bytes = 0;
+    std::uint64_t entries = 0;
+    std::array<std::uint64_t, kSealFragmentSizes> room{};
+
+    // A member as its header gives it: '1' hard link, '2' symbolic link,
+    // '5' folder, a file otherwise ('0', or '\0' as old tars wrote it);
+    // top for the top folder.
+    void Add(char type, std::uint64_t size, std::size_t linkLength, bool top);
+    // No figure beyond the seal's (a version 1 seal has no room figures).
+    bool Within(const Seal& seal) const;
+    // Every figure the seal's.
+    bool Matches(const Seal& seal) const;
+};
+
 // Whether the payload's bytes, read through fd, give the seal's checksum:
 // kNone, kChecksumMismatch, or kStopped when the observer, asked between
 // steps of 256 KiB, said so.

@@ -1,8 +1,10 @@
 // Writing the settings file.  Root may run us with another user's HOME
-// (sudo keeps it), so nothing in that folder is trusted: the old file is
-// looked at without following it, and the new one is written beside it
-// under a fresh name and renamed over it, so that a crash never leaves it
-// half written either.
+// (sudo keeps it): a file of root's written there would be that user's
+// settings file, which their own runs could then not replace, so nothing
+// is written into a home folder that is not ours.  Nor is anything found
+// in ours trusted: the old file is looked at without following it, and
+// the new one is written beside it under a fresh name and renamed over
+// it, so that a crash never leaves it half written either.
 #include "settings.h"
 
 #include "descriptor.h"
@@ -98,12 +100,25 @@ bool IsUsableHome(const char* home)
     return home && home[0] == '/';
 }
 
+Descriptor OpenHome(const char* home)
+{
+    return Descriptor(IsUsableHome(home) ? open(home, O_PATH | O_DIRECTORY | O_CLOEXEC) : -1);
+}
+
+// Asked of the folder opened, not of its name, which may lead elsewhere
+// by the time it is written into.
+bool IsOurs(int folder)
+{
+    struct stat info;
+    return fstat(folder, &info) == 0 && info.st_uid == geteuid();
+}
+
 }  // namespace
 
 bool IsOwnHome(const char* home)
 {
-    struct stat info;
-    return IsUsableHome(home) && stat(home, &info) == 0 && info.st_uid == geteuid();
+    const Descriptor folder = OpenHome(home);
+    return folder && IsOurs(folder.get());
 }
 
 Outcome WriteSettingsFile(const char* home)
@@ -111,9 +126,11 @@ Outcome WriteSettingsFile(const char* home)
     if (!IsUsableHome(home))
         return Outcome();
     const std::string path = std::string(home) + "/" + kSettingsName;
-    const Descriptor folder(open(home, O_PATH | O_DIRECTORY | O_CLOEXEC));
+    const Descriptor folder = OpenHome(home);
     if (!folder)
         return Found(Fault::kSettingsFailed, path, errno);
+    if (!IsOurs(folder.get()))
+        return Found(Fault::kSettingsForeignHome, path);
     std::optional<mode_t> mode;
     int error = 0;
     Fault fault = Refusal(folder.get(), &mode, &error);

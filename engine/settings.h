@@ -11,9 +11,11 @@ constexpr char kSettingsName[] = ".Quorvex_ZembraSDK_60";
 bool IsOwnHome(const char* home);
 
 // Replaces the settings file in home with the player's two lines.  The
-// file must be missing, or a regular file of ours: a link, a FIFO or
-// another user's file is never written through.  kNone when written, or
-// when there is no usable home; otherwise why not, naming the file.
+// home folder must be ours, and the file missing or a regular file of
+// ours: nothing is written into another user's home folder, and a link, a
+// FIFO or another user's file is never written through.  kNone when
+// written, or when there is no usable home; otherwise why not, naming the
+// file.
 Outcome WriteSettingsFile(const char* home);
 
 #endif

@@ -284,9 +284,10 @@ bool TarFilter::CheckHeader(const char* header, bool* keep)
     std::string name;
     if (!NormalName(raw, &name))
         return Refuse(Fault::kMemberOutside, raw);
+    const std::size_t linkLength = link.size();
     if (name.empty() && type == '5') {
         *keep = false;  // the destination itself
-        return true;
+        return Count(type, 0, 0, true);
     }
     if (type != '5' && EndsLikeFolder(raw))
         return Refuse(Fault::kDamagedHeader);
@@ -294,6 +295,8 @@ bool TarFilter::CheckHeader(const char* header, bool* keep)
         return false;
     if (name == "ovelo" && !(mode & 0111))
         return Refuse(Fault::kPlayerNotExecutable);
+    if (!Count(type, size, linkLength, false))
+        return false;
     player_ = player_ || name == "ovelo";
     (type == '5' ? folders_ : earlier_).insert(name);
     // A hard link to a symbolic link is one as well.
@@ -372,6 +375,13 @@ bool TarFilter::CheckType(const std::string& name, char type, std::uint64_t size
     }
 }
 
+// Into the totals, which may not pass the seal's.
+bool TarFilter::Count(char type, std::uint64_t size, std::size_t linkLength, bool top)
+{
+    tally_.Add(type, size, linkLength, top);
+    return !seal_ || tally_.Within(*seal_) || Refuse(Fault::kSealMismatch);
+}
+
 bool TarFilter::Finish()
 {
     if (Refused())
@@ -380,5 +390,7 @@ bool TarFilter::Finish()
         return Refuse(Fault::kArchiveEndsEarly);
     if (!player_)
         return Refuse(Fault::kNoPlayer);
+    if (seal_ && !tally_.Matches(*seal_))
+        return Refuse(Fault::kSealMismatch);
     return true;
 }

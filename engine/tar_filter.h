@@ -19,14 +19,21 @@
 // themselves pass unchanged, to mark where each member's data begins; left
 // out are the top folder "./", so that an existing destination keeps its
 // mode and owner, and the end-of-archive blocks.
+//
+// Against a seal, the archive must add up to the seal's figures (seal.h):
+// a member that takes a total past them is refused at its header, before
+// any of it is written, so a forged seal can not have the disk filled;
+// totals short of them are refused at the end.
 #ifndef OVELO_ENGINE_TAR_FILTER_H
 #define OVELO_ENGINE_TAR_FILTER_H
 
 #include "outcome.h"
+#include "seal.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -59,6 +66,9 @@ public:
     // Told of every member that passed, in archive order; optional.
     std::function<void(const ArchiveEntry&)> onEntry;
 
+    // The seal the archive must add up to; without one nothing is compared.
+    void Expect(const Seal& seal) { seal_ = seal; }
+
     // Takes count bytes of whole blocks, the next of the stream, and leaves
     // at the front of blocks what the writer is to take; returns its
     // length.  After a refusal nothing more is to be passed on (Refused).
@@ -75,6 +85,7 @@ private:
     bool CheckType(const std::string& name, char type, std::uint64_t size, const std::string& link);
     bool BeginExtended(std::uint64_t size);
     void TakeExtended(const char* data, std::size_t count);
+    bool Count(char type, std::uint64_t size, std::size_t linkLength, bool top);
     // The first refusal stands; type, when given, is the member's.
     bool Refuse(Fault fault, const std::string& name = std::string(), char type = '\0');
 
@@ -89,6 +100,8 @@ private:
     std::set<std::string> earlier_;   // members a hard link may name
     std::set<std::string> folders_;
     std::set<std::string> symlinks_;
+    std::optional<Seal> seal_;
+    SealTally tally_;
     Outcome refusal_;
 };
 

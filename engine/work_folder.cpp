@@ -272,10 +272,17 @@ Outcome WorkFolder::Take(int root, Recovered* recovered)
     }
     if (!work_)
         return Found(Fault::kBusy);
-    if (!Recover(recovered))
-        return Found(*recovered == Recovered::kNothing ? Fault::kInterrupted : Fault::kNotPutBack);
-    if (!Empty())
-        return Found(Fault::kNotWritable, "", errno);
+    if (!Recover(recovered)) {
+        const int error = errno;
+        Leave();  // what it keeps has no other copy
+        return Found(*recovered == Recovered::kNothing ? Fault::kInterrupted : Fault::kNotPutBack,
+                     "", error);
+    }
+    if (!Empty()) {
+        const int error = errno;
+        Remove();
+        return Found(Fault::kNotWritable, "", error);
+    }
     return Outcome();
 }
 
@@ -359,13 +366,18 @@ std::vector<std::string> WorkFolder::Complete(const Journal& journal)
     return kept;
 }
 
+// Emptied through the descriptor held, which keeps the lock and spares
+// one where descriptors run short, then removed once the lock is let go.
 void WorkFolder::Remove()
 {
     staging_ = Descriptor();
     backups_ = Descriptor();
-    if (work_)
-        RemoveTree(root_, kWorkName);
+    if (!work_)
+        return;
+    for (const char* name : {kStagingName, kBackupName, kJournalName})
+        RemoveTree(work_.get(), name);
     work_ = Descriptor();
+    unlinkat(root_, kWorkName, AT_REMOVEDIR);
 }
 
 void WorkFolder::Leave()

@@ -171,12 +171,14 @@ Outcome ProductWriter::BeginExisting(int folder)
         return Found(Fault::kNotWritable, "", errno);
     // Whoever may not search it could not enter it to start the player.
     if (!Descriptor(openat(root_.get(), "..", O_PATH | O_CLOEXEC)))
-        return Found(Fault::kCannotEnter);
+        return Found(Fault::kCannotEnter, "", errno);
     rootBefore_ = StateOf(root_.get(), "");
     heldFiles_ = HoldsAnythingBut(root_.get(), kWorkName);
     const Outcome taken = work_.Take(root_.get(), &recovered_);
-    if (!taken.ok())
+    if (!taken.ok()) {
+        ApplyFolderState(root_.get(), rootBefore_);
         return taken;
+    }
     begun_ = true;
     if (ReadManifest(root_.get(), &earlier_) != ManifestRead::kRead)
         earlier_.clear();  // what no manifest lists is never touched
@@ -936,6 +938,7 @@ void ProductWriter::RollBack()
         return;
     begun_ = false;
     file_ = Descriptor();
+    comparing_ = Descriptor();
     ForgetFolders();
     if (!existing_) {
         const Descriptor parent = Parent();

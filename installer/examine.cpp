@@ -147,7 +147,7 @@ int CheckFile(char** argv)
     InstallerFile file;
     if (!OpenOwnInstallerFile(&fd, &file) || !PayloadPasses(file, nullptr))
         return ReportedStatus();
-    std::printf("The installer file %s is intact.\n", argv[0]);
+    std::printf("The installer file %s is intact.\n", Shown(argv[0]).c_str());
     return 0;
 }
 

@@ -126,7 +126,7 @@ bool Unpack(const InstallerFile& file, const std::string& destination, ProductWr
         Report(Found(Fault::kAppeared, destination));
         return false;
     }
-    Outcome failure = writer->Failure();
+    Outcome failure = AsShortage(writer->Failure());
     failure.other = destination;  // the folders it names lie in it
     Report(failure, writer->LeftBehind() ? Words(Found(Fault::kNotPutBack, destination)) : "");
     return false;
@@ -146,15 +146,30 @@ bool Unpack(const InstallerFile& file, const std::string& destination, ProductWr
     std::exit(128 + nStopSignal);
 }
 
+// Cancel reaches the installation while it is under way, and never after,
+// however Extract is left (an exception unwinds to the writer's owner,
+// which puts everything back).
+class UnderWay {
+public:
+    UnderWay(ProductWriter* writer, const std::string& destination)
+    {
+        pActiveWriter = writer;
+        activeDestination = destination;
+    }
+    ~UnderWay() { pActiveWriter = nullptr; }
+    UnderWay(const UnderWay&) = delete;
+    UnderWay& operator=(const UnderWay&) = delete;
+};
+
 }  // namespace
 
 bool Extract(const std::string& destination, ProductWriter* writer, const InstallerFile& file)
 {
-    pActiveWriter = writer;
-    activeDestination = destination;
-    const bool installed = SealAllows(file, destination, *writer) &&
-                           Unpack(file, destination, writer);
-    pActiveWriter = nullptr;
+    bool installed = false;
+    {
+        const UnderWay underWay(writer, destination);
+        installed = SealAllows(file, destination, *writer) && Unpack(file, destination, writer);
+    }
     if (!installed)
         writer->RollBack();
     if (nStopSignal != 0)

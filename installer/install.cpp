@@ -20,6 +20,7 @@
 #include <cstring>
 #include <cstdio>
 #include <exception>
+#include <new>
 #include <optional>
 #include <fcntl.h>
 #include <string>
@@ -44,9 +45,20 @@ std::string ChosenDestination()
     return destination;
 }
 
+// An existing destination, before anything is written into it.  The root
+// directory is never one, whatever path led there: the product's files
+// would lie among the system's, and its removal would go through them.
+Outcome RefusedExisting(const std::string& destination, int folder)
+{
+    if (IsRootDirectory(folder))
+        return Found(Fault::kRootDestination);
+    return RefusedDestination(destination, folder);
+}
+
 // The destination walked once: an existing one must be a folder we may
 // write into; for a missing one, the hidden folder beside it that becomes
-// it is made.  The writer holds what the walk found from then on.
+// it is made.  The writer holds what the walk found from then on.  A step
+// that failed for want of memory or descriptors says so.
 bool BeginInstallation(const std::string& destination, ProductWriter* writer)
 {
     Destination place;
@@ -55,13 +67,13 @@ bool BeginInstallation(const std::string& destination, ProductWriter* writer)
     case Walked::kRefused:
         break;
     case Walked::kFailed:
-        refusal = Found(Fault::kCannotMakeDestination, destination);
+        refusal = Found(Fault::kCannotMakeDestination, destination, refusal.error);
         break;
     case Walked::kMissing:
         refusal = writer->BeginNew(place.parent.get(), place.name);
         break;
     case Walked::kReached:
-        refusal = RefusedDestination(destination, place.folder.get());
+        refusal = RefusedExisting(destination, place.folder.get());
         if (refusal.ok())
             refusal = writer->BeginExisting(place.folder.get());
         if (writer->RecoveredRun() != Recovered::kNothing)
@@ -70,7 +82,7 @@ bool BeginInstallation(const std::string& destination, ProductWriter* writer)
     }
     if (!refusal.ok()) {
         refusal.name = destination;
-        Report(refusal);
+        Report(AsShortage(refusal));
     }
     return refusal.ok();
 }
@@ -212,6 +224,8 @@ void Install(Widget, XtPointer, XtPointer)
     bInstalling = true;
     try {
         RunSequence();
+    } catch (const std::bad_alloc&) {  // the writer, unwound, put everything back
+        Report(Found(Fault::kOutOfMemory));
     } catch (const std::exception&) {  // never into the toolkit
         Report(Found(Fault::kUnknownFailure));
     }

@@ -79,7 +79,7 @@ void PrintToolkitError(String text, String* params, Cardinal* count)
     std::string message = text;
     const std::size_t slot = message.find("%s");
     if (slot != std::string::npos)
-        message.replace(slot, 2, params && count && *count > 0 ? params[0] : "");
+        message.replace(slot, 2, params && count && *count > 0 ? Shown(params[0]) : "");
     SayOnStandardError("Error: " + message);
 }
 
@@ -112,6 +112,10 @@ int main(int argc, char** argv)
 {
     pArgv = argv;
     OpenStandardDescriptors();
+    // Names are shown in the user's encoding (Shown), so the runs without
+    // a window read it from the environment too; the window's language
+    // procedure sets the whole locale later.
+    std::setlocale(LC_CTYPE, "");
     // Decided on the command line as we received it, before the toolkit
     // takes its own options out of it.
     if (const std::optional<int> status = RunCommandLineOption(argc, argv))

@@ -10,8 +10,12 @@
 #include "format.h"
 #include "state.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <cwchar>
+#include <cwctype>
 
 namespace {
 
@@ -36,6 +40,9 @@ constexpr int kUsage = 2;
 constexpr int kBusy = 3;  // another run holds the destination: try again later
 
 const MessageRow kMessages[] = {
+    {Fault::kOutOfMemory, Frame::kAlone, "There is not enough memory to go on.", kFailed},
+    {Fault::kTooManyOpenFiles, Frame::kAlone, "There are too many open files to go on.", kFailed},
+
     {Fault::kCannotFindSelf, Frame::kAlone,
      "unable to find location of executable {file} to self-extract.  Please run \n"
      "{file} with an absolute path (e.g. ./{file})\n", kFailed},
@@ -54,8 +61,6 @@ const MessageRow kMessages[] = {
     {Fault::kCorrupt, Frame::kDamaged, "its compressed archive is corrupt ({detail})", kFailed},
     {Fault::kChunkCorrupt, Frame::kDamaged, "a chunk of its compressed archive is corrupt", kFailed},
     {Fault::kTrailingData, Frame::kDamaged, "other data follows its compressed archive", kFailed},
-    {Fault::kOutOfMemory, Frame::kDamaged,
-     "its compressed archive can not be read (out of memory)", kFailed},
     {Fault::kDamagedHeader, Frame::kDamaged, "its archive holds a damaged tar header", kFailed},
     {Fault::kDataAfterEnd, Frame::kDamaged, "data follows the end of its archive", kFailed},
     {Fault::kArchiveEndsEarly, Frame::kDamaged, "its archive ends in the middle", kFailed},
@@ -78,6 +83,7 @@ const MessageRow kMessages[] = {
     {Fault::kUnsupportedMember, Frame::kDamaged, "its archive holds \"{name}\", {type}", kFailed},
     {Fault::kExtendedTooLarge, Frame::kDamaged,
      "its archive holds an extended tar header larger than 1 MiB", kFailed},
+    {Fault::kSealMismatch, Frame::kDamaged, "its seal does not match its archive", kFailed},
 
     {Fault::kEmptyDestination, Frame::kAlone, "You must specify a destination directory.",
      kFailed},
@@ -118,6 +124,8 @@ const MessageRow kMessages[] = {
     {Fault::kRecoveredUndone, Frame::kAlone,
      "An installation into {name} was interrupted while it replaced files; what it replaced "
      "was put back first.", kDone},
+    {Fault::kRootDestination, Frame::kAlone,
+     "Installing into / is refused; choose a folder for the product.", kFailed},
 
     {Fault::kCannotMake, Frame::kUnpacking, "Can not make {name}{reason}", kFailed},
     {Fault::kCannotWrite, Frame::kUnpacking, "Can not write {name}{reason}", kFailed},
@@ -158,6 +166,8 @@ const MessageRow kMessages[] = {
     {Fault::kSettingsNotRegular, Frame::kSettings, "it is not a regular file", kDone},
     {Fault::kSettingsForeign, Frame::kSettings, "it belongs to another user", kDone},
     {Fault::kSettingsFailed, Frame::kSettings, "{error}", kDone},
+    {Fault::kSettingsForeignHome, Frame::kSettings, "the home folder belongs to another user",
+     kDone},
 
     {Fault::kStoppedInstalled, Frame::kAlone,
      "Interrupted: {name} was installed, nothing more was done.", kFailed},
@@ -285,13 +295,39 @@ std::string Filled(const char* text, const Outcome& outcome)
 std::string Shown(const std::string& name)
 {
     std::string text;
-    for (const unsigned char c : name) {
-        if (c < 0x20 || c == 0x7f || c == '\\')
-            text += FormatText("\\%03o", c);
-        else
-            text += static_cast<char>(c);
+    std::mbstate_t state{};
+    for (std::size_t at = 0; at < name.size();) {
+        wchar_t character = 0;
+        std::size_t length = std::mbrtowc(&character, name.data() + at, name.size() - at, &state);
+        // Past the end: no character starts here, or only a part of one.
+        const bool valid = length <= name.size() - at;
+        if (!valid) {
+            state = std::mbstate_t();
+            length = 1;
+        }
+        length = std::max<std::size_t>(length, 1);  // a NUL is one byte
+        if (valid && std::iswprint(character) && character != L'\\') {
+            text.append(name, at, length);
+        } else {
+            for (std::size_t i = at; i < at + length; ++i)
+                text += FormatText("\\%03o", static_cast<unsigned char>(name[i]));
+        }
+        at += length;
     }
     return text;
+}
+
+Outcome AsShortage(const Outcome& outcome)
+{
+    switch (outcome.error) {
+    case ENOMEM:
+        return Found(Fault::kOutOfMemory);
+    case EMFILE:
+    case ENFILE:
+        return Found(Fault::kTooManyOpenFiles);
+    default:
+        return outcome;
+    }
 }
 
 std::string Words(const Outcome& outcome)

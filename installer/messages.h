@@ -10,10 +10,17 @@
 #include <string>
 #include <vector>
 
-// A name or path on its way to the user, on one line whatever it holds:
-// control characters (a newline, a terminal's escape) and the backslash
-// in octal, \ooo.
+// A name or path on its way to the user, on one line whatever it holds,
+// as the terminal or the window will draw it: each byte of a character
+// that does not print (a newline, a terminal's escape), of a sequence that
+// is no character in the encoding of LC_CTYPE, and of the backslash, in
+// octal, \ooo.  Every name the installer shows goes through it.
 std::string Shown(const std::string& name);
+
+// A step that failed for want of memory or descriptors, said as that
+// shortage (never as damage or a permission, which would send the user
+// after the wrong cause); any other outcome as it is.
+Outcome AsShortage(const Outcome& outcome);
 
 // The message of an outcome, with every name in it shown.
 std::string Words(const Outcome& outcome);

@@ -18,6 +18,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -81,6 +82,8 @@ const Option kOptions[] = {
     {"--help", nullptr, "print this help", RunMode::kReport, PrintUsage},
 };
 
+// Memory may run short in any of them: said as such, not as a crash.
+
 std::string Synopsis(const Option& option)
 {
     return option.operand ? std::string(option.name) + " " + option.operand : option.name;
@@ -113,7 +116,7 @@ void PrintOptions()
 
 int PrintUsage(char** argv)
 {
-    PrintSynopsis(argv[0]);
+    PrintSynopsis(Shown(argv[0]).c_str());
     std::printf(
         "\n"
         "Installs Ovelo 8.  Without arguments, or with toolkit options only, the\n"
@@ -213,13 +216,24 @@ int Reported(int status)
     return ReportedStatus();
 }
 
+// Memory running out where no step words it is said as such too.
+int RunShort(const Option& option, char** argv)
+{
+    try {
+        return option.run(argv);
+    } catch (const std::bad_alloc&) {
+        Report(Found(Fault::kOutOfMemory));
+        return ReportedStatus();
+    }
+}
+
 int Run(const Option& option, char** argv)
 {
     runMode = option.mode;
     if (option.mode != RunMode::kReport)
-        return option.run(argv);
+        return RunShort(option, argv);
     std::signal(SIGPIPE, SIG_IGN);  // a closed pipe fails the write instead
-    return Reported(option.run(argv));
+    return Reported(RunShort(option, argv));
 }
 
 }  // namespace

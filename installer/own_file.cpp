@@ -3,6 +3,7 @@
 // the installation, and the options that check, list or describe it.
 #include "beneath.h"
 #include "installer_file.h"
+#include "messages.h"
 #include "state.h"
 
 #include <cerrno>
@@ -13,9 +14,11 @@
 
 namespace {
 
-Descriptor Refused(Fault fault)
+// With the errno of the call that failed: a run short of descriptors or
+// memory says so rather than ask for the file's mode to be changed.
+Descriptor Refused(Fault fault, int error = errno)
 {
-    Report(Found(fault));
+    Report(AsShortage(Found(fault, std::string(), error)));
     return Descriptor();
 }
 
@@ -29,23 +32,23 @@ Descriptor OpenOwnFile(const char* start)
     if (stat(start, &named) == -1)
         return Refused(Fault::kCannotFindSelf);
     if (!S_ISREG(named.st_mode))
-        return Refused(Fault::kSelfNotRegular);
+        return Refused(Fault::kSelfNotRegular, 0);
     // Non-blocking: a FIFO put in its place since the stat must not hold us.
     Descriptor byPath(open(start, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!byPath)
         return Refused(Fault::kCannotReadSelf);
     if (fstat(byPath.get(), &named) == -1 || !S_ISREG(named.st_mode))
-        return Refused(Fault::kSelfNotRegular);
+        return Refused(Fault::kSelfNotRegular, 0);
     Descriptor running(open("/proc/self/exe", O_RDONLY | O_CLOEXEC));
     if (!running && errno == ENOENT) {
         // No /proc, as in a bare chroot.  A start path with a slash is the
         // path exec was given; a bare name may have come from anywhere.
-        return std::strchr(start, '/') ? std::move(byPath) : Refused(Fault::kCannotFindSelf);
+        return std::strchr(start, '/') ? std::move(byPath) : Refused(Fault::kCannotFindSelf, 0);
     }
     struct stat runs;
     if (!running || fstat(running.get(), &runs) == -1)
         return Refused(Fault::kCannotReadSelf);
-    return SameFile(named, runs) ? std::move(running) : Refused(Fault::kCannotFindSelf);
+    return SameFile(named, runs) ? std::move(running) : Refused(Fault::kCannotFindSelf, 0);
 }
 
 }  // namespace

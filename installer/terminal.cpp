@@ -5,6 +5,7 @@
 #include "terminal.h"
 
 #include "format.h"
+#include "messages.h"
 #include "progress_line.h"
 #include "state.h"
 
@@ -108,7 +109,7 @@ std::optional<std::string> Ask(const std::string& question)
     if (!answer)
         Say("\n");
     else if (!isatty(STDIN_FILENO))
-        Say(*answer + "\n");
+        Say(Shown(*answer) + "\n");
     return answer;
 }
 
@@ -217,7 +218,7 @@ std::optional<std::string> AskDestination(const std::vector<std::string>& choice
     for (;;) {
         Say("\nDestination Directory\n");
         for (std::size_t i = 0; i < choices.size(); ++i)
-            Say(FormatText("  %zu) %s\n", i + 1, choices[i].c_str()));
+            Say(FormatText("  %zu) %s\n", i + 1, Shown(choices[i]).c_str()));
         const std::optional<std::string> answer = Ask("Destination [1]: ");
         if (!answer)
             return std::nullopt;

@@ -30,12 +30,14 @@ bool FindInstallation(const std::string& directory, Destination* place)
     case Walked::kRefused:
         break;
     case Walked::kMissing:
-    case Walked::kFailed:
         refusal = Found(Fault::kNoFolderToUninstall, directory);
+        break;
+    case Walked::kFailed:
+        refusal = Found(Fault::kNoFolderToUninstall, directory, refusal.error);
         break;
     }
     if (!refusal.ok())
-        Report(refusal);
+        Report(AsShortage(refusal));
     return refusal.ok();
 }
 

@@ -81,43 +81,12 @@ bool WriteExactly(int fd, const void* buffer, std::size_t count, off_t offset)
 
 // ---- What the product needs on disk ----
 
-// Bytes a product occupies on a file system of fragment size 512 << k: a
-// file rounded up to it, a folder one fragment, a symbolic link nothing
-// unless its target is too long to live in its inode.
-constexpr int kFragmentSizes = kSealFragmentSizes;
-
-struct Need {
-    std::uint64_t bytes = 0;    // contents of the files
-    std::uint64_t entries = 0;  // files, folders and links, the top folder not counted
-    std::array<std::uint64_t, kFragmentSizes> used{};
-};
-
-std::uint64_t RoundUp(std::uint64_t value, std::uint64_t unit)
+// As the installer counts it when it checks the archive against the seal.
+SealTally Measure(const std::vector<Member>& members)
 {
-    return (value + unit - 1) / unit * unit;
-}
-
-// Hard links are counted once, with the file they name; the first member
-// is the top folder, which is the destination itself: a fragment when it
-// is made, but no entry.
-Need Measure(const std::vector<Member>& members)
-{
-    Need need;
-    for (const Member& member : members) {
-        if (member.type == '1')
-            continue;
-        need.entries += member.path.empty() ? 0 : 1;
-        for (int k = 0; k < kFragmentSizes; ++k) {
-            const std::uint64_t fragment = std::uint64_t{512} << k;
-            if (member.type == '5')
-                need.used[k] += fragment;
-            else if (member.type == '2')
-                need.used[k] += member.link.size() >= 60 ? fragment : 0;
-            else
-                need.used[k] += RoundUp(member.size, fragment);
-        }
-        need.bytes += member.size;
-    }
+    SealTally need;
+    for (const Member& member : members)
+        need.Add(member.type, member.size, member.link.size(), member.path.empty());
     return need;
 }
 
@@ -303,10 +272,10 @@ bool CompressAll(Job* job, ArchiveStream* archive, std::vector<Chunk>* chunks, F
 // ---- The member's header and trailer, and the seal ----
 
 // The seal's data but its CRC digits: "2 BYTES ENTRIES U512 ... U65536 ".
-std::string SealText(const Need& need)
+std::string SealText(const SealTally& need)
 {
     std::string text = "2 " + std::to_string(need.bytes) + " " + std::to_string(need.entries) + " ";
-    for (const std::uint64_t used : need.used)
+    for (const std::uint64_t used : need.room)
         text += std::to_string(used) + " ";
     return text;
 }
@@ -404,7 +373,7 @@ bool CopyImage(const char* imagePath, int output, std::uint64_t* length, Failure
 // The payload behind the image: its chunks, then the member's trailer,
 // then its header with the index and the seal, checked once written.
 // Its length into *length.
-bool WritePayload(Job* job, ArchiveStream* archive, const Need& need, std::uint64_t* length,
+bool WritePayload(Job* job, ArchiveStream* archive, const SealTally& need, std::uint64_t* length,
                   Failure* failure)
 {
     const std::string seal = SealText(need);

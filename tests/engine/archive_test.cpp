@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <fstream>
+#include <optional>
 #include <sys/stat.h>
 #include <vector>
 
@@ -98,11 +99,33 @@ std::string WithBadSum(std::string archive)
     return archive;
 }
 
+// A seal of bytes and entries, and fragments of each size for the room
+// (none: a version 1 seal).
+Seal SealOf(std::uint64_t bytes, std::uint64_t entries, std::uint64_t fragments = 0)
+{
+    Seal seal;
+    seal.bytes = bytes;
+    seal.entries = entries;
+    seal.hasRoom = fragments > 0;
+    for (std::size_t i = 0; seal.hasRoom && i < seal.room.size(); ++i)
+        seal.room[i] = fragments * (512u << i);
+    return seal;
+}
+
+// The top folder, a folder, a file of 2 bytes, a hard link to it, a link
+// too long for its inode and a short one, and the player of 10 bytes: 5
+// entries, 12 bytes and 5 fragments, as the packer counts them.
+const std::string kEveryKind =
+    Member("./", '5', 0755) + Member("./d", '5', 0755) + Member("./a", '0', 0644, "a\n") +
+    Header("./h", '1', 0644, 0, "./a") + Header("./l", '2', 0777, 0, std::string(60, 'x')) +
+    Header("./s", '2', 0777, 0, std::string(59, 'x')) + kPlayer + kEnd;
+
 struct FilterCase {
     const char* what;
     std::string archive;
     Fault refusal;  // kNone: it passes
     std::string name = std::string();  // the member it names
+    std::optional<Seal> seal = std::nullopt;
 };
 
 class FilterTable : public ::testing::TestWithParam<FilterCase> {};
@@ -111,6 +134,8 @@ TEST_P(FilterTable, RefusesWhatCanNotBeInstalledSafely)
 {
     std::string archive = GetParam().archive;
     TarFilter filter;
+    if (GetParam().seal)
+        filter.Expect(*GetParam().seal);
     filter.Pass(archive.data(), archive.size());
     const bool passed = !filter.Refused() && filter.Finish();
     EXPECT_EQ(passed, GetParam().refusal == Fault::kNone);
@@ -165,8 +190,26 @@ INSTANTIATE_TEST_SUITE_P(
         FilterCase{"ExtendedHeaderLast", kSound.substr(0, kSound.size() - kEnd.size()) + Extended({"path=./b"}) + kEnd,
                    Fault::kArchiveEndsEarly},
         FilterCase{"GlobalExtendedHeader", Member("./PaxHeaders/g", 'g', 0644, "13 path=./a\n") + kSound,
-                   Fault::kUnsupportedMember, "PaxHeaders/g"}),
+                   Fault::kUnsupportedMember, "PaxHeaders/g"},
+        FilterCase{"AddsUpToItsSeal", kEveryKind, Fault::kNone, "", SealOf(12, 5, 5)},
+        FilterCase{"AddsUpToAFirstVersionSeal", kEveryKind, Fault::kNone, "", SealOf(12, 5)},
+        FilterCase{"SealClaimsFewerBytes", kEveryKind, Fault::kSealMismatch, "", SealOf(11, 5, 5)},
+        FilterCase{"SealClaimsMoreEntries", kEveryKind, Fault::kSealMismatch, "", SealOf(12, 6, 5)},
+        FilterCase{"SealClaimsLessRoom", kEveryKind, Fault::kSealMismatch, "", SealOf(12, 5, 4)}),
     [](const ::testing::TestParamInfo<FilterCase>& info) { return info.param.what; });
+
+// A forged seal never has a member written that takes the archive past it.
+TEST(Filter, AMemberPastTheSealIsRefusedBeforeItIsAnnounced)
+{
+    std::string archive = kSound;
+    TarFilter filter;
+    filter.Expect(SealOf(1, 2));
+    std::vector<std::string> announced;
+    filter.onEntry = [&announced](const ArchiveEntry& entry) { announced.push_back(entry.path); };
+    EXPECT_EQ(filter.Pass(archive.data(), archive.size()), 0u);
+    EXPECT_EQ(filter.Refusal().fault, Fault::kSealMismatch);
+    EXPECT_TRUE(announced.empty()) << announced.front();
+}
 
 // The writer gets each member's header and data, never the extended
 // header, and each entry as the extended header describes it.

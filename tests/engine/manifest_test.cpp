@@ -66,6 +66,22 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"NoClosingNewline", "f 0644 3 1 a", "refused"}),
     [](const ::testing::TestParamInfo<LineCase>& info) { return info.param.what; });
 
+// However many lines a manifest has, what is held of it stays bounded:
+// past 131,072 entries or 8 MiB it is not read.
+TEST(Manifest, OnePastItsBoundsIsNotRead)
+{
+    const std::string line = "d 0 0 0 a\n";
+    std::string lines;
+    for (int i = 0; i < 128 * 1024; ++i)
+        lines += line;
+    EXPECT_EQ(ReadBack(lines), "not one entry");
+    EXPECT_EQ(ReadBack(lines + line), "refused");
+    // "ovelo8-manifest 1\n", "f 0 0 0 ", the path and its newline: 8 MiB.
+    const std::string path(8 * 1024 * 1024 - 18 - 8 - 1, 'p');
+    EXPECT_TRUE(ReadBack("f 0 0 0 " + path + "\n") == path);
+    EXPECT_EQ(ReadBack("f 0 0 0 p" + path + "\n"), "refused");
+}
+
 }  // namespace
 
 namespace {

@@ -111,12 +111,16 @@ TEST_F(SettingsFileTest, AnEmptyOrRelativeHomeIsNoHome)
     ASSERT_EQ(chdir(cwd.c_str()), 0);
 }
 
-TEST_F(SettingsFileTest, OtherUsersHomeIsNotOffered)
+// Root with another user's HOME (sudo keeps it) would leave a file of
+// root's there, which that user's own runs could not replace.
+TEST_F(SettingsFileTest, OtherUsersHomeIsNeitherOfferedNorWrittenInto)
 {
     SKIP_UNLESS_ROOT();
     EXPECT_TRUE(IsOwnHome(home.path().c_str()));
     ASSERT_EQ(chown(home.path().c_str(), 65534, 65534), 0);
     EXPECT_FALSE(IsOwnHome(home.path().c_str()));
+    EXPECT_EQ(Written(), Fault::kSettingsForeignHome);
+    EXPECT_EQ(Entries(home.path()), 0u);
 }
 
 }  // namespace

@@ -144,24 +144,37 @@ expect_failed_run
 expect_err_ends "$unpack_failed"
 expect_as_before "$work/dest"
 
-begin "memory or threads running short is a failed installation that leaves nothing"
-# Limits from too little to decompress to enough: each run installs, or is
-# refused for want of memory, never aborts with its hidden folder left.
-short=0
-for limit in $(seq 20 4 60); do
-    rm -rf "$work/dest"
-    run sh -c 'ulimit -v "$1" && exec "$2" -s "$3"' sh $((limit * 1024)) "$big" "$work/dest"
-    if [ "$status" -eq 0 ]; then
-        expect_same_tree "$scratch/big-product" "$work/dest"
-    else
-        expect_failed_run
-        expect_damaged "$big" "its compressed archive can not be read (out of memory)"
-        expect_absent "$work/dest"
-        short=$((short + 1))
-    fi
-    expect_no_hidden_folder "$work"
-done
-[ "$short" -gt 0 ] || fail "no limit made the installer run short"
+begin "memory, threads or descriptors running short: installed, or said so, nothing left"
+# Limits from too little to enough, into a new destination and over an
+# earlier installation: each run installs, or says what ran short (never
+# damage or a permission), and never leaves its hidden folders.
+while read -r limit first step last message; do
+    short=0
+    for value in $(seq "$first" "$step" "$last"); do
+        for dest in new dest; do
+            if [ "$dest" = new ]; then rm -rf "$work/new"; else earlier "$work/dest"; fi
+            # Only the standard descriptors are passed on: those the test's
+            # shells hold would take places under the limit.
+            run bash -c 'for fd in /proc/$$/fd/*; do
+                    fd=${fd##*/}; [ "$fd" -le 2 ] || eval "exec $fd>&-"; done
+                ulimit "$1" "$2" && exec "$3" -s "$4"' bash "$limit" "$value" "$big" "$work/$dest"
+            if [ "$status" -eq 0 ]; then
+                cmp -s "$scratch/big-product/clips/noise.ovl" "$work/$dest/clips/noise.ovl" ||
+                    fail "$dest was not installed (ulimit $limit $value)"
+                continue
+            fi
+            expect_failed_run
+            expect_err "$message"$'\n'
+            if [ "$dest" = new ]; then expect_absent "$work/new"; else expect_as_before "$work/dest"; fi
+            short=$((short + 1))
+        done
+        expect_no_hidden_folder "$work"
+    done
+    [ "$short" -gt 0 ] || fail "no limit made the installer run short (ulimit $limit)"
+done <<'LIMITS'
+-v 12288 8192 61440 There is not enough memory to go on.
+-n 4 1 14 There are too many open files to go on.
+LIMITS
 
 begin "an installation under way is never taken for a killed one's leftovers"
 for dest in new earlier; do

@@ -97,10 +97,15 @@ EOF
 expect_nothing_written
 
 begin "--list shows the packaged tree as tar sees it, in archive order"
+# With a hard link, a short link and one too long for its inode, which the
+# seal counts as the packer did.
 cp -a "$SAMPLE_PRODUCT" "$work/product"
 ln -s ../clips/sample.ovl "$work/product/lib/default.ovl"
+ln -s "../clips/$(printf 'x%.0s' {1..51})" "$work/product/lib/long.ovl"  # 60 bytes
 ln "$work/product/README" "$work/product/README.hard"
 package "$work/product" "$work/linked.run"
+run "$work/linked.run" --check
+expect_status 0
 run "$work/linked.run" --list
 expect_status 0
 # tar -tv: MODE OWNER SIZE DATE TIME NAME [-> TARGET]; without the top

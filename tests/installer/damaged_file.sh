@@ -127,6 +127,39 @@ $(($(payload_length "$work/big.run") / 2))
 $(($(payload_length "$work/big.run") - 100))
 CASES
 
+# forge_seal FILE FIELD VALUE: the seal's figure FIELD (1 the bytes, 2 the
+# entries) made VALUE in as many digits, its checksum made right again.
+forge_seal() {
+    local index length at fields
+    index=$(od -An -tu2 -j $((image_size + 14)) -N 2 "$1" | tr -d ' ')
+    length=$(od -An -tu2 -j $((image_size + 18 + index)) -N 2 "$1" | tr -d ' ')
+    at=$((image_size + 20 + index))
+    read -ra fields < <(dd if="$1" bs=1 skip="$at" count="$length" status=none)
+    fields[$2]=$(printf '%0*d' ${#fields[$2]} "$3")
+    printf '%s' "${fields[*]}" | dd of="$1" bs=1 seek="$at" conv=notrunc status=none
+    reseal "$1"
+}
+
+begin "refuses a file whose seal does not add up to its archive, installing nothing"
+# Fewer bytes or entries are found at the member that passes them, before
+# it is written; more at the end.
+entries=$(find "$SAMPLE_PRODUCT" -mindepth 1 | wc -l)
+while read -r field value; do
+    cp "$sample" "$work/f.run"
+    forge_seal "$work/f.run" "$field" "$value"
+    run "$work/f.run" -s "$work/dest"
+    expect_failed_run
+    expect_damaged "$work/f.run" "its seal does not match its archive"
+    expect_absent "$work/dest"
+    run "$work/f.run" --check
+    expect_failed_run
+    expect_damaged "$work/f.run" "its seal does not match its archive"
+done <<CASES
+1 1000
+2 2
+2 $((entries + 1))
+CASES
+
 begin "refuses a damaged unsealed payload, saying what was found"
 cut=$((unsealed_length - 8))
 while read -r edit what; do

@@ -65,6 +65,28 @@ expect_failed_run
 expect_err "Can not make directory $work/missing/dest"$'\n'
 expect_absent "$work/missing"
 
+begin "refuses /, whatever path leads there, before anything is written"
+# As nobody when root runs the tests, so that a fault writes nothing there.
+as=()
+[ "$(id -u)" -ne 0 ] || as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+ln -s / "$work/root-link"
+for destination in / // /tmp/.. "$work/root-link" "$work/root-link/"; do
+    run "${as[@]}" "$sample" -s "$destination"
+    expect_failed_run
+    expect_err $'Installing into / is refused; choose a folder for the product.\n'
+done
+
+begin "shows names in the locale's encoding, control characters escaped"
+while read -r locale name shown; do
+    # shellcheck disable=SC2059  # the name is written as printf's escapes
+    run env LC_ALL="$locale" "$sample" -s "$work/missing/$(printf "$name")"
+    expect_failed_run
+    expect_err "Can not make directory $work/missing/$shown"$'\n'
+done <<'CASES'
+C.UTF-8 Ziel-\303\244\033]0;T\007\033[2J Ziel-ä\033]0;T\007\033[2J
+C Ziel-\303\244 Ziel-\303\244
+CASES
+
 begin "refuses a destination that is a file and leaves it alone"
 printf 'keep me\n' >"$work/file"
 run "$sample" -s "$work/file"

@@ -4,6 +4,8 @@
 
 #include "messages.h"
 
+#include <clocale>
+
 namespace {
 
 TEST(Messages, EveryOutcomeHasWordsOfItsOwn)
@@ -22,6 +24,18 @@ TEST(Messages, NamesAreShownOnOneLine)
     const Outcome outcome = Found(Fault::kBusy, "/x/\033]0;T\007\n\\y");
     EXPECT_EQ(Words(outcome),
               "Another installation or removal in /x/\\033]0;T\\007\\012\\134y is under way.");
+}
+
+// As the terminal will draw them: a character of the locale's encoding
+// as it is, a byte that is none, or a character that does not print, in
+// octal.
+TEST(Messages, NamesAreShownInTheEncodingOfTheLocale)
+{
+    const std::string name = "/Ziel-\xc3\xa4-\xe2\x9c\x93/\xff/\xc2\x85";  // ä, ✓, NEL (a C1 control)
+    ASSERT_TRUE(std::setlocale(LC_CTYPE, "C.UTF-8"));
+    EXPECT_EQ(Shown(name), "/Ziel-\xc3\xa4-\xe2\x9c\x93/\\377/\\302\\205");
+    std::setlocale(LC_CTYPE, "C");
+    EXPECT_EQ(Shown(name), "/Ziel-\\303\\244-\\342\\234\\223/\\377/\\302\\205");
 }
 
 TEST(Messages, SpaceIsShownRoundedAgainstTheUser)

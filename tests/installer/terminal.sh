@@ -158,12 +158,20 @@ expect_absent "$work/dest"
 [ -z "$(find "$work" -maxdepth 1 -name '.ovelo8-*')" ] || fail "a hidden folder was left"
 expect_absent "$work/.home/.Quorvex_ZembraSDK_60"
 
-begin "--text takes its answers from a file too, the licence unpaged"
-printf 'y\n%s\n' "$work/dest" >"$work/answers"
-(cd "$work" && HOME=$work/.home "$sample" --text <answers >"$scratch/out" 2>"$scratch/err")
+begin "--text takes its answers from a file too, the licence unpaged, names escaped"
+# A terminal's escapes in the home folder (a choice) and in an answer are
+# shown, never sent to the terminal.
+home=$work/$'h\033[2J'
+mkdir "$home"
+printf 'y\n%s\n%s\n' "$work/missing/"$'\033]0;T\007' "$work/dest" >"$work/answers"
+(cd "$work" && HOME=$home "$sample" --text <answers >"$scratch/out" 2>"$scratch/err")
 status=$?
 expect_status 0
 grep -qxF "Destination [1]: $work/dest" "$scratch/out" || fail "the answer is not shown"
+grep -qxF "Destination [1]: $work/missing/\\033]0;T\\007" "$scratch/out" ||
+    fail "the answer is not shown escaped"
+grep -qF ") $work/h\\033[2J/Ovelo8" "$scratch/out" || fail "the home choice is not shown escaped"
+! grep -q $'\033' "$scratch/out" "$scratch/err" || fail "an escape reached the terminal"
 grep -qxF "args: inst" "$scratch/out" || fail "the player was not started"
 expect_same_tree "$SAMPLE_PRODUCT" "$work/dest"
 

@@ -82,4 +82,13 @@ diff -r -x .ovelo8-manifest "$SAMPLE_PRODUCT" "$work/owned/dest" >/dev/null || f
     "$work/owned/dest")" = "$(printf '750\n640\n750\n750')" ] ||
     fail "the umask 027 was not applied: $(stat -c '%a %n' "$work/owned/dest"/*)"
 
+begin "installs when no thread may start, decompressing on its own"
+# One process allowed (root is never held to it): no worker thread starts.
+mkdir "$work/owned"
+chown 65534:65534 "$work/owned"
+run as_nobody prlimit --nproc=1 "$sample" -s "$work/owned/dest"
+expect_status 0
+expect_err ""
+diff -r -x .ovelo8-manifest "$SAMPLE_PRODUCT" "$work/owned/dest" >/dev/null || fail "contents differ"
+
 finish
