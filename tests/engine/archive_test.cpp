@@ -258,6 +258,7 @@ TEST_P(TrailerTable, NamesThePayloadOrNothing)
 {
     const FileOnDisk file("abc", GetParam().trailer);
     const std::optional<Payload> payload = FindPayload(file.fd());
+    EXPECT_EQ(payload.has_value(), GetParam().length > 0);
     EXPECT_EQ(payload ? payload->length : 0, GetParam().length);
 }
 
@@ -266,7 +267,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(TrailerCase{"Plain", "\n3\n", 3}, TrailerCase{"Blanks", "\n 3\r\n", 3},
                       TrailerCase{"LastByteNotANewline", "\n3x", 0},
                       TrailerCase{"NoClosingNewline", "\n3", 0}, TrailerCase{"Signed", "\n+3\n", 0},
-                      TrailerCase{"Zero", "\n0\n", 0}, TrailerCase{"LongerThanTheFile", "\n9\n", 0}),
+                      TrailerCase{"Zero", "\n0\n", 0}, TrailerCase{"LongerThanTheFile", "\n9\n", 0},
+                      TrailerCase{"Beyond64Bits", "\n18446744073709551619\n", 0}),
     [](const ::testing::TestParamInfo<TrailerCase>& info) { return info.param.what; });
 
 // A gzip member of the archive whose comment field pads it to exactly
@@ -293,11 +295,25 @@ std::string GzipMember(const std::string& archive, std::size_t length = 0)
     return member;
 }
 
+// Who takes the archive: the sink and the observer take it all, or one of
+// them stops it at the first piece.
+enum class Taker { kAll, kSinkRefuses, kObserverStops };
+
 struct MemberCase {
     const char* what;
     std::string payload;
     Streamed streamed;
     Fault damage;
+    Taker taker = Taker::kAll;
+};
+
+class Stopping : public Observer {
+public:
+    explicit Stopping(bool stop) : stop_(stop) {}
+    bool Unpacked(std::uint64_t, std::uint64_t) override { return !stop_; }
+
+private:
+    bool stop_;
 };
 
 class MemberTable : public ::testing::TestWithParam<MemberCase> {};
@@ -309,12 +325,13 @@ TEST_P(MemberTable, EndsWhereTheArchiveEnds)
     InstallerFile file;
     ASSERT_TRUE(ReadInstallerFile(onDisk.fd(), &file).ok());
     TarFilter filter;
-    Observer observer;
+    Stopping observer(GetParam().taker == Taker::kObserverStops);
+    const bool refuse = GetParam().taker == Taker::kSinkRefuses;
     Outcome damage;
     std::string archive;
     const Streamed streamed = StreamArchive(
         file, filter, observer,
-        [&archive](const char* data, std::size_t count) { return archive.append(data, count), true; },
+        [&](const char* data, std::size_t count) { return archive.append(data, count), !refuse; },
         &damage);
     EXPECT_EQ(streamed, GetParam().streamed);
     EXPECT_EQ(damage.fault, GetParam().damage);
@@ -332,7 +349,11 @@ INSTANTIATE_TEST_SUITE_P(
         MemberCase{"JunkAfterAMemberOnAReadBoundary", GzipMember(kSound, kReadBoundary) + "junk",
                    Streamed::kDamaged, Fault::kTrailingData},
         MemberCase{"JunkAfterAMember", GzipMember(kSound) + "junk", Streamed::kDamaged,
-                   Fault::kTrailingData}),
+                   Fault::kTrailingData},
+        MemberCase{"RefusedByTheSink", GzipMember(kSound), Streamed::kRefused, Fault::kNone,
+                   Taker::kSinkRefuses},
+        MemberCase{"StoppedByTheObserver", GzipMember(kSound), Streamed::kStopped, Fault::kNone,
+                   Taker::kObserverStops}),
     [](const ::testing::TestParamInfo<MemberCase>& info) { return info.param.what; });
 
 TEST(Beneath, NeverFollowsALinkNorClimbsOut)

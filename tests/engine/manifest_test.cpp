@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "ScratchDir.h"
+#include "cksum.h"
 #include "descriptor.h"
 #include "manifest.h"
 #include "uninstall.h"
@@ -15,10 +16,10 @@
 namespace {
 
 // The manifest holding line, read back: its one path, or "refused".
-std::string ReadBack(const std::string& line)
+std::string ReadBack(const std::string& header, const std::string& line)
 {
     const ScratchDir scratch{"ovelo8-engine"};
-    std::ofstream(scratch / kManifestName, std::ios::binary) << "ovelo8-manifest 1\n" << line;
+    std::ofstream(scratch / kManifestName, std::ios::binary) << header << line;
     const Descriptor folder(open(scratch.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     std::vector<ManifestEntry> entries;
     if (ReadManifest(folder.get(), &entries) != ManifestRead::kRead)
@@ -35,13 +36,14 @@ struct LineCase {
     const char* what;
     std::string line;
     std::string path;  // "refused": the manifest is not read
+    std::string header = "ovelo8-manifest 1\n";
 };
 
 class ManifestLines : public ::testing::TestWithParam<LineCase> {};
 
 TEST_P(ManifestLines, ReadBackAsWrittenOrRefused)
 {
-    EXPECT_EQ(ReadBack(GetParam().line), GetParam().path);
+    EXPECT_EQ(ReadBack(GetParam().header, GetParam().line), GetParam().path);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -63,7 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"ModeNotOctal", "f 0648 3 1 a\n", "refused"},
         LineCase{"SignedSize", "f 0644 -3 1 a\n", "refused"},
         LineCase{"ChecksumTooLarge", "f 0644 3 4294967296 a\n", "refused"},
-        LineCase{"NoClosingNewline", "f 0644 3 1 a", "refused"}),
+        LineCase{"NoClosingNewline", "f 0644 3 1 a", "refused"},
+        LineCase{"AnotherVersion", "f 0644 3 1 a\n", "refused", "ovelo8-manifest 2\n"}),
     [](const ::testing::TestParamInfo<LineCase>& info) { return info.param.what; });
 
 // However many lines a manifest has, what is held of it stays bounded:
@@ -100,7 +103,8 @@ protected:
 };
 
 // The manifest's checksum, not the size alone, tells an edit: an upgrade or
-// an uninstall would otherwise delete a file the user changed.
+// an uninstall would otherwise delete a file the user changed, or a link
+// the user pointed elsewhere.
 TEST_F(Installed, AnEditThatKeepsTheSizeIsAChange)
 {
     std::ofstream(scratch / "a.conf") << "volume=5\n";
@@ -111,6 +115,15 @@ TEST_F(Installed, AnEditThatKeepsTheSizeIsAChange)
     EXPECT_TRUE(Unchanged(Folder(), entry));
     std::ofstream(scratch / "a.conf") << "volume=9\n";
     EXPECT_FALSE(Unchanged(Folder(), entry));
+
+    CksumCrc crc;
+    crc.Update("clips");
+    const ManifestEntry link{'l', 0777, 5, crc.Final(), "latest"};
+    ASSERT_EQ(symlink("clips", (scratch / "latest").c_str()), 0);
+    EXPECT_TRUE(Unchanged(Folder(), link));
+    ASSERT_EQ(unlink((scratch / "latest").c_str()), 0);
+    ASSERT_EQ(symlink("notes", (scratch / "latest").c_str()), 0);
+    EXPECT_FALSE(Unchanged(Folder(), link));
 }
 
 // A listed folder replaced by a link can not be looked into: what it held

@@ -124,12 +124,13 @@ unsealed_payload() {
 
 # big_sealed_installer OUTPUT: the sample with 8 MiB more that do not
 # compress: more than a pipe holds, and more than the seal check maps at
-# once.
+# once; and an empty folder.
 big_sealed_installer() {
     local product=$scratch/big-product
     rm -rf "$product"
     cp -a "$SAMPLE_PRODUCT" "$product"
     head -c $((8 * 1024 * 1024)) /dev/urandom >"$product/clips/noise.ovl"
+    mkdir "$product/skins"
     package "$product" "$1"
 }
 

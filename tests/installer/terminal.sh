@@ -39,7 +39,8 @@ expect_player_started_in() {
     expect_screen_line "argv0: $1/ovelo"
     expect_screen_line "args: inst"
     expect_same_tree "$SAMPLE_PRODUCT" "$1"
-    [ -f "$work/.home/.Quorvex_ZembraSDK_60" ] || fail "no settings file"
+    [ "$(stat -c %a "$work/.home/.Quorvex_ZembraSDK_60")" = 644 ] ||
+        fail "no settings file of mode 644 (the umask)"
 }
 
 begin "pages the licence by the terminal's height, then installs into a typed UTF-8 name"
@@ -154,6 +155,7 @@ send \x03
 EOF
 expect_status 130
 [ "$elapsed" != - ] && [ "$elapsed" -lt 1000 ] || fail "ended $elapsed ms after Ctrl-C"
+! grep -qF "Installing... 100%" <<<"$screen" || fail "unpacking went on after Ctrl-C"
 expect_absent "$work/dest"
 [ -z "$(find "$work" -maxdepth 1 -name '.ovelo8-*')" ] || fail "a hidden folder was left"
 expect_absent "$work/.home/.Quorvex_ZembraSDK_60"
@@ -193,7 +195,7 @@ expect_status 0
 expect_err "The settings file $work/.home/.Quorvex_ZembraSDK_60 was not written: Input/output \
 error."$'\n'
 grep -qxF "args: inst" "$scratch/out" || fail "the player was not started"
-expect_absent "$work/.home/.Quorvex_ZembraSDK_60"
+expect_empty_dir "$work/.home"
 
 begin "a signal as the product goes in place or the settings file is written: no player"
 printf 'y\n%s\n' "$work/dest" >"$work/answers"
@@ -207,6 +209,15 @@ for rename in 1 2; do  # the destination into place, then the settings file
     expect_same_tree "$SAMPLE_PRODUCT" "$work/dest"
     rm -rf "$work/dest" "$work/.home/.Quorvex_ZembraSDK_60"
 done
+
+begin "a destination swapped for another folder before the player starts: no player, status 1"
+printf 'y\n%s\n' "$work/dest" >"$work/answers"
+(cd "$work" && HOME=$work/.home LD_PRELOAD=$WRITE_FAULT OVELO8_WRITE_FAULT=swap:1 \
+    "$sample" --text <answers >"$scratch/out" 2>"$scratch/err")
+status=$?
+expect_status 1
+expect_err "The destination $work/dest was replaced by another folder or a link after the \
+installation; the player was not started."$'\n'
 
 begin "a silent installation shows its progress on a terminal, erased before a message"
 drive 24 "$sample" -s "$work/dest" </dev/null

@@ -10,10 +10,11 @@
 version() {
     rm -rf "$1"
     cp -a "$SAMPLE_PRODUCT" "$1"
+    : >"$1/empty.cfg"
     if [ "$2" = 1 ]; then
         printf 'dropped in 2\n' >"$1/clips/old.ovl"
         printf 'dropped in 2\n' >"$1/stale.txt"
-        mkdir -p "$1/skins/dark" "$1/kind"
+        mkdir -p "$1/skins/dark" "$1/kind/deeper"
         printf 'skin\n' >"$1/skins/dark/skin.cfg"
         printf 'a folder in 1\n' >"$1/kind/inside"
         ln -s clips "$1/shortcut"
@@ -68,6 +69,7 @@ install "$scratch/v1.run" "$work/dest"
 printf 'changed by the user\n' >>"$work/dest/stale.txt"
 printf 'mine\n' >"$work/dest/notes.txt"
 printf 'mine\n' >"$work/dest/skins/dark/mine.cfg"
+chmod 0700 "$work/dest/clips"  # the new version's folders get its modes
 install "$scratch/v2.run" "$work/dest"
 expect_err "These files of the earlier version were changed since; they are kept:
   $work/dest/stale.txt"$'\n'
@@ -142,7 +144,7 @@ install "$scratch/v1.run" "$work/dest"
 expect_same_tree "$scratch/v1" "$work/dest"
 
 begin "a folder holding the user's files, or the user's link where a folder goes, is kept: nothing changes"
-for mine in kind/mine shortcut; do
+for mine in kind/mine kind/deeper/mine shortcut; do
     install "$scratch/v1.run" "$work/dest"
     if [ "$mine" = shortcut ]; then
         rm "$work/dest/shortcut"
@@ -211,6 +213,13 @@ Kept $work/dest/skins: it holds files that were not installed."$'\n'
     ". ./README ./skins ./skins/dark ./skins/dark/mine.cfg" ] ||
     fail "left: $(cd "$work/dest" && find . | paste -sd ' ')"
 
+begin "--uninstall that keeps only a changed file ends with status 1"
+install "$scratch/v1.run" "$work/dest"
+printf 'changed\n' >>"$work/dest/README"
+run "$sample" --uninstall "$work/dest"
+expect_status 1
+expect_err "Kept $work/dest/README: it was changed since it was installed."$'\n'
+
 begin "--uninstall names what it can not reach, behind a link put in place of a folder"
 install "$scratch/v1.run" "$work/dest"
 mv "$work/dest/skins" "$work/elsewhere"
@@ -230,9 +239,12 @@ expect_err "You must specify a destination directory."$'\n'
 [ -f "$work/dest/.ovelo8-manifest" ] && [ -f "$work/dest/ovelo" ] || fail "something was removed"
 rm -rf "$work/dest"
 
-begin "--uninstall refuses a folder without a manifest, or with one naming what lies outside"
+begin "--uninstall refuses a file, a folder without a manifest, or one naming what lies outside"
 mkdir -p "$work/dest" "$work/outside"
 printf 'mine\n' >"$work/dest/ovelo"
+run "$sample" --uninstall "$work/dest/ovelo"
+expect_status 1
+expect_err "The destination $work/dest/ovelo is not a directory."$'\n'
 run "$sample" --uninstall "$work/dest"
 expect_status 1
 expect_err "$work/dest holds no record of an installation (.ovelo8-manifest); nothing was removed."$'\n'

@@ -5,6 +5,9 @@
  *   OVELO8_WRITE_FAULT=signal:BYTES:SIGNAL  SIGNAL is sent once BYTES are written
  *   OVELO8_WRITE_FAULT=rename:N:SIGNAL      SIGNAL is sent at the Nth rename
  *   OVELO8_WRITE_FAULT=renamefail:N         renames fail (EIO) from the Nth on
+ *   OVELO8_WRITE_FAULT=swap:N               once the Nth rename is done, what it named
+ *                                           is moved aside (NAME.moved) and an empty
+ *                                           folder made in its place
  *   OVELO8_WRITE_FAULT=syncfs:fail          syncfs reports a write-back error (EIO)
  *   OVELO8_WRITE_FAULT=syncfs:fail:N        the same from the Nth syncfs on
  *   OVELO8_WRITE_FAULT=fchmod:fail          fchmod fails (EPERM)
@@ -94,12 +97,32 @@ static int RenameFails(void)
     return 0;
 }
 
+typedef int (*Renameat)(int, const char*, int, const char*);
+
+static Renameat RealRenameat(void)
+{
+    static Renameat real;
+    if (!real)
+        real = (Renameat)dlsym(RTLD_NEXT, "renameat");
+    return real;
+}
+
+/* A rename's result, after the swap it may be due for. */
+static int Swapped(int result, int to, const char* new)
+{
+    const char* fault = getenv("OVELO8_WRITE_FAULT");
+    unsigned long long number = 0;
+    char aside[4096];
+    if (result == 0 && fault && sscanf(fault, "swap:%llu", &number) == 1 && renames == number &&
+        snprintf(aside, sizeof aside, "%s.moved", new) < (int)sizeof aside &&
+        RealRenameat()(to, new, to, aside) == 0)
+        mkdirat(to, new, 0755);
+    return result;
+}
+
 int renameat(int from, const char* old, int to, const char* new)
 {
-    static int (*real)(int, const char*, int, const char*);
-    if (!real)
-        real = (int (*)(int, const char*, int, const char*))dlsym(RTLD_NEXT, "renameat");
-    return RenameFails() ? -1 : real(from, old, to, new);
+    return RenameFails() ? -1 : Swapped(RealRenameat()(from, old, to, new), to, new);
 }
 
 int renameat2(int from, const char* old, int to, const char* new, unsigned flags)
@@ -107,7 +130,7 @@ int renameat2(int from, const char* old, int to, const char* new, unsigned flags
     static int (*real)(int, const char*, int, const char*, unsigned);
     if (!real)
         real = (int (*)(int, const char*, int, const char*, unsigned))dlsym(RTLD_NEXT, "renameat2");
-    return RenameFails() ? -1 : real(from, old, to, new, flags);
+    return RenameFails() ? -1 : Swapped(real(from, old, to, new, flags), to, new);
 }
 
 int syncfs(int fd)

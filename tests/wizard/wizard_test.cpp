@@ -979,7 +979,7 @@ TEST_F(WizardTest, StartsWithoutWarningsInAnyLocale)
 struct ChoicesCase {
     const char* name;
     bool unprivileged;
-    enum { kTemp, kUnset, kLong, kTooLong, kOpt } home;
+    enum { kTemp, kUnset, kLong, kTooLong, kOpt, kForeign } home;
 };
 
 // What an earlier Motif client leaves on the root window: its key bindings
@@ -1046,7 +1046,8 @@ TEST_P(ChoicesTest, OfferTheDestinationsInOrder)
     LaunchOptions options;
     std::string homeEntry = home_ / "Ovelo8";
     if (c.unprivileged) {
-        GiveToNobody(home_.path());
+        if (c.home != ChoicesCase::kForeign)
+            GiveToNobody(home_.path());
         options.unprivileged = true;
     }
     if (c.home == ChoicesCase::kUnset)
@@ -1087,7 +1088,8 @@ INSTANTIATE_TEST_SUITE_P(
                     ChoicesCase{"UnwritableUsrLocalAndHomeUnset", true, ChoicesCase::kUnset},
                     ChoicesCase{"HomeLongerThanTheToolkitExpects", false, ChoicesCase::kLong},
                     ChoicesCase{"HomeTooLongForAPath", false, ChoicesCase::kTooLong},
-                    ChoicesCase{"HomeIsOpt", false, ChoicesCase::kOpt}),
+                    ChoicesCase{"HomeIsOpt", false, ChoicesCase::kOpt},
+                    ChoicesCase{"HomeOfAnotherUser", true, ChoicesCase::kForeign}),
     [](const testing::TestParamInfo<ChoicesCase>& info) { return info.param.name; });
 
 }  // namespace
