@@ -14,7 +14,7 @@ packages="
   xvfb xauth xdotool x11-utils x11-apps
   xfonts-base xfonts-75dpi xfonts-100dpi
   gzip tar util-linux openssl dash man-db groff-base
-  python3
+  python3 ansible-core
 "
 
 missing=""
