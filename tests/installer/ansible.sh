@@ -13,20 +13,17 @@ if ! command -v ansible-playbook >/dev/null; then
     exit 1
 fi
 hosts="alpha beta gamma"
-for host in $hosts; do
-    mkdir "$scratch/$host"
-    printf '%s ovelo8_installer=%s ovelo8_dest=%s\n' \
-        "$host" "$scratch/$host/ovelo8.run" "$scratch/$host/Ovelo8"
-done >"$scratch/hosts"
-cat >"$scratch/inventory.ini" <<INVENTORY
-[players]
-$(cat "$scratch/hosts")
-
-[players:vars]
-ansible_connection=local
-ansible_python_interpreter=/usr/bin/python3
-ovelo8_installer_file=$sample
-INVENTORY
+{
+    echo "[players]"
+    for host in $hosts; do
+        mkdir "$scratch/$host"
+        echo "$host ovelo8_installer=$scratch/$host/ovelo8.run ovelo8_dest=$scratch/$host/Ovelo8"
+    done
+    echo "[players:vars]"
+    echo "ansible_connection=local"
+    echo "ansible_python_interpreter=/usr/bin/python3"
+    echo "ovelo8_installer_file=$sample"
+} >"$scratch/inventory.ini"
 version=$("$sample" --info | sed -n 's/^Product version: //p')
 version=${version:-unknown}
 # Everything Ansible keeps goes into the scratch folder; results a line each.
