@@ -28,6 +28,16 @@ bool ReadGzipHeader(int fd, off_t start, off_t length, std::optional<GzipHeader>
     return true;
 }
 
+bool IsProductVersion(const std::string& text)
+{
+    if (text.empty() || text.size() > kLongestProductVersion)
+        return false;
+    for (const unsigned char c : text)
+        if (c < 0x20 || c == 0x7f)
+            return false;
+    return true;
+}
+
 bool FindSubfield(const std::string& extra, const char* id, std::optional<Subfield>* found)
 {
     found->reset();

@@ -23,6 +23,16 @@ struct Subfield {
 
 constexpr unsigned char kGzipFlagExtra = 0x04;
 
+// The product's version, as the packager gave it, in the subfield "Op" of
+// the extra field, before the seal, whose checksum covers it: printable
+// text of at most kLongestProductVersion bytes.
+constexpr char kProductVersionId[] = "Op";
+constexpr std::size_t kLongestProductVersion = 128;
+
+// Whether text may be a product version: not empty, not too long, and
+// nothing that would not print on one line.
+bool IsProductVersion(const std::string& text);
+
 // The header of the gzip member of length bytes at start, read with pread;
 // nothing when it is no gzip member with an extra field (what is not gzip
 // shows when it is decompressed).  False when the extra field runs past

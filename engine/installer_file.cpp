@@ -3,6 +3,20 @@
 
 #include "gzip_header.h"
 
+namespace {
+
+Outcome VersionOf(const GzipHeader& header, std::string* version)
+{
+    std::optional<Subfield> field;
+    if (!FindSubfield(header.extra, kProductVersionId, &field))
+        return Found(Fault::kSealUnreadable);
+    if (field)
+        *version = header.extra.substr(field->offset, field->size);
+    return !field || IsProductVersion(*version) ? Outcome() : Found(Fault::kVersionUnreadable);
+}
+
+}  // namespace
+
 Outcome ReadInstallerFile(int fd, InstallerFile* file)
 {
     *file = InstallerFile();
@@ -17,7 +31,7 @@ Outcome ReadInstallerFile(int fd, InstallerFile* file)
         return Found(Fault::kSealUnreadable);
     file->indexMisfit =
         header && !ChunkIndexOf(fd, payload->start, payload->length, *header, &file->chunks);
-    return Outcome();
+    return header ? VersionOf(*header, &file->productVersion) : Outcome();
 }
 
 Outcome CheckSealedChecksum(const InstallerFile& file, Observer& observer)

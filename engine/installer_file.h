@@ -13,6 +13,7 @@
 #include "seal.h"
 
 #include <optional>
+#include <string>
 #include <vector>
 
 struct InstallerFile {
@@ -20,6 +21,7 @@ struct InstallerFile {
     Payload payload;
     std::optional<Seal> seal;   // none: the file was made without one
     std::vector<Chunk> chunks;  // none: the payload is one stream
+    std::string productVersion;  // empty: the packager gave none
     // An index that does not fit its member is reported when the archive
     // is streamed, once the seal's checksum has had its say: a damaged
     // index breaks the checksum too, the likelier reading of the damage.
@@ -27,7 +29,8 @@ struct InstallerFile {
 };
 
 // Reads the trailer and the payload's header of the file open on fd into
-// *file: kNoPayload or kSealUnreadable when the file is damaged there.
+// *file: kNoPayload, kSealUnreadable or kVersionUnreadable when the file
+// is damaged there.
 Outcome ReadInstallerFile(int fd, InstallerFile* file);
 
 // Whether the payload gives its seal's checksum (always, without a seal):

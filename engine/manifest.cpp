@@ -2,6 +2,7 @@
 #include "manifest.h"
 
 #include "beneath.h"
+#include "gzip_header.h"
 #include "record_text.h"
 #include "format.h"
 #include "cksum.h"
@@ -16,7 +17,11 @@
 
 namespace {
 
+// The first version lists the entries alone; the second names the
+// product's version first, in a line of its own.
 constexpr char kHeader[] = "ovelo8-manifest 1\n";
+constexpr char kVersionedHeader[] = "ovelo8-manifest 2\n";
+constexpr char kVersionField[] = "version ";
 // Whatever a manifest says, what is held of it (the text while it is
 // read, then each entry, and in an upgrade its path again in the writer's
 // index) stays well within the 64 MiB the installer may take: a larger
@@ -59,11 +64,37 @@ bool ReadAll(int fd, std::string* text)
     return true;
 }
 
+// The header, and in the second version the product's, at the front of
+// text: *at behind them.
+bool TakeHeader(const std::string& text, std::size_t* at, std::string* version)
+{
+    if (text.compare(0, sizeof kHeader - 1, kHeader) == 0) {
+        *at = sizeof kHeader - 1;
+        return true;
+    }
+    const std::size_t start = sizeof kVersionedHeader - 1 + sizeof kVersionField - 1;
+    const std::size_t end = text.find('\n', start);
+    if (text.compare(0, sizeof kVersionedHeader - 1, kVersionedHeader) != 0 ||
+        text.compare(sizeof kVersionedHeader - 1, sizeof kVersionField - 1, kVersionField) != 0 ||
+        end == std::string::npos)
+        return false;
+    // The version is kept as the path of a line is, which it is read as.
+    std::string read;
+    if (!UnescapedText(std::string_view(text).substr(start, end - start), &read) ||
+        !IsProductVersion(read))
+        return false;
+    *version = read;
+    *at = end + 1;
+    return true;
+}
+
 }  // namespace
 
-std::string ManifestText(const std::vector<ManifestEntry>& entries)
+std::string ManifestText(const std::vector<ManifestEntry>& entries, const std::string& version)
 {
     std::string text = kHeader;
+    if (!version.empty())
+        text = kVersionedHeader + (kVersionField + EscapedPath(version)) + '\n';
     for (const ManifestEntry& entry : entries)
         text += FormatText("%c %04o %llu %u ", entry.type, entry.mode,
                            static_cast<unsigned long long>(entry.size), entry.checksum) +
@@ -71,21 +102,25 @@ std::string ManifestText(const std::vector<ManifestEntry>& entries)
     return text;
 }
 
-ManifestRead ReadManifest(int dirfd, std::vector<ManifestEntry>* entries)
+ManifestRead ReadManifest(int dirfd, std::vector<ManifestEntry>* entries, std::string* version)
 {
     entries->clear();
+    std::string ignored;
+    version = version ? version : &ignored;
+    version->clear();
     const Descriptor file = OpenBeneath(dirfd, kManifestName, O_RDONLY | O_NONBLOCK);
     if (!file)
         return errno == ENOENT ? ManifestRead::kMissing : ManifestRead::kBadManifest;
     std::string text;
-    if (!ReadAll(file.get(), &text) || text.compare(0, sizeof kHeader - 1, kHeader) != 0)
+    std::size_t at = 0;
+    if (!ReadAll(file.get(), &text) || !TakeHeader(text, &at, version))
         return ManifestRead::kBadManifest;
     // Counted first, so that the list is made once at its size.
-    const std::size_t lines = std::count(text.begin(), text.end(), '\n') - 1;
+    const std::size_t lines = std::count(text.begin() + at, text.end(), '\n');
     if (lines > kMostEntries)
         return ManifestRead::kBadManifest;
     entries->reserve(lines);
-    for (std::size_t at = sizeof kHeader - 1; at < text.size();) {
+    while (at < text.size()) {
         const std::size_t end = text.find('\n', at);
         if (end == std::string::npos)
             return ManifestRead::kBadManifest;

@@ -4,7 +4,9 @@
 // user added or changed.
 //
 // A text file: the line "ovelo8-manifest 1", then one line per entry, in
-// the order installed (every folder before what it holds):
+// the order installed (every folder before what it holds); or the line
+// "ovelo8-manifest 2", a line "version VERSION" (escaped as a path is),
+// then the same lines:
 //   TYPE MODE SIZE CHECKSUM PATH
 // one blank between the fields; the path is all that follows the fourth,
 // blanks included.  TYPE is d (folder), f (file) or l (symbolic link); MODE four octal
@@ -29,14 +31,20 @@ struct ManifestEntry {
     std::string path;
 };
 
-std::string ManifestText(const std::vector<ManifestEntry>& entries);
+// The manifest of the entries, naming the product's version when there is
+// one.
+std::string ManifestText(const std::vector<ManifestEntry>& entries,
+                         const std::string& version = std::string());
 
 enum class ManifestRead { kRead, kMissing, kBadManifest };
 
 // The manifest at the top of the folder open on dirfd.  One of more than
 // 8 MiB or 131,072 entries is not read (kBadManifest), so that memory
 // stays bounded whatever it says.
-ManifestRead ReadManifest(int dirfd, std::vector<ManifestEntry>* entries);
+// The product's version it names into *version when asked, empty when it
+// names none.
+ManifestRead ReadManifest(int dirfd, std::vector<ManifestEntry>* entries,
+                          std::string* version = nullptr);
 
 // Whether what lies at the entry's path beneath the folder is still what
 // was installed there: the same type, and for a file or link the same size

@@ -21,7 +21,7 @@ enum class Fault {
     // The installer file itself, found by the installer.
     kCannotFindSelf, kCannotReadSelf, kSelfNotRegular,
     // The installer file, damaged: its payload and the compression.
-    kNoPayload, kSealUnreadable, kChecksumMismatch, kIndexMisfit, kPayloadUnreadable,
+    kNoPayload, kSealUnreadable, kVersionUnreadable, kChecksumMismatch, kIndexMisfit, kPayloadUnreadable,
     kCutShort, kCorrupt, kChunkCorrupt, kTrailingData,
     // The archive in it, damaged or not safe to install.
     kDamagedHeader, kDataAfterEnd, kArchiveEndsEarly, kNoPlayer, kPlayerNotRegular,

@@ -34,19 +34,24 @@ std::string EscapedPath(const std::string& path)
     return text;
 }
 
-bool UnescapedPath(std::string_view text, std::string* path)
+bool UnescapedText(std::string_view field, std::string* text)
 {
-    path->clear();
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\') {
-            *path += text[i];
+    text->clear();
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] != '\\') {
+            *text += field[i];
             continue;
         }
-        if (++i == text.size() || (text[i] != '\\' && text[i] != 'n'))
+        if (++i == field.size() || (field[i] != '\\' && field[i] != 'n'))
             return false;
-        *path += text[i] == 'n' ? '\n' : '\\';
+        *text += field[i] == 'n' ? '\n' : '\\';
     }
-    return !path->empty() && IsPlainPath(*path);
+    return true;
+}
+
+bool UnescapedPath(std::string_view text, std::string* path)
+{
+    return UnescapedText(text, path) && !path->empty() && IsPlainPath(*path);
 }
 
 bool TakeNumber(std::string_view* rest, int base, std::uint64_t largest, std::uint64_t* value)

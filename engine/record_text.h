@@ -10,9 +10,12 @@
 
 std::string EscapedPath(const std::string& path);
 
-// The path of a record's last field, into *path; false unless it is a
-// plain relative path, one name after another: a record that names
-// anything else was not written by us, and nothing it names is touched.
+// A record's last field, its escapes undone, into *text; false for an
+// escape that is none.
+bool UnescapedText(std::string_view field, std::string* text);
+// The same for a path, false unless it is a plain relative path, one name
+// after another: a record that names anything else was not written by us,
+// and nothing it names is touched.
 bool UnescapedPath(std::string_view text, std::string* path);
 
 // One field of digits in base (8 or 10), at most largest, and the blank

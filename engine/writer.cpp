@@ -180,7 +180,7 @@ Outcome ProductWriter::BeginExisting(int folder)
         return taken;
     }
     begun_ = true;
-    if (ReadManifest(root_.get(), &earlier_) != ManifestRead::kRead)
+    if (ReadManifest(root_.get(), &earlier_, &earlierVersion_) != ManifestRead::kRead)
         earlier_.clear();  // what no manifest lists is never touched
     for (std::size_t i = 0; i < earlier_.size(); ++i)
         earlierIndex_[earlier_[i].path] = i;
@@ -736,10 +736,11 @@ void ProductWriter::MarkTheUsersOwn()
 bool ProductWriter::WriteManifest()
 {
     ForgetFolders();
-    const std::string text = ManifestText(manifest_);
+    const std::string text = ManifestText(manifest_, productVersion_);
     std::string staged = kManifestName;
     // A run that changes nothing leaves the manifest alone too.
-    if (existing_ && journal_.moves.empty() && !earlier_.empty() && ManifestText(earlier_) == text)
+    if (existing_ && journal_.moves.empty() && !earlier_.empty() &&
+        ManifestText(earlier_, earlierVersion_) == text)
         return true;
     if (existing_) {
         staged = std::to_string(journal_.moves.size());

@@ -65,6 +65,9 @@ public:
     // the earlier version left and the user did not change.  False,
     // everything put back, when that fails.
     bool Finish();
+    // The product's version the manifest names; none when not given.
+    void SetProductVersion(const std::string& version) { productVersion_ = version; }
+
     // Puts the destination back as it was; a no-op after Finish succeeded.
     void RollBack();
     // Whether the last RollBack could not put everything back: the earlier
@@ -173,7 +176,9 @@ private:
     std::vector<FolderLook> looks_;
     Journal journal_;        // the moves, and the folders' modes and times around them
     std::vector<ManifestEntry> manifest_;
+    std::string productVersion_;
     std::vector<ManifestEntry> earlier_;  // the earlier installation's manifest
+    std::string earlierVersion_;          // and the version it names
     std::unordered_map<std::string, std::size_t> earlierIndex_;
     // The folder last opened for writing into, and for moving into place.
     std::string stagedCachePath_, destinationCachePath_;

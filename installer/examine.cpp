@@ -54,6 +54,11 @@ bool PayloadPasses(const InstallerFile& file, std::function<void(const ArchiveEn
 constexpr int kDiffers = 1;
 constexpr int kCanNotTell = 2;
 
+std::string VersionShown(const std::string& version)
+{
+    return version.empty() ? "unknown" : Shown(version);
+}
+
 std::string NumberOrUnknown(const std::optional<std::uint64_t>& number, const char* unit)
 {
     if (!number)
@@ -125,6 +130,7 @@ int ShowInfo(char**)
     std::printf("Space needed: %s\n", NumberOrUnknown(room, " bytes (in blocks of 4 KiB)").c_str());
     std::printf("Content size: %s\n", NumberOrUnknown(content, " bytes").c_str());
     std::printf("Entries: %s\n", NumberOrUnknown(entries, "").c_str());
+    std::printf("Product version: %s\n", VersionShown(file.productVersion).c_str());
     std::printf("Installer version: %s\n", OVELO8_VERSION);
     return 0;
 }
@@ -176,6 +182,10 @@ public:
     }
 
     EntryStream& Stream() { return stream_; }
+    void OtherVersion(const std::string& installed, const std::string& shipped)
+    {
+        lines_ += "other version: installed " + installed + ", this file " + shipped + "\n";
+    }
     const std::string& Lines() const { return lines_; }
     bool CanTell() const { return canTell_; }
 
@@ -252,7 +262,7 @@ private:
 // The installation in directory, its manifest read: false when there is
 // none to compare with, after saying so.
 bool FindInstalled(const char* directory, Destination* place, std::vector<ManifestEntry>* installed,
-                   int* status)
+                   std::string* version, int* status)
 {
     Outcome refusal;
     switch (WalkDestination(directory, place, &refusal)) {
@@ -268,7 +278,7 @@ bool FindInstalled(const char* directory, Destination* place, std::vector<Manife
         *status = kDiffers;
         return false;
     }
-    switch (ReadManifest(place->folder.get(), installed)) {
+    switch (ReadManifest(place->folder.get(), installed, version)) {
     case ManifestRead::kRead:
         return true;
     case ManifestRead::kMissing:
@@ -291,10 +301,14 @@ int VerifyInstallation(char** argv)
     InstallerFile file;
     Destination place;
     std::vector<ManifestEntry> installed;
+    std::string version;
     int status = kCanNotTell;
-    if (!OpenOwnInstallerFile(&fd, &file) || !FindInstalled(argv[2], &place, &installed, &status))
+    if (!OpenOwnInstallerFile(&fd, &file) ||
+        !FindInstalled(argv[2], &place, &installed, &version, &status))
         return status;
     Comparison comparison(place.folder.get(), installed);
+    if (version != file.productVersion)
+        comparison.OtherVersion(VersionShown(version), VersionShown(file.productVersion));
     const bool passed = PayloadPasses(file, [&](const ArchiveEntry& entry) {
         comparison.Stream().Announce(entry);
     }, [&](const char* data, std::size_t count) { return comparison.Stream().Take(data, count); });

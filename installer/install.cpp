@@ -154,6 +154,7 @@ void RunSequence()
     ProductWriter writer;
     if (!OpenOwnInstallerFile(&ownFile, &file) || !BeginInstallation(destination, &writer))
         return;
+    writer.SetProductVersion(file.productVersion);
     bInstallationStarted = true;
     if (runMode == RunMode::kWindow) {
         XtUnmanageChild(page2form);

@@ -53,6 +53,7 @@ const MessageRow kMessages[] = {
 
     {Fault::kNoPayload, Frame::kDamaged, "no product archive was found at its end", kFailed},
     {Fault::kSealUnreadable, Frame::kDamaged, "its seal can not be read", kFailed},
+    {Fault::kVersionUnreadable, Frame::kDamaged, "its product version can not be read", kFailed},
     {Fault::kChecksumMismatch, Frame::kDamaged, "its checksum does not match its content", kFailed},
     {Fault::kIndexMisfit, Frame::kDamaged, "its chunk index does not fit its compressed archive",
      kFailed},

@@ -11,6 +11,7 @@
 // it is not meant to be run by hand.
 #include "bytes.h"
 #include "chunk_index.h"
+#include "gzip_header.h"
 #include "cksum.h"
 #include "descriptor.h"
 #include "parallel_inflate.h"
@@ -281,20 +282,24 @@ std::string SealText(const SealTally& need)
 }
 
 // gzip's fixed header (no name, no time, made on Unix) with the extra
-// field: the index, then the seal, whose 10 CRC digits close the header.
-std::string Header(const std::vector<Chunk>& chunks, const std::string& seal, std::uint32_t crc)
+// field: the index, the product's version when there is one, then the
+// seal, whose 10 CRC digits close the header.
+std::string Header(const std::vector<Chunk>& chunks, const std::string& version,
+                   const std::string& seal, std::uint32_t crc)
 {
-    const std::string index = EncodeChunkIndex(chunks);
     char digits[11];
     std::snprintf(digits, sizeof digits, "%010u", crc);
+    const auto subfield = [](const char* id, const std::string& data) {
+        std::string field = id;
+        PutLittleEndian(&field, data.size(), 2);
+        return field + data;
+    };
+    const std::string extra = subfield(kChunkIndexId, EncodeChunkIndex(chunks)) +
+                              (version.empty() ? "" : subfield(kProductVersionId, version)) +
+                              subfield("Ov", seal + digits);
     std::string header("\x1f\x8b\x08\x04\0\0\0\0\0\x03", 10);
-    PutLittleEndian(&header, 4 + index.size() + 4 + seal.size() + 10, 2);
-    header += kChunkIndexId;
-    PutLittleEndian(&header, index.size(), 2);
-    header += index;
-    header += "Ov";
-    PutLittleEndian(&header, seal.size() + 10, 2);
-    return header + seal + digits;
+    PutLittleEndian(&header, extra.size(), 2);
+    return header + extra;
 }
 
 // The seal's CRC: cksum's, of the whole member at base without its own
@@ -373,11 +378,11 @@ bool CopyImage(const char* imagePath, int output, std::uint64_t* length, Failure
 // The payload behind the image: its chunks, then the member's trailer,
 // then its header with the index and the seal, checked once written.
 // Its length into *length.
-bool WritePayload(Job* job, ArchiveStream* archive, const SealTally& need, std::uint64_t* length,
-                  Failure* failure)
+bool WritePayload(Job* job, ArchiveStream* archive, const SealTally& need,
+                  const std::string& version, std::uint64_t* length, Failure* failure)
 {
     const std::string seal = SealText(need);
-    job->dataStart = Header(std::vector<Chunk>(job->chunkCount), seal, 0).size();
+    job->dataStart = Header(std::vector<Chunk>(job->chunkCount), version, seal, 0).size();
     std::vector<Chunk> chunks;
     if (!CompressAll(job, archive, &chunks, failure))
         return false;
@@ -393,14 +398,14 @@ bool WritePayload(Job* job, ArchiveStream* archive, const SealTally& need, std::
     PutLittleEndian(&trailer, job->archiveSize & 0xffffffffu, 4);
     *length = job->dataStart + compressed + trailer.size();
     std::uint32_t sealCrc = 0;
-    std::string header = Header(chunks, seal, 0);
+    std::string header = Header(chunks, version, seal, 0);
     if (!WriteExactly(job->output, trailer.data(), trailer.size(),
                       static_cast<off_t>(job->base + job->dataStart + compressed)))
         return FailedWrite(failure);
     if (!SealCrc(job->output, job->base, header, *length, &sealCrc))
         return Fail(failure, std::string("could not read the installer file back: ") +
                                  std::strerror(errno));
-    header = Header(chunks, seal, sealCrc);
+    header = Header(chunks, version, seal, sealCrc);
     if (!WriteExactly(job->output, header.data(), header.size(), static_cast<off_t>(job->base)))
         return FailedWrite(failure);
     return SelfCheck(job->output, job->base, *length, failure);
@@ -411,6 +416,7 @@ struct Request {
     const char* product = nullptr;
     const char* output = nullptr;
     std::optional<std::int64_t> latestTime;
+    std::string productVersion;
 };
 
 bool Pack(const Request& request, Failure* failure)
@@ -438,7 +444,7 @@ bool Pack(const Request& request, Failure* failure)
     ArchiveStream archive(root.get(), members);
     std::uint64_t length = 0;
     if (!CopyImage(request.image, output.get(), &job.base, failure) ||
-        !WritePayload(&job, &archive, Measure(members), &length, failure))
+        !WritePayload(&job, &archive, Measure(members), request.productVersion, &length, failure))
         return false;
     const std::string trailer = "\n" + std::to_string(length) + "\n";
     if (!WriteExactly(output.get(), trailer.data(), trailer.size(),
@@ -460,7 +466,24 @@ std::optional<std::int64_t> Seconds(const char* text)
 }
 
 constexpr char kUsage[] =
-    "usage: ovelo8-pack [--latest-time SECONDS] IMAGE PRODUCT_DIR OUTPUT\n";
+    "usage: ovelo8-pack [--latest-time SECONDS] [--product-version VERSION] IMAGE PRODUCT_DIR "
+    "OUTPUT\n";
+
+// The options in front of the three operands; false for one it does not
+// know or a value it can not take.
+bool TakeOptions(int argc, char** argv, int* first, Request* request)
+{
+    for (*first = 1; *first + 1 < argc && argv[*first][0] == '-'; *first += 2) {
+        const std::string option = argv[*first];
+        const char* value = argv[*first + 1];
+        if (option == "--latest-time" && (request->latestTime = Seconds(value)))
+            continue;
+        if (option == "--product-version" && IsProductVersion(request->productVersion = value))
+            continue;
+        return false;
+    }
+    return argc - *first == 3;
+}
 
 }  // namespace
 
@@ -469,11 +492,7 @@ int main(int argc, char** argv)
 {
     Request request;
     int first = 1;
-    if (argc == 6 && std::strcmp(argv[1], "--latest-time") == 0) {
-        request.latestTime = Seconds(argv[2]);
-        first = 3;
-    }
-    if (argc - first != 3 || (first == 3 && !request.latestTime)) {
+    if (!TakeOptions(argc, argv, &first, &request)) {
         std::fputs(kUsage, stderr);
         return 2;
     }

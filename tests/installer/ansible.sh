@@ -22,10 +22,11 @@ hosts="alpha beta gamma"
     echo "[players:vars]"
     echo "ansible_connection=local"
     echo "ansible_python_interpreter=/usr/bin/python3"
-    echo "ovelo8_installer_file=$sample"
+    echo "ovelo8_installer_file=$scratch/versioned.run"
 } >"$scratch/inventory.ini"
-version=$("$sample" --info | sed -n 's/^Product version: //p')
-version=${version:-unknown}
+version=8.2.1
+"$MKINSTALLER" --product-version "$version" "$INSTALLER_IMAGE" "$SAMPLE_PRODUCT" \
+    "$scratch/versioned.run" >/dev/null || fail "packaging with a version failed"
 # Everything Ansible keeps goes into the scratch folder; results a line each.
 export ANSIBLE_CONFIG=$ANSIBLE_DIR/ansible.cfg ANSIBLE_HOME=$scratch/ansible \
     ANSIBLE_LOCAL_TEMP=$scratch/ansible/tmp ANSIBLE_REMOTE_TMP=$scratch/ansible/remote \

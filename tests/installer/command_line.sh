@@ -56,6 +56,7 @@ expect_out_has "Entries: $product_entries"
 needed=$(sed -n 's/^Space needed: \([0-9]*\) bytes (in blocks of 4 KiB)$/\1/p' "$scratch/out")
 [ "${needed:-0}" -gt 0 ] && [ $((needed % 4096)) -eq 0 ] || fail "no space needed in whole blocks"
 grep -qx 'Content size: [1-9][0-9]* bytes' "$scratch/out" || fail "no content size"
+expect_out_has "Product version: unknown"
 expect_out_has "Installer version: $VERSION"
 run_in "$work" "$scratch/unsealed.run" --info
 expect_status 0

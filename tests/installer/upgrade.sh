@@ -33,15 +33,21 @@ version() {
 }
 version "$scratch/v1" 1
 version "$scratch/v2" 2
-package "$scratch/v1" "$scratch/v1.run"
-package "$scratch/v2" "$scratch/v2.run"
+for v in 1 2; do
+    "$MKINSTALLER" --product-version "$v.0" "$INSTALLER_IMAGE" "$scratch/v$v" "$scratch/v$v.run" \
+        >/dev/null || fail "packaging version $v failed"
+done
 
 install() {
     run "$1" -s "$2"
     expect_status 0
 }
 
-begin "a manifest lists every entry with its type, mode, size and checksum"
+begin "a manifest lists every entry with its type, mode, size and checksum, and the version"
+install "$scratch/v1.run" "$work/v1"
+[ "$(head -n 2 "$work/v1/.ovelo8-manifest")" = $'ovelo8-manifest 2\nversion 1.0' ] ||
+    fail "the product's version is not recorded: $(head -n 2 "$work/v1/.ovelo8-manifest")"
+"$scratch/v1.run" --info | grep -qx "Product version: 1.0" || fail "--info does not show it"
 install "$sample" "$work/dest"
 manifest=$work/dest/.ovelo8-manifest
 [ "$(head -n 1 "$manifest")" = "ovelo8-manifest 1" ] || fail "no manifest header"
@@ -183,6 +189,10 @@ chmod 0600 "$work/dest/LICENSE"
 run "$scratch/v1.run" --verify "$work/dest"
 expect_status 1
 [ "$(cat "$scratch/out")" = $'changed: LICENSE\nchanged: README\nmissing: flat' ] ||
+    fail "said $(cat "$scratch/out")"
+run "$sample" --verify "$work/dest"
+expect_status 1
+grep -qx "other version: installed 1.0, this file unknown" "$scratch/out" ||
     fail "said $(cat "$scratch/out")"
 if [ "$(id -u)" -eq 0 ]; then  # a file it can not read: nobody can not tell
     chmod 0000 "$work/dest/README"
