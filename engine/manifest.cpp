@@ -90,16 +90,19 @@ bool TakeHeader(const std::string& text, std::size_t* at, std::string* version)
 
 }  // namespace
 
-std::string ManifestText(const std::vector<ManifestEntry>& entries, const std::string& version)
+std::string ManifestHeader(const std::string& version)
 {
-    std::string text = kHeader;
-    if (!version.empty())
-        text = kVersionedHeader + (kVersionField + EscapedPath(version)) + '\n';
-    for (const ManifestEntry& entry : entries)
-        text += FormatText("%c %04o %llu %u ", entry.type, entry.mode,
-                           static_cast<unsigned long long>(entry.size), entry.checksum) +
-                EscapedPath(entry.path) + '\n';
-    return text;
+    if (version.empty())
+        return kHeader;
+    return kVersionedHeader + (kVersionField + EscapedPath(version)) + '\n';
+}
+
+void AppendManifestLine(std::string* text, const ManifestEntry& entry)
+{
+    *text += FormatText("%c %04o %llu %u ", entry.type, entry.mode,
+                        static_cast<unsigned long long>(entry.size), entry.checksum);
+    *text += EscapedPath(entry.path);
+    *text += '\n';
 }
 
 ManifestRead ReadManifest(int dirfd, std::vector<ManifestEntry>* entries, std::string* version)

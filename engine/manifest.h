@@ -31,10 +31,20 @@ struct ManifestEntry {
     std::string path;
 };
 
-// The manifest of the entries, naming the product's version when there is
-// one.
-std::string ManifestText(const std::vector<ManifestEntry>& entries,
-                         const std::string& version = std::string());
+// The manifest's first lines, naming the product's version when there is
+// one, and the line of an entry.
+std::string ManifestHeader(const std::string& version);
+void AppendManifestLine(std::string* text, const ManifestEntry& entry);
+
+// The manifest of the entries (a vector or a deque of them).
+template <typename Entries>
+std::string ManifestText(const Entries& entries, const std::string& version = std::string())
+{
+    std::string text = ManifestHeader(version);
+    for (const ManifestEntry& entry : entries)
+        AppendManifestLine(&text, entry);
+    return text;
+}
 
 enum class ManifestRead { kRead, kMissing, kBadManifest };
 

@@ -23,15 +23,15 @@ bool IsPlainPath(const std::string& path)
 std::string EscapedPath(const std::string& path)
 {
     std::string text;
-    for (const char c : path) {
-        if (c == '\\')
-            text += "\\\\";
-        else if (c == '\n')
-            text += "\\n";
-        else
-            text += c;
+    text.reserve(path.size());
+    std::size_t from = 0;
+    for (std::size_t at = path.find_first_of("\\\n"); at != std::string::npos;
+         at = path.find_first_of("\\\n", from)) {
+        text.append(path, from, at - from);
+        text += path[at] == '\\' ? "\\\\" : "\\n";
+        from = at + 1;
     }
-    return text;
+    return text.append(path, from, std::string::npos);
 }
 
 bool UnescapedText(std::string_view field, std::string* text)

@@ -298,10 +298,7 @@ bool TarFilter::CheckHeader(const char* header, bool* keep)
     if (!Count(type, size, linkLength, false))
         return false;
     player_ = player_ || name == "ovelo";
-    (type == '5' ? folders_ : earlier_).insert(name);
-    // A hard link to a symbolic link is one as well.
-    if (type == '2' || (type == '1' && symlinks_.count(LinkTarget(link))))
-        symlinks_.insert(name);
+    Remember(name, type, link);
     dataLeft_ = type == '0' ? (size + kTarBlock - 1) / kTarBlock * kTarBlock : 0;
     if (onEntry) {
         onEntry({type, name, static_cast<unsigned>(mode & 07777 & ~kClearedModeBits),
@@ -332,6 +329,29 @@ void TarFilter::TakeExtended(const char* data, std::size_t count)
         Refuse(Fault::kDamagedHeader);
 }
 
+// What a name stands for; a folder above for one never named.
+TarFilter::Named TarFilter::NamedAs(const std::string& name) const
+{
+    const auto found = named_.find(name);
+    return found == named_.end() ? Named::kAbove : found->second;
+}
+
+// A member taken: it, and the folders above it not named before.  A hard
+// link to a symbolic link is one as well.
+void TarFilter::Remember(const std::string& name, char type, const std::string& link)
+{
+    Named kind = Named::kFile;
+    if (type == '5')
+        kind = Named::kFolder;
+    else if (type == '2' || (type == '1' && NamedAs(LinkTarget(link)) == Named::kLink))
+        kind = Named::kLink;
+    named_[name] = kind;
+    for (std::size_t slash = name.rfind('/'); slash != std::string::npos && slash > 0;
+         slash = name.rfind('/', slash - 1))
+        if (!named_.emplace(name.substr(0, slash), Named::kAbove).second)
+            break;
+}
+
 // A member below an earlier symbolic link would be written wherever it
 // points; one below a file, or a second one of a name, would replace what
 // was written before.
@@ -339,15 +359,23 @@ bool TarFilter::CheckName(const std::string& name, char type)
 {
     if (name.empty())
         return Refuse(Fault::kTopFolderAsOther, "", type);
-    for (std::size_t slash = name.find('/'); slash != std::string::npos;
-         slash = name.find('/', slash + 1)) {
-        const std::string above = name.substr(0, slash);
-        if (symlinks_.count(above))
+    // From the folder right above up to the first one known to be a folder,
+    // as everything above that was looked at when it became known.
+    for (std::size_t slash = name.rfind('/'); slash != std::string::npos && slash > 0;
+         slash = name.rfind('/', slash - 1)) {
+        const auto above = named_.find(name.substr(0, slash));
+        if (above == named_.end())
+            continue;
+        if (above->second == Named::kLink)
             return Refuse(Fault::kBelowLink, name);
-        if (earlier_.count(above))
+        if (above->second == Named::kFile)
             return Refuse(Fault::kBelowFile, name);
+        break;
     }
-    if (earlier_.count(name) || folders_.count(name))
+    // A name once used stands; a folder only seen above others may come
+    // as itself, as a folder.
+    const auto same = named_.find(name);
+    if (same != named_.end() && (same->second != Named::kAbove || type != '5'))
         return Refuse(Fault::kTwice, name);
     if (name.compare(0, sizeof kReservedPrefix - 1, kReservedPrefix) == 0 &&
         name.find('/') == std::string::npos)
@@ -364,7 +392,7 @@ bool TarFilter::CheckType(const std::string& name, char type, std::uint64_t size
     case '0':
         return true;
     case '1':
-        if (!earlier_.count(LinkTarget(link)))
+        if (NamedAs(LinkTarget(link)) != Named::kFile && NamedAs(LinkTarget(link)) != Named::kLink)
             return Refuse(Fault::kHardLinkToNothing, name);
         return size == 0 || Refuse(Fault::kDamagedHeader);
     case '2':

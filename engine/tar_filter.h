@@ -34,7 +34,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <set>
+#include <unordered_map>
 #include <string>
 
 constexpr std::size_t kTarBlock = 512;
@@ -97,9 +97,17 @@ private:
     ExtendedHeader extended_;
     bool ended_ = false;          // the first zero block was seen
     bool player_ = false;
-    std::set<std::string> earlier_;   // members a hard link may name
-    std::set<std::string> folders_;
-    std::set<std::string> symlinks_;
+    // What each name the archive used stands for so far: the checks of a
+    // member ask about the folders above it only up to one known.
+    enum class Named : char {
+        kFolder,
+        kAbove,  // a folder, named only as one above a member
+        kFile,   // a file, or a hard link to one: what a hard link may name
+        kLink,   // a symbolic link, or a hard link to one
+    };
+    Named NamedAs(const std::string& name) const;
+    void Remember(const std::string& name, char type, const std::string& link);
+    std::unordered_map<std::string, Named> named_;
     std::optional<Seal> seal_;
     SealTally tally_;
     Outcome refusal_;

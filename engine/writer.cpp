@@ -357,7 +357,8 @@ std::string ProductWriter::Stage(const ArchiveFolder& parent, const std::string&
     const std::string staged = StagedName(parent, path);
     if (parent.existing)
         journal_.moves.push_back({Move::Kind::kEntry, path, staged});
-    staged_[path] = staged;
+    if (staged != path)
+        staged_[path] = staged;
     return staged;
 }
 
@@ -585,7 +586,8 @@ void ProductWriter::ListLink(const ArchiveEntry& entry)
 bool ProductWriter::MakeHardLink(const ArchiveEntry& entry, const std::string& staged)
 {
     ForgetFolders();
-    const std::string& target = staged_[entry.link];
+    const auto found = staged_.find(entry.link);
+    const std::string& target = found == staged_.end() ? entry.link : found->second;
     const bool inPlace = target.empty();
     const int targetRoot = inPlace ? root_.get() : StagingRoot();
     const std::string& targetPath = inPlace ? entry.link : target;
@@ -612,8 +614,8 @@ bool ProductWriter::ListHardLink(const ArchiveEntry& entry)
 // A file or link, found again by its path when a hard link names it.
 void ProductWriter::List(const ManifestEntry& entry)
 {
-    listed_[entry.path] = manifest_.size();
     manifest_.push_back(entry);
+    listed_[manifest_.back().path] = manifest_.size() - 1;
 }
 
 void ProductWriter::Announce(const ArchiveEntry& entry)
@@ -662,7 +664,7 @@ bool ProductWriter::ApplyExistingFolderLooks()
 // folder root may trust.
 bool ProductWriter::PlanStaleEntries()
 {
-    std::unordered_set<std::string> shipped;
+    std::unordered_set<std::string_view> shipped;
     for (const ManifestEntry& entry : manifest_)
         shipped.insert(entry.path);
     for (auto entry = earlier_.rbegin(); entry != earlier_.rend(); ++entry) {

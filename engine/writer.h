@@ -27,6 +27,7 @@
 #include "work_folder.h"
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -171,11 +172,14 @@ private:
 
     EntryStream stream_;     // the archive, entry by entry
     std::unordered_map<std::string, ArchiveFolder> folders_;
-    std::unordered_map<std::string, std::string> staged_;  // non-folders, for hard links
-    std::unordered_map<std::string, std::size_t> listed_;  // their lines in manifest_
+    // Non-folders, for hard links: where each was staged, when not as its
+    // own path; empty when it was left in place.
+    std::unordered_map<std::string, std::string> staged_;
+    // Their lines in manifest_, by their paths there (a deque: they stay put).
+    std::unordered_map<std::string_view, std::size_t> listed_;
     std::vector<FolderLook> looks_;
     Journal journal_;        // the moves, and the folders' modes and times around them
-    std::vector<ManifestEntry> manifest_;
+    std::deque<ManifestEntry> manifest_;
     std::string productVersion_;
     std::vector<ManifestEntry> earlier_;  // the earlier installation's manifest
     std::string earlierVersion_;          // and the version it names

@@ -29,7 +29,8 @@ std::string ReadBack(const std::string& line, const std::string& header = "ovelo
 
 std::string LineOf(const std::string& path)
 {
-    return ManifestText({{'f', 0644, 3, 12345, path}}).substr(sizeof "ovelo8-manifest 1\n" - 1);
+    return ManifestText(std::vector<ManifestEntry>{{'f', 0644, 3, 12345, path}})
+        .substr(sizeof "ovelo8-manifest 1\n" - 1);
 }
 
 struct LineCase {

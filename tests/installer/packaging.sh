@@ -294,9 +294,9 @@ done
 
 begin "refuses a wrong command line, a missing image or a directory as output; --help is no error"
 "$MKINSTALLER" "$SAMPLE_PRODUCT" 2>"$work/err" && fail "accepted one argument"
-grep -q '^usage: mkinstaller \[IMAGE\] PRODUCT_DIR OUTPUT' "$work/err" || fail "no usage shown"
+grep -q '^usage: mkinstaller \[--product-version VERSION\] \[IMAGE\] PRODUCT_DIR OUTPUT' "$work/err" || fail "no usage shown"
 "$MKINSTALLER" --help >"$work/out" 2>"$work/err" || fail "--help ended with status $?"
-grep -q '^usage: mkinstaller \[IMAGE\] PRODUCT_DIR OUTPUT' "$work/out" && [ ! -s "$work/err" ] ||
+grep -q '^usage: mkinstaller \[--product-version VERSION\] \[IMAGE\] PRODUCT_DIR OUTPUT' "$work/out" && [ ! -s "$work/err" ] ||
     fail "--help shows no usage on standard output"
 rm "$work/out" "$work/err"
 "$MKINSTALLER" "$SAMPLE_PRODUCT" "$work/out.run" 2>/dev/null
