@@ -116,7 +116,11 @@ ManifestRead ReadManifest(int dirfd, std::vector<ManifestEntry>* entries, std::s
         return errno == ENOENT ? ManifestRead::kMissing : ManifestRead::kBadManifest;
     std::string text;
     std::size_t at = 0;
-    if (!ReadAll(file.get(), &text) || !TakeHeader(text, &at, version))
+    errno = 0;
+    if (!ReadAll(file.get(), &text))
+        return ManifestRead::kBadManifest;
+    errno = 0;
+    if (!TakeHeader(text, &at, version))
         return ManifestRead::kBadManifest;
     // Counted first, so that the list is made once at its size.
     const std::size_t lines = std::count(text.begin() + at, text.end(), '\n');
@@ -155,9 +159,12 @@ bool ChecksumOf(int fd, std::uint32_t* checksum)
 
 bool Unchanged(int dirfd, const ManifestEntry& entry)
 {
+    errno = 0;
     const int flags = entry.type == 'f' ? O_RDONLY | O_NONBLOCK : O_PATH;
     const Descriptor found = OpenBeneath(dirfd, entry.path, flags);
     struct stat info;
+    if (!found && errno == ELOOP)
+        errno = 0;  // a link now where the file was: changed
     if (!found || fstat(found.get(), &info) == -1)
         return false;
     if (entry.type == 'd')

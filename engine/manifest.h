@@ -52,13 +52,15 @@ enum class ManifestRead { kRead, kMissing, kBadManifest };
 // 8 MiB or 131,072 entries is not read (kBadManifest), so that memory
 // stays bounded whatever it says.
 // The product's version it names into *version when asked, empty when it
-// names none.
+// names none.  After kBadManifest, errno tells a shortage (ENOMEM, EMFILE,
+// ENFILE) from a manifest that is not ours; otherwise it is 0.
 ManifestRead ReadManifest(int dirfd, std::vector<ManifestEntry>* entries,
                           std::string* version = nullptr);
 
 // Whether what lies at the entry's path beneath the folder is still what
 // was installed there: the same type, and for a file or link the same size
-// and checksum.  A missing entry is not unchanged.
+// and checksum.  A missing entry is not unchanged.  When false, errno says
+// why it could not be looked at (0 when it was, and differs).
 bool Unchanged(int dirfd, const ManifestEntry& entry);
 
 // The cksum CRC of the content of the file open on fd, from its start.

@@ -8,6 +8,7 @@
 #ifndef OVELO_ENGINE_OUTCOME_H
 #define OVELO_ENGINE_OUTCOME_H
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
 
@@ -66,6 +67,13 @@ struct Outcome {
 
     bool ok() const { return fault == Fault::kNone; }
 };
+
+// Whether a call failed for want of memory or descriptors, which the
+// installer says as such rather than what the call was for.
+inline bool IsShortage(int error)
+{
+    return error == ENOMEM || error == EMFILE || error == ENFILE;
+}
 
 inline Outcome Found(Fault fault, std::string name = std::string(), int error = 0)
 {

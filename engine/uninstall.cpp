@@ -23,7 +23,7 @@ Removal Remove(int folder, const ManifestEntry& entry)
     if (!at || fstatat(at.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == -1)
         return errno == ENOENT ? Removal::kGone : Removal::kFailed;
     if (entry.type != 'd' && !Unchanged(folder, entry))
-        return Removal::kKept;
+        return errno == 0 ? Removal::kKept : Removal::kFailed;
     if (unlinkat(at.get(), name.c_str(), entry.type == 'd' ? AT_REMOVEDIR : 0) == 0)
         return Removal::kGone;
     if (entry.type == 'd' && (errno == ENOTEMPTY || errno == EEXIST))
@@ -65,6 +65,7 @@ Uninstalled Uninstall(const Destination& destination, UninstallReport* report)
         work.Remove();
         return Uninstalled::kNoManifest;
     case ManifestRead::kBadManifest:
+        report->refusal = Found(Fault::kBadManifest, "", errno);
         work.Remove();
         return Uninstalled::kBadManifest;
     case ManifestRead::kRead:

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <new>
 #include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -125,16 +126,36 @@ bool ParseLine(std::string_view line, Journal* journal)
     }
 }
 
-bool ReadJournal(int work, Journal* journal)
+bool ParseJournal(int fd, Journal* journal);
+
+// A journal cut short by a kill while it was written ends before the
+// manifest's move: no entry had moved yet, and it counts as none.  One that
+// can not be read, for want of memory or descriptors, leaves errno set.
+enum class JournalRead { kRead, kNone, kUnreadable };
+
+JournalRead ReadJournal(int work, Journal* journal)
 {
+    errno = 0;
     const Descriptor file = OpenBeneath(work, kJournalName, O_RDONLY | O_NONBLOCK);
+    if (!file)
+        return errno == ENOENT ? JournalRead::kNone : JournalRead::kUnreadable;
+    try {
+        return ParseJournal(file.get(), journal) ? JournalRead::kRead : JournalRead::kNone;
+    } catch (const std::bad_alloc&) {
+        errno = ENOMEM;
+        return JournalRead::kUnreadable;
+    }
+}
+
+bool ParseJournal(int fd, Journal* journal)
+{
     struct stat info;
-    if (!file || fstat(file.get(), &info) == -1 || !S_ISREG(info.st_mode) ||
+    if (fstat(fd, &info) == -1 || !S_ISREG(info.st_mode) ||
         static_cast<std::uint64_t>(info.st_size) > kLargestJournal)
         return false;
     std::string text(static_cast<std::size_t>(info.st_size), '\0');
     for (std::size_t done = 0; done < text.size();) {
-        const ssize_t got = pread(file.get(), text.data() + done, text.size() - done, done);
+        const ssize_t got = pread(fd, text.data() + done, text.size() - done, done);
         if (got <= 0)
             return false;
         done += got;
@@ -274,7 +295,8 @@ Outcome WorkFolder::Take(int root, Recovered* recovered)
         return Found(Fault::kBusy);
     if (!Recover(recovered)) {
         const int error = errno;
-        Leave();  // what it keeps has no other copy
+        Leave();  // what it keeps has no other copy; only an empty folder goes
+        unlinkat(root, kWorkName, AT_REMOVEDIR);
         return Found(*recovered == Recovered::kNothing ? Fault::kInterrupted : Fault::kNotPutBack,
                      "", error);
     }
@@ -292,9 +314,20 @@ bool WorkFolder::Recover(Recovered* recovered)
 {
     Journal journal;
     staging_ = OpenBeneath(work_.get(), kStagingName, O_PATH | O_DIRECTORY);
+    if (!staging_ && errno != ENOENT)
+        return false;
     backups_ = OpenBeneath(work_.get(), kBackupName, O_PATH | O_DIRECTORY);
-    if (!ReadJournal(work_.get(), &journal))
+    if (!backups_ && errno != ENOENT)
+        return false;
+    switch (ReadJournal(work_.get(), &journal)) {
+    case JournalRead::kUnreadable:
+        return false;
+    case JournalRead::kNone:
+        errno = 0;
         return !backups_ || !HoldsAnything(backups_.get());
+    case JournalRead::kRead:
+        break;
+    }
     if (!staging_ || !backups_)
         return false;
     if (Exists(staging_.get(), journal.moves.back().staged)) {

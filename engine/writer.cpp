@@ -180,8 +180,13 @@ Outcome ProductWriter::BeginExisting(int folder)
         return taken;
     }
     begun_ = true;
-    if (ReadManifest(root_.get(), &earlier_, &earlierVersion_) != ManifestRead::kRead)
+    if (ReadManifest(root_.get(), &earlier_, &earlierVersion_) != ManifestRead::kRead) {
+        // One that could not be read for want of memory or descriptors is
+        // no less there: going on without it would leave what it lists.
+        if (IsShortage(errno))
+            return Found(Fault::kNotWritable, kManifestName, errno);
         earlier_.clear();  // what no manifest lists is never touched
+    }
     for (std::size_t i = 0; i < earlier_.size(); ++i)
         earlierIndex_[earlier_[i].path] = i;
     folders_[""] = ArchiveFolder{true, ""};
@@ -892,7 +897,10 @@ void ProductWriter::MoveAside(const Move& move)
         if (!folder || HoldsAnythingBut(folder.get(), ""))
             return;
     } else if (!Unchanged(root_.get(), entry)) {
-        kept_.push_back(move.path);
+        if (errno == 0)
+            kept_.push_back(move.path);
+        else  // it could not be looked at: it stays, and is named
+            notRemoved_.push_back(Found(Fault::kCannotRemove, move.path, errno));
         return;
     }
     if (renameat(at, name.c_str(), work_.Backups(), move.staged.c_str()) == -1)

@@ -183,7 +183,7 @@ private:
     std::string productVersion_;
     std::vector<ManifestEntry> earlier_;  // the earlier installation's manifest
     std::string earlierVersion_;          // and the version it names
-    std::unordered_map<std::string, std::size_t> earlierIndex_;
+    std::unordered_map<std::string_view, std::size_t> earlierIndex_;  // into earlier_
     // The folder last opened for writing into, and for moving into place.
     std::string stagedCachePath_, destinationCachePath_;
     Descriptor stagedCache_, destinationCache_;

@@ -320,15 +320,9 @@ std::string Shown(const std::string& name)
 
 Outcome AsShortage(const Outcome& outcome)
 {
-    switch (outcome.error) {
-    case ENOMEM:
-        return Found(Fault::kOutOfMemory);
-    case EMFILE:
-    case ENFILE:
-        return Found(Fault::kTooManyOpenFiles);
-    default:
+    if (!IsShortage(outcome.error))
         return outcome;
-    }
+    return Found(outcome.error == ENOMEM ? Fault::kOutOfMemory : Fault::kTooManyOpenFiles);
 }
 
 std::string Words(const Outcome& outcome)

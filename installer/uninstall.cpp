@@ -61,13 +61,13 @@ int UninstallProduct(const char* directory)
         return 0;
     case Uninstalled::kRefused:
         report.refusal.name = directory;
-        Report(report.refusal);
+        Report(AsShortage(report.refusal));
         return ReportedStatus();
     case Uninstalled::kNoManifest:
         Report(Found(Fault::kNoManifest, directory));
         return ReportedStatus();
     case Uninstalled::kBadManifest:
-        Report(Found(Fault::kBadManifest, directory));
+        Report(AsShortage(Found(Fault::kBadManifest, directory, report.refusal.error)));
         return ReportedStatus();
     case Uninstalled::kIncomplete:
         break;

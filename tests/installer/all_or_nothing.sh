@@ -179,6 +179,19 @@ done <<'LIMITS'
 -n 4 1 14 There are too many open files to go on.
 LIMITS
 
+begin "an uninstall short of descriptors never takes what it could not read for a change"
+for value in $(seq 4 12); do
+    earlier "$work/dest"
+    run bash -c 'for fd in /proc/$$/fd/*; do
+            fd=${fd##*/}; [ "$fd" -le 2 ] || eval "exec $fd>&-"; done
+        ulimit -n "$1" && exec "$2" --uninstall "$3"' bash "$value" "$sample" "$work/dest"
+    ! grep -q 'changed since it was installed' "$scratch/err" ||
+        fail "ulimit -n $value: an unchanged file was called changed: $(cat "$scratch/err")"
+    [ "$status" -eq 0 ] || grep -qi 'too many open files' "$scratch/err" ||
+        fail "ulimit -n $value: status $status, $(cat "$scratch/err")"
+done
+rm -rf "$work/dest"
+
 begin "an installation under way is never taken for a killed one's leftovers"
 for dest in new earlier; do
     [ "$dest" = new ] || earlier "$work/$dest"
