@@ -93,6 +93,21 @@ bool RemoveTree(int folderFd, const std::string& name)
     return removed && (unlinkat(folderFd, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT);
 }
 
+bool HoldsAnythingBut(int folder, const char* ours)
+{
+    Descriptor opened(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    DIR* listing = opened ? fdopendir(opened.get()) : nullptr;
+    if (!listing)
+        return true;
+    opened.Release();  // the listing closes it
+    bool holds = false;
+    while (const dirent* entry = holds ? nullptr : readdir(listing))
+        holds = std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0 &&
+                std::strcmp(entry->d_name, ours) != 0;
+    closedir(listing);
+    return holds;
+}
+
 std::string NameWithin(const std::string& prefix, const std::string& name,
                        const std::string& suffix)
 {

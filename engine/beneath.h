@@ -25,6 +25,11 @@ inline bool SameFile(const struct stat& a, const struct stat& b)
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// Whether the folder holds an entry but ".", ".." and ours (a name, or
+// ""); a folder that can not be listed may hold anything, which is what is
+// answered then.
+bool HoldsAnythingBut(int folder, const char* ours);
+
 // prefix + name + suffix as one name of at most 255 bytes: a name too long
 // for that is cut short and told apart from others by its checksum.
 std::string NameWithin(const std::string& prefix, const std::string& name,

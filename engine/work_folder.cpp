@@ -238,21 +238,6 @@ bool StillThere(int root, int fd)
            SameFile(named, held);
 }
 
-// Whether a folder holds anything; one that can not be listed may.
-bool HoldsAnything(int folder)
-{
-    Descriptor opened(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    DIR* listing = opened ? fdopendir(opened.get()) : nullptr;
-    if (!listing)
-        return true;
-    opened.Release();  // the listing closes it
-    bool holds = false;
-    while (const dirent* entry = holds ? nullptr : readdir(listing))
-        holds = std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0;
-    closedir(listing);
-    return holds;
-}
-
 }  // namespace
 
 std::string SavedName(const std::string& name, int attempt)
@@ -324,7 +309,7 @@ bool WorkFolder::Recover(Recovered* recovered)
         return false;
     case JournalRead::kNone:
         errno = 0;
-        return !backups_ || !HoldsAnything(backups_.get());
+        return !backups_ || !HoldsAnythingBut(backups_.get(), "");
     case JournalRead::kRead:
         break;
     }

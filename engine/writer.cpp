@@ -27,23 +27,6 @@ std::string HiddenName(const std::string& name)
     return NameWithin(kReservedPrefix, name, "");
 }
 
-// Whether the folder holds an entry but "." , ".." and ours; a folder that
-// can not be listed may hold anything, which is what is answered then.
-bool HoldsAnythingBut(int folder, const char* ours)
-{
-    Descriptor opened(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    DIR* listing = opened ? fdopendir(opened.get()) : nullptr;
-    if (!listing)
-        return true;
-    opened.Release();  // the listing closes it
-    bool holds = false;
-    while (const dirent* entry = holds ? nullptr : readdir(listing))
-        holds = std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0 &&
-                std::strcmp(entry->d_name, ours) != 0;
-    closedir(listing);
-    return holds;
-}
-
 // What a killed run left beside a new destination, unless a run still
 // going holds it (locked): kNone when it is gone.
 Fault ClearLeftover(int folder, const char* name)

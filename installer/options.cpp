@@ -146,32 +146,49 @@ int PrintUsage(char** argv)
 // The X Toolkit's standard options, with what each takes; parsed by the
 // parser the toolkit uses, so that what it would take (abbreviations too)
 // is taken here.
-XrmOptionDescRec kToolkitOptions[] = {
-    {const_cast<char*>("-background"), const_cast<char*>("*background"), XrmoptionSepArg, nullptr},
-    {const_cast<char*>("-bd"), const_cast<char*>("*borderColor"), XrmoptionSepArg, nullptr},
-    {const_cast<char*>("-bg"), const_cast<char*>("*background"), XrmoptionSepArg, nullptr},
-    {const_cast<char*>("-bordercolor"), const_cast<char*>("*borderColor"), XrmoptionSepArg, nullptr},
-    {const_cast<char*>("-borderwidth"), const_cast<char*>(".borderWidth"), XrmoptionSepArg, nullptr},
-    {const_cast<char*>("-bw"), const_cast<char*>(".borderWidth"), XrmoptionSepArg, nullptr},
-    {const_cast<char*>("-display"), const_cast<char*>(".display"), XrmoptionSepArg, nullptr},
-    {const_cast<char*>("-fg"), const_cast<char*>("*foreground"), XrmoptionSepArg, nullptr},
-    {const_cast<char*>("-fn"), const_cast<char*>("*font"), XrmoptionSepArg, nullptr},
-    {const_cast<char*>("-font"), const_cast<char*>("*font"), XrmoptionSepArg, nullptr},
-    {const_cast<char*>("-foreground"), const_cast<char*>("*foreground"), XrmoptionSepArg, nullptr},
-    {const_cast<char*>("-geometry"), const_cast<char*>(".geometry"), XrmoptionSepArg, nullptr},
-    {const_cast<char*>("-iconic"), const_cast<char*>(".iconic"), XrmoptionNoArg, const_cast<char*>("on")},
-    {const_cast<char*>("-name"), const_cast<char*>(".name"), XrmoptionSepArg, nullptr},
-    {const_cast<char*>("-reverse"), const_cast<char*>(".reverseVideo"), XrmoptionNoArg, const_cast<char*>("on")},
-    {const_cast<char*>("-rv"), const_cast<char*>(".reverseVideo"), XrmoptionNoArg, const_cast<char*>("on")},
-    {const_cast<char*>("+rv"), const_cast<char*>(".reverseVideo"), XrmoptionNoArg, const_cast<char*>("off")},
-    {const_cast<char*>("-selectionTimeout"), const_cast<char*>(".selectionTimeout"), XrmoptionSepArg, nullptr},
-    {const_cast<char*>("-synchronous"), const_cast<char*>(".synchronous"), XrmoptionNoArg, const_cast<char*>("on")},
-    {const_cast<char*>("+synchronous"), const_cast<char*>(".synchronous"), XrmoptionNoArg, const_cast<char*>("off")},
-    {const_cast<char*>("-title"), const_cast<char*>(".title"), XrmoptionSepArg, nullptr},
-    {const_cast<char*>("-xnllanguage"), const_cast<char*>(".xnlLanguage"), XrmoptionSepArg, nullptr},
-    {const_cast<char*>("-xrm"), nullptr, XrmoptionResArg, nullptr},
-    {const_cast<char*>("-xtsessionID"), const_cast<char*>(".sessionID"), XrmoptionSepArg, nullptr},
+struct ToolkitOption {
+    const char* option;
+    const char* specifier;
+    XrmOptionKind kind;
+    const char* value;
 };
+
+constexpr ToolkitOption kToolkitOptions[] = {
+    {"-background", "*background", XrmoptionSepArg, nullptr},
+    {"-bd", "*borderColor", XrmoptionSepArg, nullptr},
+    {"-bg", "*background", XrmoptionSepArg, nullptr},
+    {"-bordercolor", "*borderColor", XrmoptionSepArg, nullptr},
+    {"-borderwidth", ".borderWidth", XrmoptionSepArg, nullptr},
+    {"-bw", ".borderWidth", XrmoptionSepArg, nullptr},
+    {"-display", ".display", XrmoptionSepArg, nullptr},
+    {"-fg", "*foreground", XrmoptionSepArg, nullptr},
+    {"-fn", "*font", XrmoptionSepArg, nullptr},
+    {"-font", "*font", XrmoptionSepArg, nullptr},
+    {"-foreground", "*foreground", XrmoptionSepArg, nullptr},
+    {"-geometry", ".geometry", XrmoptionSepArg, nullptr},
+    {"-iconic", ".iconic", XrmoptionNoArg, "on"},
+    {"-name", ".name", XrmoptionSepArg, nullptr},
+    {"-reverse", ".reverseVideo", XrmoptionNoArg, "on"},
+    {"-rv", ".reverseVideo", XrmoptionNoArg, "on"},
+    {"+rv", ".reverseVideo", XrmoptionNoArg, "off"},
+    {"-selectionTimeout", ".selectionTimeout", XrmoptionSepArg, nullptr},
+    {"-synchronous", ".synchronous", XrmoptionNoArg, "on"},
+    {"+synchronous", ".synchronous", XrmoptionNoArg, "off"},
+    {"-title", ".title", XrmoptionSepArg, nullptr},
+    {"-xnllanguage", ".xnlLanguage", XrmoptionSepArg, nullptr},
+    {"-xrm", nullptr, XrmoptionResArg, nullptr},
+    {"-xtsessionID", ".sessionID", XrmoptionSepArg, nullptr},
+};
+
+// The table as the parser takes it, which does not change it.
+std::vector<XrmOptionDescRec> ToolkitOptionTable()
+{
+    std::vector<XrmOptionDescRec> table;
+    for (const ToolkitOption& option : kToolkitOptions)
+        table.push_back({const_cast<char*>(option.option), const_cast<char*>(option.specifier),
+                         option.kind, const_cast<char*>(option.value)});
+    return table;
+}
 
 // The first argument the toolkit would not take, or null when it takes
 // them all.
@@ -181,7 +198,8 @@ const char* NotForTheToolkit(int argc, char** argv)
     int count = argc;
     XrmDatabase taken = nullptr;
     XrmInitialize();
-    XrmParseCommand(&taken, kToolkitOptions, XtNumber(kToolkitOptions), "ovelo8", &count,
+    std::vector<XrmOptionDescRec> table = ToolkitOptionTable();
+    XrmParseCommand(&taken, table.data(), static_cast<int>(table.size()), "ovelo8", &count,
                     left.data());
     XrmDestroyDatabase(taken);
     return count > 1 ? argv[std::find(argv + 1, argv + argc, left[1]) - argv] : nullptr;
@@ -192,9 +210,9 @@ const char* NotForTheToolkit(int argc, char** argv)
 bool TakesValue(const char* word)
 {
     const std::size_t length = std::strlen(word);
-    for (const XrmOptionDescRec& option : kToolkitOptions)
+    for (const ToolkitOption& option : kToolkitOptions)
         if (length > 1 && std::strncmp(option.option, word, length) == 0 &&
-            (option.argKind == XrmoptionSepArg || option.argKind == XrmoptionResArg))
+            (option.kind == XrmoptionSepArg || option.kind == XrmoptionResArg))
             return true;
     return false;
 }
