@@ -18,7 +18,7 @@ packages="
   fonts-liberation fonts-dejavu-core fonts-wqy-microhei
   gzip tar util-linux openssl dash man-db groff-base
   libarchive-tools attr acl
-  python3 ansible-core
+  python3 python3-pyte ansible-core
 "
 
 missing=""

@@ -15,13 +15,14 @@ big_unsealed_installer "$scratch/big.run"
 
 # drive ROWS COMMAND...: runs COMMAND on a terminal of ROWS rows, in the
 # case's folder with HOME its empty home, answering as standard input says
-# (pty_drive.py); sets $status, $elapsed (ms from the last answer to the
-# end) and $screen (what the terminal showed).
+# (pty_drive.py, run by Debian's python3, which has the terminal emulator
+# pyte); sets $status, $elapsed (ms from the last answer to the end) and
+# $screen (what the terminal showed).
 drive() {
     local rows=$1 result
     shift
     mkdir -p "$work/.home"
-    result=$(cd "$work" && HOME=$work/.home python3 "$driver" "$scratch/screen" "$rows" "$@")
+    result=$(cd "$work" && HOME=$work/.home /usr/bin/python3 "$driver" "$scratch/screen" "$rows" "$@")
     read -r status elapsed <<<"${result:-driver-failed -}"
     screen=$(cat "$scratch/screen")
 }
@@ -63,6 +64,72 @@ expect_status 0
     fail "row 19 is not the question: $(sed -n 19p <<<"$screen")"
 expect_screen_line "Installing... 100% ($(payload_length "$sample") of $(payload_length "$sample") bytes)"
 expect_player_started_in "$destination"
+
+# The licence's lines that were on none of the screens a user read, whole
+# (one wider than the screen as the rows it wraps into, one under the
+# other); and every screen that shows more of the pager's prompt than the
+# one it waits at, in its last rows.
+unread_licence() {
+    /usr/bin/python3 - "$licence" "$scratch/screen.screens" <<'PYTHON'
+import sys
+prompt = "-- Enter or space: more; q: to the question --"
+looks = []
+for look in open(sys.argv[2]).read().split("\n\f\n")[:-1]:
+    columns, *rows = look.split("\n")
+    looks.append((int(columns), rows))
+
+def wrapped(line, columns):
+    return [line[at:at + columns].rstrip() for at in range(0, len(line), columns)]
+
+def shows(line, columns, rows):
+    pieces = wrapped(line, columns)
+    return any(rows[at:at + len(pieces)] == pieces for at in range(len(rows)))
+
+for line in open(sys.argv[1]).read().splitlines():
+    if line and not any(shows(line, columns, rows) for columns, rows in looks):
+        print("unread:", line)
+for columns, rows in looks:
+    while rows and not rows[-1]:
+        rows.pop()
+    waiting = wrapped(prompt, columns)
+    if rows[-len(waiting):] == waiting:
+        del rows[-len(waiting):]
+    if any(part in row for row in rows for part in ("-- Enter", "q: to the", "question --")):
+        print("prompt left on the screen:", *rows, sep="\n")
+PYTHON
+}
+
+begin "pages the licence however the terminal is resized: every line read, no prompt left"
+# Smaller while a page waits, narrower than the licence's lines (the
+# prompt on two rows), larger again; then tall enough for all the rest.
+more='-- Enter or space: more; q: to the question --'
+drive 24 "$sample" --text <<EOF
+expect $more
+send \x20
+expect $more
+resize 12 40
+expect $more
+send \x20
+expect $more
+send \x20
+expect $more
+resize 8 30
+expect $more
+send \x20
+expect $more
+send \n
+expect $more
+resize 24 80
+expect $more
+send \x20
+expect $more
+resize 700 80
+expect $licence_question
+send n\n
+EOF
+expect_status 0
+unread=$(unread_licence)
+[ -z "$unread" ] || fail "$unread"
 
 begin "no display and a terminal: the wizard goes on there; refusing writes nothing"
 for answer in 'n\n' '\x04' 'yess\n'; do
