@@ -244,6 +244,36 @@ grep -qF ") $work/h\\033[2J/Ovelo8" "$scratch/out" || fail "the home choice is n
 grep -qxF "args: inst" "$scratch/out" || fail "the player was not started"
 expect_same_tree "$SAMPLE_PRODUCT" "$work/dest"
 
+begin "standard output a file, input a terminal: the wizard talks on the terminal"
+drive 24 sh -c 'exec "$0" --text >"$1"' "$sample" "$scratch/out" <<EOF
+expect -- Enter or space: more; q: to the question --
+send q
+expect $licence_question
+send y\n
+expect Destination [1]:
+send $work/dest\n
+EOF
+expect_status 0
+expect_screen_line "Installing... 100% ($(payload_length "$sample") of $(payload_length "$sample") bytes)"
+# The file holds what the player printed, nothing of the wizard's.
+grep -vE '^(argv0|args|cwd|pid): ' "$scratch/out" && fail "the wizard wrote to standard output"
+grep -qxF "args: inst" "$scratch/out" || fail "the player was not started"
+expect_same_tree "$SAMPLE_PRODUCT" "$work/dest"
+
+begin "progress into a pipe: a whole line each tenth of the way, no carriage return"
+printf 'y\n%s\n' "$work/dest" >"$work/answers"
+mkdir -p "$work/.home"
+(cd "$work" && HOME=$work/.home "$scratch/big.run" --text <answers 2>"$scratch/err" |
+    cat >"$scratch/out"; exit "${PIPESTATUS[0]}")
+status=$?
+expect_status 0
+total=$(payload_length "$scratch/big.run")
+! grep -q $'\r' "$scratch/out" || fail "a carriage return in the pipe"
+grep '^Installing' "$scratch/out" | awk -v last="Installing... 100% ($total of $total bytes)" '
+    !/^Installing\.\.\. [0-9]+% \([0-9]+ of [0-9]+ bytes\)$/ || int($2 / 10) <= tenth { bad = 1 }
+    { tenth = int($2 / 10); lines++ }
+    END { exit bad || lines < 2 || $0 != last }' || fail "progress lines: $(grep '^Installing' "$scratch/out")"
+
 begin "an answer that never ends its line ends like the input, nothing written"
 mkdir -p "$work/.home"
 (printf 'y\n'; cat /dev/zero) | (cd "$work" && HOME=$work/.home timeout 20 "$sample" --text \
