@@ -65,10 +65,10 @@ expect_status 0
 expect_screen_line "Installing... 100% ($(payload_length "$sample") of $(payload_length "$sample") bytes)"
 expect_player_started_in "$destination"
 
-# The licence's lines that were on none of the screens a user read, whole
-# (one wider than the screen as the rows it wraps into, one under the
-# other); and every screen that shows more of the pager's prompt than the
-# one it waits at, in its last rows.
+# The licence's lines, up to the last one read, that were on none of the
+# screens a user read, whole (one wider than the screen as the rows it
+# wraps into, one under the other); and every screen that shows more of
+# the pager's prompt than the one it waits at, in its last rows.
 unread_licence() {
     /usr/bin/python3 - "$licence" "$scratch/screen.screens" <<'PYTHON'
 import sys
@@ -85,9 +85,14 @@ def shows(line, columns, rows):
     pieces = wrapped(line, columns)
     return any(rows[at:at + len(pieces)] == pieces for at in range(len(rows)))
 
-for line in open(sys.argv[1]).read().splitlines():
-    if line and not any(shows(line, columns, rows) for columns, rows in looks):
-        print("unread:", line)
+lines = [line for line in open(sys.argv[1]).read().splitlines() if line]
+read = [any(shows(line, columns, rows) for columns, rows in looks) for line in lines]
+last = max((at for at, seen in enumerate(read) if seen), default=-1)
+for at in range(last):
+    if not read[at]:
+        print("unread:", lines[at])
+if last < 60:
+    print("only %d lines read" % (last + 1))
 for columns, rows in looks:
     while rows and not rows[-1]:
         rows.pop()
@@ -100,33 +105,25 @@ PYTHON
 }
 
 begin "pages the licence however the terminal is resized: every line read, no prompt left"
-# Smaller while a page waits, narrower than the licence's lines (the
-# prompt on two rows), larger again; then tall enough for all the rest.
+# Smaller while a page waits, then narrower than the licence's lines (the
+# prompt on two rows), and left there.
 more='-- Enter or space: more; q: to the question --'
-drive 24 "$sample" --text <<EOF
-expect $more
-send \x20
-expect $more
-resize 12 40
-expect $more
-send \x20
-expect $more
-send \x20
-expect $more
-resize 8 30
-expect $more
-send \x20
-expect $more
-send \n
-expect $more
-resize 24 80
-expect $more
-send \x20
-expect $more
-resize 700 80
-expect $licence_question
-send n\n
-EOF
+pages() {
+    for _ in $(seq "$1"); do printf 'send \\x20\nexpect %s\n' "$more"; done
+}
+drive 24 "$sample" --text < <(
+    echo "expect $more"
+    pages 1
+    echo "resize 12 40"
+    echo "expect $more"
+    pages 3
+    echo "resize 8 30"
+    echo "expect $more"
+    pages 12
+    echo "send q"
+    echo "expect $licence_question"
+    echo 'send n\n'
+)
 expect_status 0
 unread=$(unread_licence)
 [ -z "$unread" ] || fail "$unread"
