@@ -36,6 +36,9 @@ constexpr int kDefaultRows = 24;
 constexpr int kDefaultColumns = 80;
 
 const char kMorePrompt[] = "-- Enter or space: more; q: to the question --";
+// The pager moves about the screen with the VT100's escapes, which every
+// terminal and emulator of today follows: the cursor home, the screen
+// cleared.
 const char kClearScreen[] = "\033[H\033[2J";
 
 // Where the wizard talks: standard output, or the terminal itself (see
