@@ -56,10 +56,13 @@ Outcome ForeignLink(const std::string& destination, std::size_t end, bool last)
     return refusal;
 }
 
+// Empty when it can not be read, errno saying why.
 std::string LinkTarget(int link)
 {
     char target[PATH_MAX];
     const ssize_t length = readlinkat(link, "", target, sizeof target);
+    if (length >= PATH_MAX)
+        errno = ENAMETOOLONG;
     return length > 0 && length < PATH_MAX ? std::string(target, length) : std::string();
 }
 

@@ -1,4 +1,4 @@
-// The progress line of a terminal.
+// The progress line of a terminal, or its lines in a file.
 #include "progress_line.h"
 
 #include "format.h"
@@ -12,12 +12,47 @@ namespace {
 
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);  // 10 a second at most
 
-// Where the line goes (-1: nowhere), how many characters it shows now, and
-// whether the newline at 100 percent has ended it.
+// Where the progress goes (-1: nowhere), and whether that is a terminal,
+// where one line is rewritten in place; a file or a pipe gets whole lines
+// instead, which a log or a reader line by line can take.
 int nProgressFd = -1;
+bool bProgressInPlace = false;
+// How many characters the line in place shows now, whether 100 percent has
+// ended the progress, and how many tenths of it the whole lines have told.
 std::size_t nProgressWidth = 0;
 bool bProgressEnded = false;
+int nTenthsTold = 0;
 std::chrono::steady_clock::time_point lastProgress;
+
+std::string ProgressText(std::uint64_t done, std::uint64_t total)
+{
+    return FormatText("Installing... %d%% (%llu of %llu bytes)",
+                      static_cast<int>(done * 100 / total), static_cast<unsigned long long>(done),
+                      static_cast<unsigned long long>(total));
+}
+
+void RewriteInPlace(std::uint64_t done, std::uint64_t total, bool complete)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (!complete && nProgressWidth > 0 && now - lastProgress < kRedrawInterval)
+        return;
+    lastProgress = now;
+    const std::string line = ProgressText(done, total);
+    const std::string text = "\r" + line + (complete ? "\n" : "");
+    WriteAll(nProgressFd, text.data(), text.size());
+    nProgressWidth = line.size();
+}
+
+// A line each time the progress reaches another tenth, none before the first.
+void AddLine(std::uint64_t done, std::uint64_t total)
+{
+    const int tenths = static_cast<int>(done * 10 / total);
+    if (tenths <= nTenthsTold)
+        return;
+    nTenthsTold = tenths;
+    const std::string line = ProgressText(done, total) + "\n";
+    WriteAll(nProgressFd, line.data(), line.size());
+}
 
 }  // namespace
 
@@ -37,6 +72,7 @@ void WriteAll(int fd, const char* text, std::size_t count)
 void StartProgressLine(int fd)
 {
     nProgressFd = fd;
+    bProgressInPlace = isatty(fd);
 }
 
 void ShowProgressLine(std::uint64_t done, std::uint64_t total)
@@ -44,17 +80,10 @@ void ShowProgressLine(std::uint64_t done, std::uint64_t total)
     if (nProgressFd < 0 || bProgressEnded || total == 0)
         return;
     const bool complete = done >= total;
-    const auto now = std::chrono::steady_clock::now();
-    if (!complete && nProgressWidth > 0 && now - lastProgress < kRedrawInterval)
-        return;
-    lastProgress = now;
-    const int percent = static_cast<int>(done * 100 / total);
-    const std::string line = FormatText("Installing... %d%% (%llu of %llu bytes)", percent,
-                                        static_cast<unsigned long long>(done),
-                                        static_cast<unsigned long long>(total));
-    const std::string text = "\r" + line + (complete ? "\n" : "");
-    WriteAll(nProgressFd, text.data(), text.size());
-    nProgressWidth = line.size();
+    if (bProgressInPlace)
+        RewriteInPlace(done, total, complete);
+    else
+        AddLine(done, total);
     bProgressEnded = complete;
 }
 

@@ -9,13 +9,18 @@
 #include "progress_line.h"
 #include "state.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
+#include <fcntl.h>
 #include <optional>
+#include <poll.h>
 #include <string>
+#include <string_view>
 #include <strings.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -26,16 +31,31 @@ extern const char licenceText[];  // generated from assets/licence.txt
 
 namespace {
 
-constexpr int kDefaultRows = 24;  // when the terminal cannot tell its height
+// When the terminal cannot tell its size.
+constexpr int kDefaultRows = 24;
+constexpr int kDefaultColumns = 80;
+
+const char kMorePrompt[] = "-- Enter or space: more; q: to the question --";
+// The pager moves about the screen with the VT100's escapes, which every
+// terminal and emulator of today follows: the cursor home, the screen
+// cleared.
+const char kClearScreen[] = "\033[H\033[2J";
+
+// Where the wizard talks: standard output, or the terminal itself (see
+// TalkingDescriptor).  Set before any handler that uses it.
+int nTalkFd = STDOUT_FILENO;
 
 // The terminal's modes from before the pager took single keys, for every
 // way out, a signal's included.
 struct termios savedModes;
 volatile sig_atomic_t bModesChanged = 0;
 
+// The terminal changed its size while the licence was paged.
+volatile sig_atomic_t bResized = 0;
+
 void Say(const std::string& text)
 {
-    WriteAll(STDOUT_FILENO, text.data(), text.size());
+    WriteAll(nTalkFd, text.data(), text.size());
 }
 
 void RestoreModes()
@@ -53,7 +73,7 @@ void RestoreModes()
 void EndOnSignal(int signal)
 {
     RestoreModes();
-    WriteAll(STDOUT_FILENO, "\n", 1);  // the shell's prompt starts a line of its own
+    WriteAll(nTalkFd, "\n", 1);  // the shell's prompt starts a line of its own
     _exit(128 + signal);
 }
 
@@ -64,6 +84,27 @@ void EndOnSignals()
     sigemptyset(&action.sa_mask);
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
         sigaction(signal, &action, nullptr);
+}
+
+void NoteResize(int)
+{
+    bResized = 1;
+}
+
+// Someone typing at a terminal whose standard output goes to a file would
+// answer questions the file got: the wizard then talks on the terminal
+// itself.  Only a terminal is taken, never a file or a link put at its
+// name; without one, standard output as before.
+int TalkingDescriptor()
+{
+    if (isatty(STDOUT_FILENO) || !isatty(STDIN_FILENO))
+        return STDOUT_FILENO;
+    const int terminal = open("/dev/tty", O_RDWR | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
+    if (terminal >= 0 && isatty(terminal))
+        return terminal;
+    if (terminal >= 0)
+        close(terminal);
+    return STDOUT_FILENO;
 }
 
 // One byte of standard input; false at its end.
@@ -113,12 +154,56 @@ std::optional<std::string> Ask(const std::string& question)
     return answer;
 }
 
-int TerminalRows()
+struct TerminalSize {
+    int rows;
+    int columns;
+};
+
+// Asked anew for every page: the user may resize the window meanwhile.
+TerminalSize SizeNow()
 {
+    TerminalSize now{kDefaultRows, kDefaultColumns};
     struct winsize size {};
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 1)
-        return size.ws_row;
-    return kDefaultRows;
+    if (ioctl(nTalkFd, TIOCGWINSZ, &size) == 0) {
+        if (size.ws_row > 1)
+            now.rows = size.ws_row;
+        if (size.ws_col > 0)
+            now.columns = size.ws_col;
+    }
+    return now;
+}
+
+// The columns a line of text covers: each character's width in the
+// locale's encoding, a tab up to the next multiple of eight, a byte that
+// is no character one.
+int ColumnsOf(std::string_view text)
+{
+    int columns = 0;
+    std::mbstate_t state{};
+    for (std::size_t at = 0; at < text.size();) {
+        wchar_t character = 0;
+        std::size_t length = std::mbrtowc(&character, text.data() + at, text.size() - at, &state);
+        if (length == 0 || length > text.size() - at) {
+            state = std::mbstate_t();
+            length = 1;
+            ++columns;
+        } else if (character == L'\t') {
+            columns = columns / 8 * 8 + 8;
+        } else {
+            columns += std::max(wcwidth(character), 0);
+        }
+        at += length;
+    }
+    return columns;
+}
+
+// The rows a line takes once the terminal has wrapped it; an empty line
+// one.  A line exactly as wide as the terminal takes one: the newline
+// after it does not add another.
+int RowsOf(std::string_view line, int columns)
+{
+    const int width = ColumnsOf(line);
+    return width == 0 ? 1 : (width + columns - 1) / columns;
 }
 
 // While the pager waits, keys act without Enter and are not echoed.
@@ -141,50 +226,157 @@ public:
     SingleKeys& operator=(const SingleKeys&) = delete;
 };
 
+// A change of the terminal's size (SIGWINCH) while the licence is paged.
+// It is blocked while a page is drawn and let in only where the pager
+// waits for a key (ppoll), so that one that comes just before the wait is
+// never lost: the page is then drawn again for the new size.
+class ResizeWatch {
+public:
+    ResizeWatch()
+    {
+        struct sigaction action {};
+        action.sa_handler = NoteResize;  // no SA_RESTART: the wait returns
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGWINCH, &action, &before_);
+        sigset_t resize;
+        sigemptyset(&resize);
+        sigaddset(&resize, SIGWINCH);
+        sigprocmask(SIG_BLOCK, &resize, &unblocked_);
+        bResized = 0;
+    }
+    ~ResizeWatch()
+    {
+        sigprocmask(SIG_SETMASK, &unblocked_, nullptr);
+        sigaction(SIGWINCH, &before_, nullptr);
+    }
+    ResizeWatch(const ResizeWatch&) = delete;
+    ResizeWatch& operator=(const ResizeWatch&) = delete;
+
+    // Until a key can be read: true; false, and forgotten, when the size
+    // changed first.
+    bool WaitForKey() const
+    {
+        struct pollfd input {STDIN_FILENO, POLLIN, 0};
+        while (!bResized) {
+            if (ppoll(&input, 1, nullptr, &unblocked_) >= 0 || errno != EINTR)
+                return true;  // a failed wait is left to the read to tell
+        }
+        bResized = 0;
+        return false;
+    }
+
+private:
+    struct sigaction before_;
+    sigset_t unblocked_;
+};
+
+enum class Key { kMore, kToQuestion, kResized };
+
 // Enter or space: the next screenful; q, or the end of the input: the
 // question.  Other keys are not taken.
-bool WantsMore()
+Key NextKey(const ResizeWatch& watch)
 {
-    static const char prompt[] = "-- Enter or space: more; q: to the question --";
-    Say(prompt);
     const char endOfInput = static_cast<char>(savedModes.c_cc[VEOF]);
-    bool more = false;
-    for (char key; ReadByte(&key);) {
-        if (key == '\n' || key == '\r' || key == ' ') {
-            more = true;
-            break;
-        }
+    for (char key;;) {
+        if (!watch.WaitForKey())
+            return Key::kResized;
+        if (!ReadByte(&key))
+            return Key::kToQuestion;
+        if (key == '\n' || key == '\r' || key == ' ')
+            return Key::kMore;
         if (key == 'q' || key == 'Q' || key == endOfInput)
-            break;
+            return Key::kToQuestion;
     }
-    Say("\r" + std::string(sizeof prompt - 1, ' ') + "\r");
-    return more;
 }
 
-// A screenful at a time, the last row kept for the prompt, when someone
-// at a terminal reads it; all at once otherwise.
+// Back to the start of the first of the rows the prompt took at the width
+// it was drawn at, everything from there on erased.
+std::string PromptErased(int columns)
+{
+    const int rows = RowsOf(kMorePrompt, columns);
+    return "\r" + (rows > 1 ? FormatText("\033[%dA", rows - 1) : std::string()) + "\033[J";
+}
+
+// The prompt, taken away once a key has answered it.  After a resize the
+// whole screen is drawn again instead: a terminal may have rewrapped it.
+Key AskForMore(const ResizeWatch& watch, int columns)
+{
+    Say(kMorePrompt);
+    const Key key = NextKey(watch);
+    if (key != Key::kResized)
+        Say(PromptErased(columns));
+    return key;
+}
+
+std::vector<std::string_view> LicenceLines()
+{
+    std::vector<std::string_view> lines;
+    for (const char* line = licenceText; *line;) {
+        const char* newline = std::strchr(line, '\n');
+        const std::size_t length = newline ? newline - line : std::strlen(line);
+        lines.emplace_back(line, length);
+        line += newline ? length + 1 : length;
+    }
+    return lines;
+}
+
+void SayLine(std::string_view line)
+{
+    Say(std::string(line) + "\n");
+}
+
+// The lines from first on that fit above the prompt on the terminal as it
+// is, counted in the rows they wrap into; one at least, however small the
+// terminal.  Returns the line after the last one drawn.
+std::size_t DrawPage(const std::vector<std::string_view>& lines, std::size_t first,
+                     TerminalSize size)
+{
+    const int room = size.rows - RowsOf(kMorePrompt, size.columns);
+    int used = 0;
+    std::size_t next = first;
+    for (; next < lines.size(); ++next) {
+        const int rows = RowsOf(lines[next], size.columns);
+        if (next > first && used + rows > room)
+            break;
+        SayLine(lines[next]);
+        used += rows;
+    }
+    return next;
+}
+
+// A screenful at a time, whatever size the terminal has when each is
+// drawn, so that every line is on the screen with the prompt below it.
+void ShowPaged(const std::vector<std::string_view>& lines)
+{
+    SingleKeys keys;
+    ResizeWatch watch;
+    bool redraw = false;
+    for (std::size_t first = 0; first < lines.size();) {
+        if (redraw)
+            Say(kClearScreen);
+        const TerminalSize size = SizeNow();
+        const std::size_t next = DrawPage(lines, first, size);
+        if (next == lines.size())
+            return;
+        const Key key = AskForMore(watch, size.columns);
+        if (key == Key::kToQuestion)
+            return;
+        redraw = key == Key::kResized;
+        if (!redraw)
+            first = next;
+    }
+}
+
+// Paged when someone at a terminal reads it; all at once otherwise.
 void ShowLicence()
 {
-    const bool paged = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
-    std::optional<SingleKeys> keys;
-    if (paged)
-        keys.emplace();
-    const int perScreen = TerminalRows() - 1;
-    int shown = 0;
-    for (const char* line = licenceText; *line;) {
-        if (paged && shown == perScreen) {
-            if (!WantsMore())
-                return;
-            shown = 0;
-        }
-        const char* newline = std::strchr(line, '\n');
-        const std::size_t length = newline ? newline - line + 1 : std::strlen(line);
-        WriteAll(STDOUT_FILENO, line, length);
-        if (!newline)
-            Say("\n");
-        line += length;
-        ++shown;
+    const std::vector<std::string_view> lines = LicenceLines();
+    if (isatty(STDIN_FILENO) && isatty(nTalkFd)) {
+        ShowPaged(lines);
+        return;
     }
+    for (std::string_view line : lines)
+        SayLine(line);
 }
 
 std::string WithoutBlanks(const std::string& text)
@@ -238,11 +430,12 @@ std::optional<std::string> AskDestination(const std::vector<std::string>& choice
 int RunTerminalWizard()
 {
     runMode = RunMode::kTerminal;
+    nTalkFd = TalkingDescriptor();
     EndOnSignals();
     if (!AcceptsLicence())
         return 0;
     const std::vector<std::string> choices = DestinationChoices();
-    StartProgressLine(STDOUT_FILENO);
+    StartProgressLine(nTalkFd);
     for (;;) {
         std::optional<std::string> destination = AskDestination(choices);
         if (!destination)

@@ -2,7 +2,8 @@
 # Installs what building, packaging and testing need on a Debian machine
 # (the -dev packages also bring the static archives linked into the image;
 # the fonts are for the tests: Helvetica's equivalent, Greek and Cyrillic
-# beyond it, and Chinese for fontconfig to fall back on).
+# beyond it, and Chinese for fontconfig to fall back on; python3-pyte is
+# the terminal emulator the terminal wizard's pager is tested on).
 # Runs apt-get only when something is missing, so repeated runs are quick.
 set -eu
 
@@ -18,7 +19,7 @@ packages="
   fonts-liberation fonts-dejavu-core fonts-wqy-microhei
   gzip tar util-linux openssl dash man-db groff-base
   libarchive-tools attr acl
-  python3 ansible-core
+  python3 python3-pyte ansible-core
 "
 
 missing=""

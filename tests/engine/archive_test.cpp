@@ -15,6 +15,7 @@
 
 #include <zlib.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <fstream>
@@ -415,6 +416,7 @@ TEST(Destination, ALinkLoopOnTheWayFailsInsteadOfHanging)
     Destination place;
     Outcome refusal;
     EXPECT_EQ(WalkDestination(scratch / "a/dest", &place, &refusal), Walked::kFailed);
+    EXPECT_EQ(refusal.error, ELOOP);  // the reason the message gives
 }
 
 // Root installs only where no one else may change what is on the way.

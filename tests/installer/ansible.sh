@@ -130,8 +130,8 @@ expect_status 2
 expect_outcome <<EOF
 alpha changed=False failed=True rc=1 tasks_changed=0 version=$version
   differences: not installed
-  messages: Can not make directory $scratch/file/Ovelo8
-  msg: Can not make directory $scratch/file/Ovelo8
+  messages: Can not make directory $scratch/file/Ovelo8: Not a directory
+  msg: Can not make directory $scratch/file/Ovelo8: Not a directory
 EOF
 
 finish

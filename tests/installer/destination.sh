@@ -51,7 +51,7 @@ begin "reports a destination path of 5,000 bytes in full"
 long=$work/$(printf 'f%.0s' $(seq $((5000 - ${#work} - 1))))
 run "$sample" -s "$long"
 expect_failed_run
-expect_err "Can not make directory $long"$'\n'
+expect_err "Can not make directory $long: File name too long"$'\n'
 
 begin "refuses an empty destination and creates nothing"
 run_in "$work" "$sample" -s ""
@@ -62,7 +62,7 @@ expect_err $'You must specify a destination directory.\n'
 begin "refuses a destination whose parent is missing"
 run "$sample" -s "$work/missing/dest"
 expect_failed_run
-expect_err "Can not make directory $work/missing/dest"$'\n'
+expect_err "Can not make directory $work/missing/dest: No such file or directory"$'\n'
 expect_absent "$work/missing"
 
 begin "refuses /, whatever path leads there, before anything is written"
@@ -81,7 +81,7 @@ while read -r locale name shown; do
     # shellcheck disable=SC2059  # the name is written as printf's escapes
     run env LC_ALL="$locale" "$sample" -s "$work/missing/$(printf "$name")"
     expect_failed_run
-    expect_err "Can not make directory $work/missing/$shown"$'\n'
+    expect_err "Can not make directory $work/missing/$shown: No such file or directory"$'\n'
 done <<'CASES'
 C.UTF-8 Ziel-\303\244\033]0;T\007\033[2J Ziel-ä\033]0;T\007\033[2J
 C Ziel-\303\244 Ziel-\303\244
@@ -109,7 +109,7 @@ begin "refuses a dangling link as destination and creates nothing through it"
 ln -s "$work/target" "$work/link"
 run "$sample" -s "$work/link"
 expect_failed_run
-expect_err "Can not make directory $work/link"$'\n'
+expect_err "Can not make directory $work/link: No such file or directory"$'\n'
 expect_absent "$work/target"
 
 begin "unpacks nothing outside the destination, whatever the archive names"

@@ -7,16 +7,24 @@ SCRIPT holds one step a line:
   expect TEXT   wait (10 s at most) until TEXT shows after the last match
   send TEXT     type TEXT; \\n, \\x03 (Ctrl-C), \\x04 (Ctrl-D) and the like
                 are escapes, other characters go as UTF-8
+  resize ROWS COLUMNS
+                give the terminal that size (the kernel tells the command
+                with SIGWINCH)
 Then it waits for the command to end and prints "STATUS MS": the exit
 status (128 + N for signal N) and the milliseconds from the last send to
 the end.  TRANSCRIPT gets what the terminal shows: text written after a
-carriage return drawn over the line's text before it.  A step that times
-out kills the command and ends the driver with status 2.
+carriage return drawn over the line's text before it (an erase right after
+it, ESC [ J, blanks the line).  TRANSCRIPT.screens gets the screen as a
+terminal emulator draws it, looked at before every send and resize and at
+the end, when a user reads it: for each, a line with its width in columns,
+its rows, and a line holding a form feed.  A step that times out kills the
+command and ends the driver with status 2.
 """
 import codecs
 import fcntl
 import os
 import pty
+import pyte
 import select
 import signal
 import struct
@@ -26,6 +34,28 @@ import time
 
 STEP_TIMEOUT = 10.0
 END_TIMEOUT = 30.0
+ERASE = b"\033[J"
+
+
+class Screens:
+    """The output drawn on an emulated screen of the terminal's size."""
+
+    def __init__(self, rows, columns):
+        self.screen = pyte.Screen(columns, rows)
+        self.stream = pyte.ByteStream(self.screen)
+        self.drawn = 0
+        self.looks = []
+
+    def look(self, output):
+        self.stream.feed(bytes(output[self.drawn:]))
+        self.drawn = len(output)
+        rows = [row.rstrip() for row in self.screen.display]
+        self.looks.append("%d\n%s\n\f\n" % (self.screen.columns, "\n".join(rows)))
+
+    def resize(self, fd, output, rows, columns):
+        self.look(output)
+        fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", rows, columns, 0, 0))
+        self.screen.resize(rows, columns)
 
 
 def read_some(fd, output, timeout):
@@ -56,6 +86,8 @@ def shown(output):
     for raw in output.split(b"\n"):
         line = b""
         for part in raw.split(b"\r"):
+            if part.startswith(ERASE):
+                line, part = b"", part[len(ERASE):]
             line = part + line[len(part):]
         lines.append(line.rstrip(b" "))
     return b"\n".join(lines)
@@ -69,6 +101,7 @@ def main():
         fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", rows, 80, 0, 0))
         os.execvp(command[0], command)
     output = bytearray()
+    screens = Screens(rows, 80)
     position = 0
     sent_at = time.monotonic()
     status = 0
@@ -81,8 +114,11 @@ def main():
                 status = 2
                 break
         elif verb == "send":
+            screens.look(output)
             os.write(fd, codecs.escape_decode(argument.encode())[0])
             sent_at = time.monotonic()
+        elif verb == "resize":
+            screens.resize(fd, output, *map(int, argument.split()))
     ended = None
     deadline = time.monotonic() + (0 if status else END_TIMEOUT)
     while ended is None and time.monotonic() < deadline:
@@ -99,6 +135,9 @@ def main():
         pass
     with open(transcript, "wb") as out:
         out.write(shown(output))
+    screens.look(output)
+    with open(transcript + ".screens", "w") as out:
+        out.writelines(screens.looks)
     if status:
         return status
     code = os.waitstatus_to_exitcode(ended)

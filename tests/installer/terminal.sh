@@ -15,13 +15,14 @@ big_unsealed_installer "$scratch/big.run"
 
 # drive ROWS COMMAND...: runs COMMAND on a terminal of ROWS rows, in the
 # case's folder with HOME its empty home, answering as standard input says
-# (pty_drive.py); sets $status, $elapsed (ms from the last answer to the
-# end) and $screen (what the terminal showed).
+# (pty_drive.py, run by Debian's python3, which has the terminal emulator
+# pyte); sets $status, $elapsed (ms from the last answer to the end) and
+# $screen (what the terminal showed).
 drive() {
     local rows=$1 result
     shift
     mkdir -p "$work/.home"
-    result=$(cd "$work" && HOME=$work/.home python3 "$driver" "$scratch/screen" "$rows" "$@")
+    result=$(cd "$work" && HOME=$work/.home /usr/bin/python3 "$driver" "$scratch/screen" "$rows" "$@")
     read -r status elapsed <<<"${result:-driver-failed -}"
     screen=$(cat "$scratch/screen")
 }
@@ -63,6 +64,66 @@ expect_status 0
     fail "row 19 is not the question: $(sed -n 19p <<<"$screen")"
 expect_screen_line "Installing... 100% ($(payload_length "$sample") of $(payload_length "$sample") bytes)"
 expect_player_started_in "$destination"
+
+# The licence's lines, up to the last one read, that were on none of the
+# screens a user read, whole (one wider than the screen as the rows it
+# wraps into, one under the other); and every screen that shows more of
+# the pager's prompt than the one it waits at, in its last rows.
+unread_licence() {
+    /usr/bin/python3 - "$licence" "$scratch/screen.screens" <<'PYTHON'
+import sys
+prompt = "-- Enter or space: more; q: to the question --"
+looks = []
+for look in open(sys.argv[2]).read().split("\n\f\n")[:-1]:
+    columns, *rows = look.split("\n")
+    looks.append((int(columns), rows))
+def wrapped(line, columns):
+    return [line[at:at + columns].rstrip() for at in range(0, len(line), columns)]
+def shows(line, columns, rows):
+    pieces = wrapped(line, columns)
+    return any(rows[at:at + len(pieces)] == pieces for at in range(len(rows)))
+lines = [line for line in open(sys.argv[1]).read().splitlines() if line]
+read = [any(shows(line, columns, rows) for columns, rows in looks) for line in lines]
+last = max((at for at, seen in enumerate(read) if seen), default=-1)
+for at in range(last):
+    if not read[at]:
+        print("unread:", lines[at])
+if last < 60:  # the narrow pages were reached
+    print("only %d lines read" % (last + 1))
+for columns, rows in looks:
+    while rows and not rows[-1]:
+        rows.pop()
+    waiting = wrapped(prompt, columns)
+    if rows[-len(waiting):] == waiting:
+        del rows[-len(waiting):]
+    if any(part in row for row in rows for part in ("-- Enter", "q: to the", "question --")):
+        print("prompt left on the screen:", *rows, sep="\n")
+PYTHON
+}
+
+begin "pages the licence however the terminal is resized: every line read, no prompt left"
+# Smaller while a page waits, then narrower than the licence's lines (the
+# prompt on two rows), and left there.
+more='-- Enter or space: more; q: to the question --'
+pages() {
+    for _ in $(seq "$1"); do printf 'send \\x20\nexpect %s\n' "$more"; done
+}
+drive 24 "$sample" --text < <(
+    echo "expect $more"
+    pages 1
+    echo "resize 12 40"
+    echo "expect $more"
+    pages 3
+    echo "resize 8 30"
+    echo "expect $more"
+    pages 12
+    echo "send q"
+    echo "expect $licence_question"
+    echo 'send n\n'
+)
+expect_status 0
+unread=$(unread_licence)
+[ -z "$unread" ] || fail "$unread"
 
 begin "no display and a terminal: the wizard goes on there; refusing writes nothing"
 for answer in 'n\n' '\x04' 'yess\n'; do
@@ -176,6 +237,35 @@ grep -qF ") $work/h\\033[2J/Ovelo8" "$scratch/out" || fail "the home choice is n
 ! grep -q $'\033' "$scratch/out" "$scratch/err" || fail "an escape reached the terminal"
 grep -qxF "args: inst" "$scratch/out" || fail "the player was not started"
 expect_same_tree "$SAMPLE_PRODUCT" "$work/dest"
+
+begin "standard output a file, input a terminal: the wizard talks on the terminal"
+drive 24 sh -c 'exec "$0" --text >"$1"' "$sample" "$scratch/out" <<EOF
+expect -- Enter or space: more; q: to the question --
+send q
+expect $licence_question
+send y\n
+expect Destination [1]:
+send $work/dest\n
+EOF
+expect_status 0
+expect_screen_line "Installing... 100% ($(payload_length "$sample") of $(payload_length "$sample") bytes)"
+# The file holds what the player printed, nothing of the wizard's.
+grep -vE '^(argv0|args|cwd|pid): ' "$scratch/out" && fail "the wizard wrote to standard output"
+grep -qxF "args: inst" "$scratch/out" || fail "the player was not started"
+
+begin "progress into a pipe: a whole line each tenth of the way, no carriage return"
+printf 'y\n%s\n' "$work/dest" >"$work/answers"
+mkdir -p "$work/.home"
+(cd "$work" && HOME=$work/.home "$scratch/big.run" --text <answers 2>"$scratch/err" |
+    cat >"$scratch/out"; exit "${PIPESTATUS[0]}")
+status=$?
+expect_status 0
+total=$(payload_length "$scratch/big.run")
+! grep -q $'\r' "$scratch/out" || fail "a carriage return in the pipe"
+grep '^Installing' "$scratch/out" | awk -v last="Installing... 100% ($total of $total bytes)" '
+    !/^Installing\.\.\. [0-9]+% \([0-9]+ of [0-9]+ bytes\)$/ || int($2 / 10) <= tenth { bad = 1 }
+    { tenth = int($2 / 10); lines++ }
+    END { exit bad || lines < 2 || $0 != last }' || fail "progress lines: $(grep '^Installing' "$scratch/out")"
 
 begin "an answer that never ends its line ends like the input, nothing written"
 mkdir -p "$work/.home"
