@@ -25,6 +25,11 @@ constexpr char kJournalName[] = "journal";
 constexpr char kJournalHeader[] = "ovelo8-journal 1\n";
 constexpr char kSavedSuffix[] = ".ovelo8-saved";
 constexpr std::size_t kLargestJournal = 64 * 1024 * 1024;
+// The order the work folder is cleared in once its moves are done or
+// undone: what "old" still keeps goes first, while the journal can still
+// tell a next run to finish; the journal last.  So a journal without
+// "new" or "old" beside it was being cleared, with nothing left to do.
+constexpr const char* kClearingOrder[] = {kBackupName, kStagingName, kJournalName};
 
 bool Exists(int folder, const std::string& name)
 {
@@ -314,7 +319,7 @@ bool WorkFolder::Recover(Recovered* recovered)
         break;
     }
     if (!staging_ || !backups_)
-        return false;
+        return true;  // it was being cleared: its moves were done or undone
     if (Exists(staging_.get(), journal.moves.back().staged)) {
         *recovered = Recovered::kUndone;
         if (!Undo(journal))
@@ -331,7 +336,7 @@ bool WorkFolder::Empty()
 {
     staging_ = Descriptor();
     backups_ = Descriptor();
-    for (const char* name : {kStagingName, kBackupName, kJournalName})
+    for (const char* name : kClearingOrder)
         if (!RemoveTree(work_.get(), name))
             return false;
     if (mkdirat(work_.get(), kStagingName, 0700) == -1 || mkdirat(work_.get(), kBackupName, 0700) == -1)
@@ -392,7 +397,7 @@ void WorkFolder::Remove()
     backups_ = Descriptor();
     if (!work_)
         return;
-    for (const char* name : {kStagingName, kBackupName, kJournalName})
+    for (const char* name : kClearingOrder)
         RemoveTree(work_.get(), name);
     work_ = Descriptor();
     unlinkat(root_, kWorkName, AT_REMOVEDIR);
