@@ -38,7 +38,7 @@ enum class Fault {
     kCannotMake, kCannotWrite, kCannotMakeLink, kCannotLink, kBlocksMismatch, kCannotSetMode,
     kCannotSync, kEndedInEntry, kCannotSetDestinationMode, kCannotPutDestination,
     kCannotReach, kCannotPutInPlace, kOwnFolderWhereFile, kOwnFolderWhereFolder,
-    kOwnFileWhereFolder, kCannotReplace, kAppeared, kNotPutBack,
+    kOwnFileWhereFolder, kCannotReplace, kAppeared, kNotPutBack, kNotKeptBeside,
     // After the installation.
     kReplacedAfterwards, kCannotStart, kSettingsLink, kSettingsNotRegular, kSettingsForeign,
     kSettingsFailed, kSettingsForeignHome,

@@ -208,22 +208,25 @@ bool UndoMove(int root, int staging, int backups, const Move& move)
 }
 
 // The user's own version, replaced by the upgrade, beside the new one
-// under a name no other file has: the path it is kept as, or nothing.
-std::string KeepReplaced(int root, int backups, const Move& move)
+// under a name no other file has (*saved; empty when "old" keeps none, as
+// after a completion killed later); false, errno set, when it can not be.
+bool KeepReplaced(int root, int backups, const Move& move, std::string* saved)
 {
+    saved->clear();
+    if (!Exists(backups, move.staged))
+        return true;
     const Descriptor at = FolderOfMove(root, move.path);
-    if (!at || !Exists(backups, move.staged))
-        return std::string();
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string saved = SavedName(LastName(move.path), attempt);
-        if (renameat2(backups, move.staged.c_str(), at.get(), saved.c_str(), RENAME_NOREPLACE) == 0) {
+    for (int attempt = 0; at && attempt < 100; ++attempt) {
+        const std::string name = SavedName(LastName(move.path), attempt);
+        if (renameat2(backups, move.staged.c_str(), at.get(), name.c_str(), RENAME_NOREPLACE) == 0) {
             const std::string folder = FolderOf(move.path);
-            return folder.empty() ? saved : folder + "/" + saved;
+            *saved = folder.empty() ? name : folder + "/" + name;
+            return true;
         }
         if (errno != EEXIST)
             break;
     }
-    return std::string();
+    return false;
 }
 
 // A folder of ours, opened without following a link; made when missing.
@@ -326,7 +329,8 @@ bool WorkFolder::Recover(Recovered* recovered)
             return false;
     } else {
         *recovered = Recovered::kCompleted;
-        Complete(journal);
+        if (!Complete(journal))
+            return false;
     }
     return syncfs(root_) == 0;
 }
@@ -376,17 +380,25 @@ bool WorkFolder::Undo(const Journal& journal)
     return allBack;
 }
 
-std::vector<std::string> WorkFolder::Complete(const Journal& journal)
+bool WorkFolder::Complete(const Journal& journal)
 {
-    std::vector<std::string> kept;
+    bool allKept = true;
     for (const Move& move : journal.moves) {
-        const std::string saved = move.keepReplaced ? KeepReplaced(root_, backups_.get(), move) : "";
-        if (!saved.empty())
-            kept.push_back(saved);
+        std::string saved;
+        if (!move.keepReplaced)
+            continue;
+        if (!KeepReplaced(root_, backups_.get(), move, &saved)) {
+            const int error = errno;
+            notKept_.push_back(Found(Fault::kNotKeptBeside, move.path, error));
+            notKept_.back().other = std::string(kWorkName) + "/" + kBackupName + "/" + move.staged;
+            allKept = false;
+        } else if (!saved.empty()) {
+            saved_.push_back(saved);
+        }
     }
     for (auto state = journal.after.rbegin(); state != journal.after.rend(); ++state)
         ApplyFolderState(root_, *state);
-    return kept;
+    return allKept;
 }
 
 // Emptied through the descriptor held, which keeps the lock and spares

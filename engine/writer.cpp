@@ -814,10 +814,12 @@ bool ProductWriter::FinishExisting()
         return false;
     finished_ = true;
     ForgetFolders();
-    saved_ = work_.Complete(journal_);
+    const bool allKept = work_.Complete(journal_);
+    notRemoved_.insert(notRemoved_.end(), work_.NotKept().begin(), work_.NotKept().end());
     // Once this is on the disk too, the journal has nothing left to tell;
-    // otherwise the next run completes the upgrade again from it.
-    if (moves.empty() || syncfs(root_.get()) == 0)
+    // otherwise the next run completes the upgrade again from it, as it
+    // does when the user's own files could not all be kept beside.
+    if (allKept && (moves.empty() || syncfs(root_.get()) == 0))
         work_.Remove();
     else
         work_.Leave();

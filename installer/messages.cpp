@@ -158,6 +158,8 @@ const MessageRow kMessages[] = {
     {Fault::kNotPutBack, Frame::kAlone,
      "Not everything in {name} could be put back as it was; the earlier files that could not "
      "are kept in {name}/.ovelo8-work/old.", kFailed},
+    {Fault::kNotKeptBeside, Frame::kAlone,
+     "Can not keep {name} beside the new version{reason}; it is kept as {other}.", kFailed},
 
     {Fault::kReplacedAfterwards, Frame::kAlone,
      "The destination {name} was replaced by another folder or a link after the installation; "

@@ -138,6 +138,28 @@ rm "$work/dest/README.ovelo8-saved"
 expect_same_tree "$SAMPLE_PRODUCT" "$work/dest"
 rm -rf "$work/dest"
 
+begin "the user's version that can not be kept beside the new one stays, named, until it can"
+install "$scratch/v1.run" "$work/dest"
+printf 'volume=11\n' >"$work/dest/ovelo.conf"
+touch "$work/dest/ovelo.conf.ovelo8-saved" "$work/dest/ovelo.conf.ovelo8-saved-"{2..100}
+install "$scratch/v2.run" "$work/dest"
+grep -q "^Can not keep $work/dest/ovelo.conf beside the new version: File exists; it is kept as \
+$work/dest/.ovelo8-work/old/[0-9]*\.$" "$scratch/err" || fail "not named: $(cat "$scratch/err")"
+grep -rqx 'volume=11' "$work/dest" || fail "the user's ovelo.conf is gone"
+run "$scratch/v2.run" -s "$work/dest"
+expect_status 1
+expect_err "Not everything in $work/dest could be put back as it was; the earlier files that could \
+not are kept in $work/dest/.ovelo8-work/old."$'\n'
+rm "$work/dest/ovelo.conf.ovelo8-saved-100"
+install "$scratch/v2.run" "$work/dest"
+expect_err "An installation into $work/dest was interrupted after its files were in place; it was \
+completed first.
+The new version replaced files you had changed or put there yourself; yours are kept beside them:
+  $work/dest/ovelo.conf.ovelo8-saved-100"$'\n'
+[ "$(cat "$work/dest/ovelo.conf.ovelo8-saved-100")" = volume=11 ] || fail "not kept beside"
+expect_absent "$work/dest/.ovelo8-work"
+rm -rf "$work/dest"
+
 begin "folders become files or links and back between versions"
 install "$scratch/v1.run" "$work/dest"
 exec 3<"$work/dest/ovelo"  # a running player keeps the file it started from
