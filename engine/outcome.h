@@ -33,7 +33,8 @@ enum class Fault {
     kEmptyDestination, kForeignLink, kBehindForeignLink, kOnWayOpenToOthers, kNotDirectory,
     kForeignDestination, kDestinationOpenToOthers, kCannotMakeDestination, kCannotEnter,
     kNotWritable, kBusy, kInterrupted, kNoRoom, kNoEntries, kRootDestination, kFolderForeign,
-    kFolderOpenToOthers, kRecoveredCompleted, kRecoveredUndone,
+    kFolderOpenToOthers, kWorkFolderForeign, kWorkFolderOpenToOthers, kRecoveredCompleted,
+    kRecoveredUndone,
     // Writing the product and putting it in place.
     kCannotMake, kCannotWrite, kCannotMakeLink, kCannotLink, kBlocksMismatch, kCannotSetMode,
     kCannotSync, kEndedInEntry, kCannotSetDestinationMode, kCannotPutDestination,

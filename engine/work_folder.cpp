@@ -3,6 +3,7 @@
 #include "work_folder.h"
 
 #include "beneath.h"
+#include "destination.h"
 #include "format.h"
 #include "manifest.h"
 #include "record_text.h"
@@ -286,6 +287,14 @@ Outcome WorkFolder::Take(int root, Recovered* recovered)
     }
     if (!work_)
         return Found(Fault::kBusy);
+    // Root works only where nobody else could have put anything, a journal
+    // above all, as in the destination itself.
+    const Fault distrust = RootsDistrust(work_.get());
+    if (distrust != Fault::kNone) {
+        Leave();
+        return Found(distrust == Fault::kFolderForeign ? Fault::kWorkFolderForeign
+                                                       : Fault::kWorkFolderOpenToOthers);
+    }
     if (!Recover(recovered)) {
         const int error = errno;
         Leave();  // what it keeps has no other copy; only an empty folder goes

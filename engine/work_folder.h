@@ -65,8 +65,9 @@ public:
     // it is removed.  kBusy when a run going on holds it; kInterrupted when
     // a leftover keeps replaced entries and no journal says where they
     // belong; kNotPutBack when its journal could not be carried out (what
-    // could not is still kept); kNotWritable (with the errno) when it can
-    // not be made.
+    // could not is still kept); kWorkFolderForeign or kWorkFolderOpenToOthers
+    // when root finds one another user could have changed; kNotWritable
+    // (with the errno) when it can not be made.
     Outcome Take(int root, Recovered* recovered);
 
     int Staging() const { return staging_.get(); }

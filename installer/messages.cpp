@@ -119,6 +119,10 @@ const MessageRow kMessages[] = {
      kFailed},
     {Fault::kFolderOpenToOthers, Frame::kAlone,
      "The folder {other}/{name} can be changed by other users.", kFailed},
+    {Fault::kWorkFolderForeign, Frame::kAlone,
+     "The folder {name}/.ovelo8-work belongs to another user.", kFailed},
+    {Fault::kWorkFolderOpenToOthers, Frame::kAlone,
+     "The folder {name}/.ovelo8-work can be changed by other users.", kFailed},
     {Fault::kRecoveredCompleted, Frame::kAlone,
      "An installation into {name} was interrupted after its files were in place; it was "
      "completed first.", kDone},
