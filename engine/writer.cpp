@@ -862,6 +862,9 @@ bool ProductWriter::Commit(const Move& move)
         return FailWithErrno(Fault::kCannotReplace, move.path);
     if (renameat2(staging, staged, at, name.c_str(), RENAME_NOREPLACE) == -1)
         return FailWithErrno(Fault::kCannotPutInPlace, move.path);
+    // A folder held open there went with it: what lay in it is not
+    // looked for in the backups.
+    ForgetFolders();
     return true;
 }
 

@@ -171,6 +171,25 @@ exec 3<&-
 install "$scratch/v1.run" "$work/dest"
 expect_same_tree "$scratch/v1" "$work/dest"
 
+begin "a folder the new version makes a file goes aside whole, and comes back whole on failure"
+# Named so that its content is the last the new version no longer ships.
+for v in 1 2; do
+    cp -a "$SAMPLE_PRODUCT" "$work/a$v"
+    if [ "$v" = 1 ]; then mkdir -p "$work/a1/a/sub" && printf 'x\n' >"$work/a1/a/x"
+    else printf 'a file\n' >"$work/a2/a"; fi
+    package "$work/a$v" "$work/a$v.run"
+done
+install "$work/a1.run" "$work/dest"
+listing=$(tree_listing "$work/dest")
+run env LD_PRELOAD="$WRITE_FAULT" OVELO8_WRITE_FAULT=syncfs:fail:2 "$work/a2.run" -s "$work/dest"
+expect_failed_run
+expect_err_ends "$unpack_failed"
+[ "$(tree_listing "$work/dest")" = "$listing" ] || fail "not put back: $(tree_listing "$work/dest")"
+install "$work/a2.run" "$work/dest"
+expect_err ""
+expect_same_tree "$work/a2" "$work/dest"
+rm -rf "$work/dest"
+
 begin "a folder holding the user's files, or the user's link where a folder goes, is kept: nothing changes"
 for mine in kind/mine kind/deeper/mine shortcut; do
     install "$scratch/v1.run" "$work/dest"
