@@ -345,7 +345,8 @@ std::string ProductWriter::Stage(const ArchiveFolder& parent, const std::string&
     const std::string staged = StagedName(parent, path);
     if (parent.existing)
         journal_.moves.push_back({Move::Kind::kEntry, path, staged});
-    if (staged != path)
+    // A file found different only when compared was taken as left in place.
+    if (staged != path || staged_.count(path))
         staged_[path] = staged;
     return staged;
 }

@@ -171,6 +171,20 @@ exec 3<&-
 install "$scratch/v1.run" "$work/dest"
 expect_same_tree "$scratch/v1" "$work/dest"
 
+begin "a hard link gets the new content of its file, found changed only by comparing it"
+# "0", of the same size and time in both, is staged as the number of its move: 0.
+for v in 1 2; do
+    cp -a "$SAMPLE_PRODUCT" "$work/h$v"
+    printf 'v%s' "$v" >"$work/h$v/0"
+    ln "$work/h$v/0" "$work/h$v/zl"
+    touch -d '2020-01-02 03:04:05' "$work/h$v/0"
+    package "$work/h$v" "$work/h$v.run"
+done
+install "$work/h1.run" "$work/dest"
+install "$work/h2.run" "$work/dest"
+expect_same_tree "$work/h2" "$work/dest"
+rm -rf "$work/dest"
+
 begin "a folder the new version makes a file goes aside whole, and comes back whole on failure"
 # Named so that its content is the last the new version no longer ships.
 for v in 1 2; do
