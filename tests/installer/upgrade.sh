@@ -18,6 +18,7 @@ version() {
         printf 'skin\n' >"$1/skins/dark/skin.cfg"
         printf 'a folder in 1\n' >"$1/kind/inside"
         ln -s clips "$1/shortcut"
+        ln -P "$1/shortcut" "$1/shortcut.same"  # a hard link to a symbolic link
         printf 'a file in 1\n' >"$1/flat"
         printf '#!/bin/sh\necho version 1\n' >"$1/ovelo"
         printf 'volume=5\n' >"$1/ovelo.conf"
