@@ -172,37 +172,27 @@ exec 3<&-
 install "$scratch/v1.run" "$work/dest"
 expect_same_tree "$scratch/v1" "$work/dest"
 
-begin "a hard link gets the new content of its file, found changed only by comparing it"
-# "0", of the same size and time in both, is staged as the number of its move: 0.
+begin "a folder made a file goes aside and comes back whole; a file found changed by comparing takes its hard link along"
+# "0", of the same size and time in both, is staged as the number of its
+# move, 0; the folder's content is the last the new version no longer ships.
 for v in 1 2; do
-    cp -a "$SAMPLE_PRODUCT" "$work/h$v"
-    printf 'v%s' "$v" >"$work/h$v/0"
-    ln "$work/h$v/0" "$work/h$v/zl"
-    touch -d '2020-01-02 03:04:05' "$work/h$v/0"
-    package "$work/h$v" "$work/h$v.run"
+    cp -a "$SAMPLE_PRODUCT" "$work/p$v"
+    printf 'v%s' "$v" >"$work/p$v/0"
+    ln "$work/p$v/0" "$work/p$v/zl"
+    touch -d '2020-01-02 03:04:05' "$work/p$v/0"
+    if [ "$v" = 1 ]; then mkdir -p "$work/p1/a/sub" && printf 'x\n' >"$work/p1/a/x"
+    else printf 'a file\n' >"$work/p2/a"; fi
+    package "$work/p$v" "$work/p$v.run"
 done
-install "$work/h1.run" "$work/dest"
-install "$work/h2.run" "$work/dest"
-expect_same_tree "$work/h2" "$work/dest"
-rm -rf "$work/dest"
-
-begin "a folder the new version makes a file goes aside whole, and comes back whole on failure"
-# Named so that its content is the last the new version no longer ships.
-for v in 1 2; do
-    cp -a "$SAMPLE_PRODUCT" "$work/a$v"
-    if [ "$v" = 1 ]; then mkdir -p "$work/a1/a/sub" && printf 'x\n' >"$work/a1/a/x"
-    else printf 'a file\n' >"$work/a2/a"; fi
-    package "$work/a$v" "$work/a$v.run"
-done
-install "$work/a1.run" "$work/dest"
+install "$work/p1.run" "$work/dest"
 listing=$(tree_listing "$work/dest")
-run env LD_PRELOAD="$WRITE_FAULT" OVELO8_WRITE_FAULT=syncfs:fail:2 "$work/a2.run" -s "$work/dest"
+run env LD_PRELOAD="$WRITE_FAULT" OVELO8_WRITE_FAULT=syncfs:fail:2 "$work/p2.run" -s "$work/dest"
 expect_failed_run
 expect_err_ends "$unpack_failed"
 [ "$(tree_listing "$work/dest")" = "$listing" ] || fail "not put back: $(tree_listing "$work/dest")"
-install "$work/a2.run" "$work/dest"
+install "$work/p2.run" "$work/dest"
 expect_err ""
-expect_same_tree "$work/a2" "$work/dest"
+expect_same_tree "$work/p2" "$work/dest"
 rm -rf "$work/dest"
 
 begin "a folder holding the user's files, or the user's link where a folder goes, is kept: nothing changes"
