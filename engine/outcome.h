@@ -33,12 +33,13 @@ enum class Fault {
     kEmptyDestination, kForeignLink, kBehindForeignLink, kOnWayOpenToOthers, kNotDirectory,
     kForeignDestination, kDestinationOpenToOthers, kCannotMakeDestination, kCannotEnter,
     kNotWritable, kBusy, kInterrupted, kNoRoom, kNoEntries, kRootDestination, kFolderForeign,
-    kFolderOpenToOthers, kRecoveredCompleted, kRecoveredUndone,
+    kFolderOpenToOthers, kWorkFolderForeign, kWorkFolderOpenToOthers, kRecoveredCompleted,
+    kRecoveredUndone,
     // Writing the product and putting it in place.
     kCannotMake, kCannotWrite, kCannotMakeLink, kCannotLink, kBlocksMismatch, kCannotSetMode,
     kCannotSync, kEndedInEntry, kCannotSetDestinationMode, kCannotPutDestination,
     kCannotReach, kCannotPutInPlace, kOwnFolderWhereFile, kOwnFolderWhereFolder,
-    kOwnFileWhereFolder, kCannotReplace, kAppeared, kNotPutBack,
+    kOwnFileWhereFolder, kCannotReplace, kAppeared, kNotPutBack, kNotKeptBeside,
     // After the installation.
     kReplacedAfterwards, kCannotStart, kSettingsLink, kSettingsNotRegular, kSettingsForeign,
     kSettingsFailed, kSettingsForeignHome,

@@ -3,6 +3,7 @@
 #include "work_folder.h"
 
 #include "beneath.h"
+#include "destination.h"
 #include "format.h"
 #include "manifest.h"
 #include "record_text.h"
@@ -25,6 +26,11 @@ constexpr char kJournalName[] = "journal";
 constexpr char kJournalHeader[] = "ovelo8-journal 1\n";
 constexpr char kSavedSuffix[] = ".ovelo8-saved";
 constexpr std::size_t kLargestJournal = 64 * 1024 * 1024;
+// The order the work folder is cleared in once its moves are done or
+// undone: what "old" still keeps goes first, while the journal can still
+// tell a next run to finish; the journal last.  So a journal without
+// "new" or "old" beside it was being cleared, with nothing left to do.
+constexpr const char* kClearingOrder[] = {kBackupName, kStagingName, kJournalName};
 
 bool Exists(int folder, const std::string& name)
 {
@@ -203,22 +209,25 @@ bool UndoMove(int root, int staging, int backups, const Move& move)
 }
 
 // The user's own version, replaced by the upgrade, beside the new one
-// under a name no other file has: the path it is kept as, or nothing.
-std::string KeepReplaced(int root, int backups, const Move& move)
+// under a name no other file has (*saved; empty when "old" keeps none, as
+// after a completion killed later); false, errno set, when it can not be.
+bool KeepReplaced(int root, int backups, const Move& move, std::string* saved)
 {
+    saved->clear();
+    if (!Exists(backups, move.staged))
+        return true;
     const Descriptor at = FolderOfMove(root, move.path);
-    if (!at || !Exists(backups, move.staged))
-        return std::string();
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string saved = SavedName(LastName(move.path), attempt);
-        if (renameat2(backups, move.staged.c_str(), at.get(), saved.c_str(), RENAME_NOREPLACE) == 0) {
+    for (int attempt = 0; at && attempt < 100; ++attempt) {
+        const std::string name = SavedName(LastName(move.path), attempt);
+        if (renameat2(backups, move.staged.c_str(), at.get(), name.c_str(), RENAME_NOREPLACE) == 0) {
             const std::string folder = FolderOf(move.path);
-            return folder.empty() ? saved : folder + "/" + saved;
+            *saved = folder.empty() ? name : folder + "/" + name;
+            return true;
         }
         if (errno != EEXIST)
             break;
     }
-    return std::string();
+    return false;
 }
 
 // A folder of ours, opened without following a link; made when missing.
@@ -278,6 +287,14 @@ Outcome WorkFolder::Take(int root, Recovered* recovered)
     }
     if (!work_)
         return Found(Fault::kBusy);
+    // Root works only where nobody else could have put anything, a journal
+    // above all, as in the destination itself.
+    const Fault distrust = RootsDistrust(work_.get());
+    if (distrust != Fault::kNone) {
+        Leave();
+        return Found(distrust == Fault::kFolderForeign ? Fault::kWorkFolderForeign
+                                                       : Fault::kWorkFolderOpenToOthers);
+    }
     if (!Recover(recovered)) {
         const int error = errno;
         Leave();  // what it keeps has no other copy; only an empty folder goes
@@ -314,14 +331,15 @@ bool WorkFolder::Recover(Recovered* recovered)
         break;
     }
     if (!staging_ || !backups_)
-        return false;
+        return true;  // it was being cleared: its moves were done or undone
     if (Exists(staging_.get(), journal.moves.back().staged)) {
         *recovered = Recovered::kUndone;
         if (!Undo(journal))
             return false;
     } else {
         *recovered = Recovered::kCompleted;
-        Complete(journal);
+        if (!Complete(journal))
+            return false;
     }
     return syncfs(root_) == 0;
 }
@@ -331,7 +349,7 @@ bool WorkFolder::Empty()
 {
     staging_ = Descriptor();
     backups_ = Descriptor();
-    for (const char* name : {kStagingName, kBackupName, kJournalName})
+    for (const char* name : kClearingOrder)
         if (!RemoveTree(work_.get(), name))
             return false;
     if (mkdirat(work_.get(), kStagingName, 0700) == -1 || mkdirat(work_.get(), kBackupName, 0700) == -1)
@@ -371,17 +389,25 @@ bool WorkFolder::Undo(const Journal& journal)
     return allBack;
 }
 
-std::vector<std::string> WorkFolder::Complete(const Journal& journal)
+bool WorkFolder::Complete(const Journal& journal)
 {
-    std::vector<std::string> kept;
+    bool allKept = true;
     for (const Move& move : journal.moves) {
-        const std::string saved = move.keepReplaced ? KeepReplaced(root_, backups_.get(), move) : "";
-        if (!saved.empty())
-            kept.push_back(saved);
+        std::string saved;
+        if (!move.keepReplaced)
+            continue;
+        if (!KeepReplaced(root_, backups_.get(), move, &saved)) {
+            const int error = errno;
+            notKept_.push_back(Found(Fault::kNotKeptBeside, move.path, error));
+            notKept_.back().other = std::string(kWorkName) + "/" + kBackupName + "/" + move.staged;
+            allKept = false;
+        } else if (!saved.empty()) {
+            saved_.push_back(saved);
+        }
     }
     for (auto state = journal.after.rbegin(); state != journal.after.rend(); ++state)
         ApplyFolderState(root_, *state);
-    return kept;
+    return allKept;
 }
 
 // Emptied through the descriptor held, which keeps the lock and spares
@@ -392,7 +418,7 @@ void WorkFolder::Remove()
     backups_ = Descriptor();
     if (!work_)
         return;
-    for (const char* name : {kStagingName, kBackupName, kJournalName})
+    for (const char* name : kClearingOrder)
         RemoveTree(work_.get(), name);
     work_ = Descriptor();
     unlinkat(root_, kWorkName, AT_REMOVEDIR);

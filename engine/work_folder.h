@@ -65,8 +65,9 @@ public:
     // it is removed.  kBusy when a run going on holds it; kInterrupted when
     // a leftover keeps replaced entries and no journal says where they
     // belong; kNotPutBack when its journal could not be carried out (what
-    // could not is still kept); kNotWritable (with the errno) when it can
-    // not be made.
+    // could not is still kept); kWorkFolderForeign or kWorkFolderOpenToOthers
+    // when root finds one another user could have changed; kNotWritable
+    // (with the errno) when it can not be made.
     Outcome Take(int root, Recovered* recovered);
 
     int Staging() const { return staging_.get(); }
@@ -80,9 +81,13 @@ public:
     // back, which stays kept here.
     bool Undo(const Journal& journal);
     // After the last move: what the user made is kept beside the new
-    // version (the paths it is kept as), and the folders get their modes
-    // and times.
-    std::vector<std::string> Complete(const Journal& journal);
+    // version (Saved), and the folders get their modes and times; false
+    // when some of it could not be, which stays kept here (NotKept).
+    bool Complete(const Journal& journal);
+    // The paths the user's versions are kept as, by this run's Complete
+    // or a killed run's completed in Take; and those that could not be.
+    const std::vector<std::string>& Saved() const { return saved_; }
+    const std::vector<Outcome>& NotKept() const { return notKept_; }
 
     // Everything is where it belongs: the folder goes, and the lock with it.
     void Remove();
@@ -97,6 +102,8 @@ private:
     Descriptor work_;
     Descriptor staging_;
     Descriptor backups_;
+    std::vector<std::string> saved_;
+    std::vector<Outcome> notKept_;
 };
 
 // The name beside path under which the user's own version of it is kept.

@@ -345,7 +345,8 @@ std::string ProductWriter::Stage(const ArchiveFolder& parent, const std::string&
     const std::string staged = StagedName(parent, path);
     if (parent.existing)
         journal_.moves.push_back({Move::Kind::kEntry, path, staged});
-    if (staged != path)
+    // A file found different only when compared was taken as left in place.
+    if (staged != path || staged_.count(path))
         staged_[path] = staged;
     return staged;
 }
@@ -814,10 +815,12 @@ bool ProductWriter::FinishExisting()
         return false;
     finished_ = true;
     ForgetFolders();
-    saved_ = work_.Complete(journal_);
+    const bool allKept = work_.Complete(journal_);
+    notRemoved_.insert(notRemoved_.end(), work_.NotKept().begin(), work_.NotKept().end());
     // Once this is on the disk too, the journal has nothing left to tell;
-    // otherwise the next run completes the upgrade again from it.
-    if (moves.empty() || syncfs(root_.get()) == 0)
+    // otherwise the next run completes the upgrade again from it, as it
+    // does when the user's own files could not all be kept beside.
+    if (allKept && (moves.empty() || syncfs(root_.get()) == 0))
         work_.Remove();
     else
         work_.Leave();
@@ -860,6 +863,9 @@ bool ProductWriter::Commit(const Move& move)
         return FailWithErrno(Fault::kCannotReplace, move.path);
     if (renameat2(staging, staged, at, name.c_str(), RENAME_NOREPLACE) == -1)
         return FailWithErrno(Fault::kCannotPutInPlace, move.path);
+    // A folder held open there went with it: what lay in it is not
+    // looked for in the backups.
+    ForgetFolders();
     return true;
 }
 

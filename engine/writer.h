@@ -85,11 +85,13 @@ public:
     bool HeldFiles() const { return heldFiles_; }
     // Earlier files that were to go but changed since, kept.
     const std::vector<std::string>& Kept() const { return kept_; }
-    // Earlier entries that were to go but could not be removed (kCannotRemove).
+    // Earlier entries that were to go but could not be removed
+    // (kCannotRemove); files of the user's that could not be kept beside
+    // the new ones, kept in the work folder (kNotKeptBeside).
     const std::vector<Outcome>& NotRemoved() const { return notRemoved_; }
     // Files of the user's that entries replaced, kept beside them: their
     // names now.
-    const std::vector<std::string>& Saved() const { return saved_; }
+    const std::vector<std::string>& Saved() const { return work_.Saved(); }
 
 private:
     // A folder of the archive: one the destination already had, or new,
@@ -189,7 +191,6 @@ private:
     Descriptor stagedCache_, destinationCache_;
     std::vector<std::string> kept_;
     std::vector<Outcome> notRemoved_;
-    std::vector<std::string> saved_;
 
     // The file being written, or compared with the one in place.
     ArchiveEntry current_{};

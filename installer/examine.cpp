@@ -199,9 +199,18 @@ private:
     {
         current_ = entry;
         crc_ = CksumCrc();
-        if (entry.type == '1')
+        if (entry.type == '2')
+            symbolic_[entry.path] = entry.link;
+        if (entry.type != '1')
+            return entry.type == '0' || Compare(entry, Sum{0, 0});
+        // A hard link is what it names: a file, or a symbolic link.
+        const auto symbolic = symbolic_.find(entry.link);
+        if (symbolic == symbolic_.end())
             return Compare(entry, sums_[entry.link]);
-        return entry.type == '0' || Compare(entry, Sum{0, 0});
+        ArchiveEntry same = entry;
+        same.type = '2';
+        same.link = symbolic->second;
+        return Compare(same, Sum{0, 0});
     }
 
     void Differs(const char* how, const std::string& path)
@@ -252,6 +261,7 @@ private:
     const int folder_;
     std::map<std::string, unsigned> modes_;
     std::map<std::string, Sum> sums_;
+    std::map<std::string, std::string> symbolic_;  // the symbolic links' targets
     EntryStream stream_;
     ArchiveEntry current_{};
     CksumCrc crc_;

@@ -76,7 +76,7 @@ bool BeginInstallation(const std::string& destination, ProductWriter* writer)
         refusal = RefusedExisting(destination, place.folder.get());
         if (refusal.ok())
             refusal = writer->BeginExisting(place.folder.get());
-        if (writer->RecoveredRun() != Recovered::kNothing)
+        if (refusal.ok() && writer->RecoveredRun() != Recovered::kNothing)
             Show(RecoveryNote(destination, writer->RecoveredRun()));
         break;
     }
@@ -174,6 +174,8 @@ void RunSequence()
     notes += (notes.empty() || kept.empty() ? "" : "\n") + kept;
     for (Outcome notRemoved : writer.NotRemoved()) {
         notRemoved.name = destination + "/" + notRemoved.name;
+        if (!notRemoved.other.empty())
+            notRemoved.other = destination + "/" + notRemoved.other;
         notes += (notes.empty() ? "" : "\n") + Words(notRemoved);
     }
     // A silent run starts nothing; the wizard in the terminal ends as the

@@ -120,6 +120,10 @@ const MessageRow kMessages[] = {
      kFailed},
     {Fault::kFolderOpenToOthers, Frame::kAlone,
      "The folder {other}/{name} can be changed by other users.", kFailed},
+    {Fault::kWorkFolderForeign, Frame::kAlone,
+     "The folder {name}/.ovelo8-work belongs to another user.", kFailed},
+    {Fault::kWorkFolderOpenToOthers, Frame::kAlone,
+     "The folder {name}/.ovelo8-work can be changed by other users.", kFailed},
     {Fault::kRecoveredCompleted, Frame::kAlone,
      "An installation into {name} was interrupted after its files were in place; it was "
      "completed first.", kDone},
@@ -159,6 +163,8 @@ const MessageRow kMessages[] = {
     {Fault::kNotPutBack, Frame::kAlone,
      "Not everything in {name} could be put back as it was; the earlier files that could not "
      "are kept in {name}/.ovelo8-work/old.", kFailed},
+    {Fault::kNotKeptBeside, Frame::kAlone,
+     "Can not keep {name} beside the new version{reason}; it is kept as {other}.", kFailed},
 
     {Fault::kReplacedAfterwards, Frame::kAlone,
      "The destination {name} was replaced by another folder or a link after the installation; "

@@ -54,7 +54,7 @@ int UninstallProduct(const char* directory)
         return ReportedStatus();
     UninstallReport report;
     const Uninstalled uninstalled = Uninstall(place, &report);
-    if (report.recovered != Recovered::kNothing)
+    if (report.recovered != Recovered::kNothing && uninstalled != Uninstalled::kRefused)
         Show(RecoveryNote(directory, report.recovered));
     switch (uninstalled) {
     case Uninstalled::kComplete:

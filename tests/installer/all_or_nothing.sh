@@ -258,6 +258,22 @@ for round in $(seq 16); do
 done
 rm -rf "$work/dest"
 
+begin "killed while its work folder is cleared away, the next run goes on as if it had ended"
+cp -a "$SAMPLE_PRODUCT" "$work/changed"
+find "$work/changed" -type f -exec sh -c 'printf "changed\n" >>"$1"' sh {} \;
+package "$work/changed" "$work/changed.run"
+printf 'mine\n' >"$work/changed/notes.txt"
+printf 'mine\n' >"$work/changed/clips/mine.ovl"
+for n in $(seq 30); do  # every unlink of the upgrade, its last ones those of the clearing
+    earlier "$work/dest"
+    with_fault "unlink:$n:9" "$work/changed.run" -s "$work/dest"
+    run "$work/changed.run" -s "$work/dest"
+    [ "$status" -eq 0 ] || fail "killed at unlink $n: status $status, $(cat "$scratch/err")"
+    expect_same_tree "$work/changed" "$work/dest"
+    expect_no_hidden_folder "$work/dest"
+done
+rm -rf "$work/dest"
+
 begin "SIGKILL half way leaves only hidden folders, which the next run removes first"
 with_fault "signal:$((total / 2)):9" "$big" -s "$work/new"
 expect_absent "$work/new"

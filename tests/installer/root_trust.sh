@@ -69,6 +69,32 @@ for folder in plugins:owned help/pictures:0777 codecs:stale; do
     [ "$(tree_listing "$work/dest")" = "$listing" ] || fail "$name: the destination was changed"
 done
 
+begin "root neither installs nor uninstalls through a work folder another user owns or may change"
+# Whatever that user left there, a journal opening the destination to
+# them say, is not followed.
+for kind in owned 0777; do
+    rm -rf "$work/dest"
+    run "$sample" -s "$work/dest"
+    mkdir "$work/dest/.ovelo8-work"
+    if [ "$kind" = owned ]; then
+        chown 65534:65534 "$work/dest/.ovelo8-work"
+        message="The folder $work/dest/.ovelo8-work belongs to another user."
+    else
+        chmod 0777 "$work/dest/.ovelo8-work"
+        message="The folder $work/dest/.ovelo8-work can be changed by other users."
+    fi
+    as_nobody sh -c 'cd "$1" && mkdir new old && : >new/0 &&
+        printf "ovelo8-journal 1\nb 0777 0 0 0 0 .\ne 0 0 .ovelo8-manifest\n" >journal' sh \
+        "$work/dest/.ovelo8-work"
+    listing=$(tree_listing "$work/dest")
+    for option in -s --uninstall; do
+        run "$sample" "$option" "$work/dest"
+        expect_failed_run
+        expect_err "$message"$'\n'
+        [ "$(tree_listing "$work/dest")" = "$listing" ] || fail "$kind, $option: the destination was changed"
+    done
+done
+
 begin "an ordinary user is refused another user's folder, not a group-writable one of their own"
 mkdir -m 1777 "$work/shared"
 mkdir -m 0777 "$work/shared/third"

@@ -18,6 +18,7 @@ version() {
         printf 'skin\n' >"$1/skins/dark/skin.cfg"
         printf 'a folder in 1\n' >"$1/kind/inside"
         ln -s clips "$1/shortcut"
+        ln -P "$1/shortcut" "$1/shortcut.same"  # a hard link to a symbolic link
         printf 'a file in 1\n' >"$1/flat"
         printf '#!/bin/sh\necho version 1\n' >"$1/ovelo"
         printf 'volume=5\n' >"$1/ovelo.conf"
@@ -138,6 +139,28 @@ rm "$work/dest/README.ovelo8-saved"
 expect_same_tree "$SAMPLE_PRODUCT" "$work/dest"
 rm -rf "$work/dest"
 
+begin "the user's version that can not be kept beside the new one stays, named, until it can"
+install "$scratch/v1.run" "$work/dest"
+printf 'volume=11\n' >"$work/dest/ovelo.conf"
+touch "$work/dest/ovelo.conf.ovelo8-saved" "$work/dest/ovelo.conf.ovelo8-saved-"{2..100}
+install "$scratch/v2.run" "$work/dest"
+grep -q "^Can not keep $work/dest/ovelo.conf beside the new version: File exists; it is kept as \
+$work/dest/.ovelo8-work/old/[0-9]*\.$" "$scratch/err" || fail "not named: $(cat "$scratch/err")"
+grep -rqx 'volume=11' "$work/dest" || fail "the user's ovelo.conf is gone"
+run "$scratch/v2.run" -s "$work/dest"
+expect_status 1
+expect_err "Not everything in $work/dest could be put back as it was; the earlier files that could \
+not are kept in $work/dest/.ovelo8-work/old."$'\n'
+rm "$work/dest/ovelo.conf.ovelo8-saved-100"
+install "$scratch/v2.run" "$work/dest"
+expect_err "An installation into $work/dest was interrupted after its files were in place; it was \
+completed first.
+The new version replaced files you had changed or put there yourself; yours are kept beside them:
+  $work/dest/ovelo.conf.ovelo8-saved-100"$'\n'
+[ "$(cat "$work/dest/ovelo.conf.ovelo8-saved-100")" = volume=11 ] || fail "not kept beside"
+expect_absent "$work/dest/.ovelo8-work"
+rm -rf "$work/dest"
+
 begin "folders become files or links and back between versions"
 install "$scratch/v1.run" "$work/dest"
 exec 3<"$work/dest/ovelo"  # a running player keeps the file it started from
@@ -148,6 +171,29 @@ expect_same_tree "$scratch/v2" "$work/dest"
 exec 3<&-
 install "$scratch/v1.run" "$work/dest"
 expect_same_tree "$scratch/v1" "$work/dest"
+
+begin "a folder made a file goes aside and comes back whole; a file found changed by comparing takes its hard link along"
+# "0", of the same size and time in both, is staged as the number of its
+# move, 0; the folder's content is the last the new version no longer ships.
+for v in 1 2; do
+    cp -a "$SAMPLE_PRODUCT" "$work/p$v"
+    printf 'v%s' "$v" >"$work/p$v/0"
+    ln "$work/p$v/0" "$work/p$v/zl"
+    touch -d '2020-01-02 03:04:05' "$work/p$v/0"
+    if [ "$v" = 1 ]; then mkdir -p "$work/p1/a/sub" && printf 'x\n' >"$work/p1/a/x"
+    else printf 'a file\n' >"$work/p2/a"; fi
+    package "$work/p$v" "$work/p$v.run"
+done
+install "$work/p1.run" "$work/dest"
+listing=$(tree_listing "$work/dest")
+run env LD_PRELOAD="$WRITE_FAULT" OVELO8_WRITE_FAULT=syncfs:fail:2 "$work/p2.run" -s "$work/dest"
+expect_failed_run
+expect_err_ends "$unpack_failed"
+[ "$(tree_listing "$work/dest")" = "$listing" ] || fail "not put back: $(tree_listing "$work/dest")"
+install "$work/p2.run" "$work/dest"
+expect_err ""
+expect_same_tree "$work/p2" "$work/dest"
+rm -rf "$work/dest"
 
 begin "a folder holding the user's files, or the user's link where a folder goes, is kept: nothing changes"
 for mine in kind/mine kind/deeper/mine shortcut; do

@@ -5,6 +5,7 @@
  *   OVELO8_WRITE_FAULT=signal:BYTES:SIGNAL  SIGNAL is sent once BYTES are written
  *   OVELO8_WRITE_FAULT=rename:N:SIGNAL      SIGNAL is sent at the Nth rename
  *   OVELO8_WRITE_FAULT=renamefail:N         renames fail (EIO) from the Nth on
+ *   OVELO8_WRITE_FAULT=unlink:N:SIGNAL      SIGNAL is sent at the Nth unlinkat
  *   OVELO8_WRITE_FAULT=swap:N               once the Nth rename is done, what it named
  *                                           is moved aside (NAME.moved) and an empty
  *                                           folder made in its place
@@ -131,6 +132,20 @@ int renameat2(int from, const char* old, int to, const char* new, unsigned flags
     if (!real)
         real = (int (*)(int, const char*, int, const char*, unsigned))dlsym(RTLD_NEXT, "renameat2");
     return RenameFails() ? -1 : Swapped(real(from, old, to, new, flags), to, new);
+}
+
+int unlinkat(int folder, const char* name, int flags)
+{
+    static int (*real)(int, const char*, int);
+    static unsigned long long calls;
+    const char* fault = getenv("OVELO8_WRITE_FAULT");
+    unsigned long long number = 0;
+    int signal = 0;
+    if (!real)
+        real = (int (*)(int, const char*, int))dlsym(RTLD_NEXT, "unlinkat");
+    if (fault && sscanf(fault, "unlink:%llu:%d", &number, &signal) == 2 && ++calls == number)
+        kill(getpid(), signal);
+    return real(folder, name, flags);
 }
 
 int syncfs(int fd)
