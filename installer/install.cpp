@@ -172,17 +172,24 @@ void RunSequence()
     std::string notes = SavedFilesNote(destination, writer.Saved());
     const std::string kept = KeptFilesNote(destination, writer.Kept());
     notes += (notes.empty() || kept.empty() ? "" : "\n") + kept;
+    std::vector<Outcome> notKept;  // a file of the user's left in the work folder
     for (Outcome notRemoved : writer.NotRemoved()) {
         notRemoved.name = destination + "/" + notRemoved.name;
         if (!notRemoved.other.empty())
             notRemoved.other = destination + "/" + notRemoved.other;
-        notes += (notes.empty() ? "" : "\n") + Words(notRemoved);
+        if (notRemoved.fault == Fault::kNotKeptBeside && runMode == RunMode::kSilent)
+            notKept.push_back(notRemoved);
+        else
+            notes += (notes.empty() ? "" : "\n") + Words(notRemoved);
     }
     // A silent run starts nothing; the wizard in the terminal ends as the
-    // window's does.
+    // window's does.  A file of the user's not kept where it belongs fails
+    // the run, so that a script sees it: later runs wait for it.
     if (runMode == RunMode::kSilent) {
         if (!notes.empty())
             Show(notes);
+        for (const Outcome& file : notKept)
+            Report(file);
         CheckPlayerCanStart(destination);
         return;
     }
