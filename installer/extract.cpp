@@ -62,6 +62,19 @@ void ServeWindowEventsSometimes()
 // The window stays live through the checks and shows how far the
 // unpacking has come; without it, a terminal shows the progress as a line.
 // Both stop on a signal.
+// Each painting is work for the X server too, which shares the processors
+// with the unpacking: the bar moves at most 50 times a second, smooth to
+// the eye.  The last painting, at the end, is never skipped.
+bool TimeToPaint()
+{
+    static std::chrono::steady_clock::time_point nextPaint;
+    const auto now = std::chrono::steady_clock::now();
+    if (now < nextPaint)
+        return false;
+    nextPaint = now + std::chrono::milliseconds(20);
+    return true;
+}
+
 class WindowObserver : public Observer {
 public:
     bool KeepGoing() override
@@ -74,7 +87,8 @@ public:
     {
         fPercentDone = static_cast<float>(static_cast<double>(done) / total * 100.0);
         if (runMode == RunMode::kWindow) {
-            DrawProgressBar(page3progressbar, nullptr, nullptr);
+            if (done >= total || TimeToPaint())
+                DrawProgressBar(page3progressbar, nullptr, nullptr);
             ServeWindowEventsSometimes();
         } else {
             ShowProgressLine(done, total);
