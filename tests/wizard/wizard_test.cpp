@@ -17,7 +17,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -411,11 +410,15 @@ public:
             _exit(127);
         }
         close(fds[1]);
-        char number[16] = {};
-        const ssize_t count = read(fds[0], number, sizeof number - 1);
+        // Xvfb writes the number and its newline apart and dies if the pipe
+        // is gone before the second write: read to the newline.
+        std::string number;
+        char c;
+        while (read(fds[0], &c, 1) == 1 && c != '\n')
+            number += c;
         close(fds[0]);
-        if (count > 0)
-            display_ = ":" + std::string(number, std::strcspn(number, "\n"));
+        if (!number.empty())
+            display_ = ":" + number;
     }
     ~BuiltInFontsServer()
     {
