@@ -81,7 +81,7 @@ class BlockFeed {
 public:
     BlockFeed(TarFilter& filter, const ArchiveSink& sink) : filter_(filter), sink_(sink) {}
 
-    bool Add(char* data, std::size_t count)
+    bool Add(const char* data, std::size_t count)
     {
         if (carry_.empty() && count % kTarBlock == 0)
             return Pass(data, count);
@@ -96,13 +96,10 @@ public:
     bool carrying() const { return !carry_.empty(); }
 
 private:
-    bool Pass(char* blocks, std::size_t count)
+    bool Pass(const char* blocks, std::size_t count)
     {
-        const std::size_t kept = filter_.Pass(blocks, count);
-        if (filter_.Refused())
-            return false;
-        sinkRefused_ = !sink_(blocks, kept);
-        return !sinkRefused_;
+        sinkRefused_ = !filter_.Pass(blocks, count, sink_) && !filter_.Refused();
+        return !filter_.Refused() && !sinkRefused_;
     }
 
     TarFilter& filter_;
@@ -172,13 +169,12 @@ Streamed StreamOne(const InstallerFile& file, TarFilter& filter, Observer& obser
             return Streamed::kDamaged;
         const std::size_t have = output.size() - stream.avail_out;
         const std::size_t whole = have - have % kTarBlock;
-        const std::size_t kept = filter.Pass(output.data(), whole);
-        if (filter.Refused()) {
+        if (!filter.Pass(output.data(), whole, sink)) {
+            if (!filter.Refused())
+                return Streamed::kRefused;
             *damage = filter.Refusal();
             return Streamed::kDamaged;
         }
-        if (!sink(output.data(), kept))
-            return Streamed::kRefused;
         std::memmove(output.data(), output.data() + whole, have - whole);
         carry = have - whole;
         if (!observer.Unpacked(consumed, payload.length))

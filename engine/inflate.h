@@ -12,11 +12,6 @@
 #include "tar_filter.h"
 
 #include <cstddef>
-#include <functional>
-
-// Takes the next checked bytes of the archive; false when it can take no
-// more (the unpacking failed there).
-using ArchiveSink = std::function<bool(const char* data, std::size_t count)>;
 
 enum class Streamed {
     kComplete,  // the whole archive passed, and ended where it should

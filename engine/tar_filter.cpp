@@ -216,9 +216,17 @@ bool TarFilter::Refuse(Fault fault, const std::string& name, char type)
     return false;
 }
 
-std::size_t TarFilter::Pass(char* blocks, std::size_t count)
+bool TarFilter::Pass(const char* blocks, std::size_t count, const ArchiveSink& sink)
 {
-    std::size_t kept = 0;
+    // Runs of what is kept, handed on once the whole of it is checked: the
+    // data is never moved, however many headers are left out before it.
+    runs_.clear();
+    const auto keep = [this](std::size_t at, std::size_t length) {
+        if (!runs_.empty() && runs_.back().second == at)
+            runs_.back().second += length;
+        else
+            runs_.emplace_back(at, at + length);
+    };
     for (std::size_t at = 0; at < count && !Refused();) {
         if (extendedLeft_ > 0) {
             const std::size_t run = std::min<std::uint64_t>(extendedLeft_, count - at);
@@ -228,13 +236,12 @@ std::size_t TarFilter::Pass(char* blocks, std::size_t count)
         }
         if (dataLeft_ > 0) {
             const std::size_t run = std::min<std::uint64_t>(dataLeft_, count - at);
-            std::memmove(blocks + kept, blocks + at, run);
-            kept += run;
+            keep(at, run);
             at += run;
             dataLeft_ -= run;
             continue;
         }
-        char* block = blocks + at;
+        const char* block = blocks + at;
         at += kTarBlock;
         if (ended_) {
             if (!IsZeroBlock(block))
@@ -247,13 +254,17 @@ std::size_t TarFilter::Pass(char* blocks, std::size_t count)
                 Refuse(Fault::kArchiveEndsEarly);
             continue;
         }
-        bool keep = true;
-        if (CheckHeader(block, &keep) && keep) {
-            std::memmove(blocks + kept, block, kTarBlock);
-            kept += kTarBlock;
-        }
+        bool kept = true;
+        if (CheckHeader(block, &kept) && kept)
+            keep(at - kTarBlock, kTarBlock);
     }
-    return Refused() ? 0 : kept;
+    if (Refused())
+        return false;
+    for (const auto& [from, to] : runs_) {
+        if (!sink(blocks + from, to - from))
+            return false;
+    }
+    return true;
 }
 
 bool TarFilter::CheckHeader(const char* header, bool* keep)

@@ -36,8 +36,14 @@
 #include <optional>
 #include <unordered_map>
 #include <string>
+#include <utility>
+#include <vector>
 
 constexpr std::size_t kTarBlock = 512;
+
+// Takes the next checked bytes of the archive, in whole blocks; false when
+// it can take no more (the unpacking failed there).
+using ArchiveSink = std::function<bool(const char* data, std::size_t count)>;
 
 // A member that passed the checks, as it will be installed.
 struct ArchiveEntry {
@@ -69,10 +75,11 @@ public:
     // The seal the archive must add up to; without one nothing is compared.
     void Expect(const Seal& seal) { seal_ = seal; }
 
-    // Takes count bytes of whole blocks, the next of the stream, and leaves
-    // at the front of blocks what the writer is to take; returns its
-    // length.  After a refusal nothing more is to be passed on (Refused).
-    std::size_t Pass(char* blocks, std::size_t count);
+    // Takes count bytes of whole blocks, the next of the stream, and hands
+    // what the writer is to take to sink, in order; nothing when the
+    // archive is refused there.  False when it is refused (Refused), or
+    // the sink refused; after that nothing more is to be passed on.
+    bool Pass(const char* blocks, std::size_t count, const ArchiveSink& sink);
     // At the end of the stream: true when the archive ended where it
     // should, with the player in it.
     bool Finish();
@@ -96,6 +103,7 @@ private:
     bool extendedPending_ = false;    // read, for the next header
     ExtendedHeader extended_;
     bool ended_ = false;          // the first zero block was seen
+    std::vector<std::pair<std::size_t, std::size_t>> runs_;  // kept of the blocks passing
     bool player_ = false;
     // What each name the archive used stands for so far: the checks of a
     // member ask about the folders above it only up to one known.
