@@ -114,9 +114,14 @@ std::string NameWithin(const std::string& prefix, const std::string& name,
     constexpr std::size_t kLongestName = 255;
     if (prefix.size() + name.size() + suffix.size() <= kLongestName)
         return prefix + name + suffix;
-    CksumCrc crc;
-    crc.Update(name);
-    return prefix + name.substr(0, 200) + FormatText("-%08x", crc.Final()) + suffix;
+    return prefix + name.substr(0, 200) + FormatText("-%08x", CksumOf(name)) + suffix;
+}
+
+bool LinkTargetIs(int folder, const std::string& name, const std::string& target)
+{
+    std::string read(target.size() + 1, '\0');
+    const ssize_t length = readlinkat(folder, name.c_str(), read.data(), read.size());
+    return length == static_cast<ssize_t>(target.size()) && read.compare(0, length, target) == 0;
 }
 
 std::string FolderOf(const std::string& path)
@@ -129,4 +134,9 @@ std::string LastName(const std::string& path)
 {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string Joined(const std::string& folder, const std::string& name)
+{
+    return folder.empty() ? name : folder + "/" + name;
 }

@@ -35,8 +35,14 @@ bool HoldsAnythingBut(int folder, const char* ours);
 std::string NameWithin(const std::string& prefix, const std::string& name,
                        const std::string& suffix);
 
-// The folder part of a relative path ("" at the top) and its last name.
+// Whether the symbolic link name in folder ("" for folder itself, opened
+// with O_PATH) points to target, exactly.
+bool LinkTargetIs(int folder, const std::string& name, const std::string& target);
+
+// The folder part of a relative path ("" at the top) and its last name;
+// and the path of name in folder, the inverse.
 std::string FolderOf(const std::string& path);
 std::string LastName(const std::string& path);
+std::string Joined(const std::string& folder, const std::string& name);
 
 #endif

@@ -1,11 +1,13 @@
-// Exact reads at an offset and little-endian numbers, as the payload's
-// readers and its packer share them.
+// Exact reads at an offset, whole writes and little-endian numbers, as the
+// payload's readers, the writers of records and the packer share them.
 #ifndef OVELO_ENGINE_BYTES_H
 #define OVELO_ENGINE_BYTES_H
 
 #include <cstddef>
 #include <cstdint>
+#include <cerrno>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -13,6 +15,21 @@
 inline bool ReadExactly(int fd, void* buffer, std::size_t count, off_t offset)
 {
     return pread(fd, buffer, count, offset) == static_cast<ssize_t>(count);
+}
+
+// All of text, through write(2) alone: nothing waits in a buffer, and a
+// signal handler may use it.  False when a write fails or writes nothing.
+inline bool WriteAll(int fd, std::string_view text)
+{
+    while (!text.empty()) {
+        const ssize_t written = write(fd, text.data(), text.size());
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        text.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
 }
 
 // The number held in bytes little-endian bytes at p.

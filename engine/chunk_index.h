@@ -45,8 +45,8 @@ struct MemberFrame {
 constexpr char kChunkIndexId[] = "Oc";
 constexpr std::size_t kChunkEntrySize = 20;
 // The extra field holds at most 65,535 bytes: 4 for each subfield's ID and
-// length, up to 512 for the seal and the product's version, the rest for
-// the index.
+// length, up to 512 for the seal and kLongestProductVersion for the
+// product's version, the rest for the index.
 constexpr std::size_t kMaxChunks =
     (65535 - 3 * 4 - 512 - kLongestProductVersion) / kChunkEntrySize;
 // The archive bytes of one chunk, at most: what a reader must hold of it at

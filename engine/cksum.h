@@ -22,4 +22,12 @@ private:
     std::uint64_t length_ = 0;
 };
 
+// The CRC of text in one piece.
+inline std::uint32_t CksumOf(std::string_view text)
+{
+    CksumCrc crc;
+    crc.Update(text);
+    return crc.Final();
+}
+
 #endif

@@ -3,7 +3,6 @@
 
 #include "bytes.h"
 
-
 namespace {
 
 constexpr std::size_t kFixedHeader = 10;

@@ -123,7 +123,7 @@ Streamed StreamChunks(const InstallerFile& file, TarFilter& filter, Observer& ob
     const auto total = static_cast<std::uint64_t>(file.payload.length);
     const ChunksOutcome outcome = InflateChunks(
         file.fd, file.payload.start, chunks, DecompressionThreads(),
-        [&](char* data, std::size_t count) { return feed.Add(data, count); },
+        [&](const char* data, std::size_t count) { return feed.Add(data, count); },
         [&](std::uint64_t handed) {
             const double share = archive > 0 ? static_cast<double>(handed) / archive : 1;
             return observer.Unpacked(static_cast<std::uint64_t>(share * total), total);

@@ -47,23 +47,6 @@ bool ParseLine(std::string_view line, ManifestEntry* entry)
     return UnescapedPath(line, &entry->path);
 }
 
-bool ReadAll(int fd, std::string* text)
-{
-    struct stat info;
-    if (fstat(fd, &info) == -1 || !S_ISREG(info.st_mode) ||
-        static_cast<std::size_t>(info.st_size) > kLargestManifest)
-        return false;
-    text->resize(info.st_size);
-    std::size_t done = 0;
-    while (done < text->size()) {
-        const ssize_t got = pread(fd, text->data() + done, text->size() - done, done);
-        if (got <= 0)
-            return false;
-        done += got;
-    }
-    return true;
-}
-
 // The header, and in the second version the product's, at the front of
 // text: *at behind them.
 bool TakeHeader(const std::string& text, std::size_t* at, std::string* version)
@@ -117,7 +100,7 @@ ManifestRead ReadManifest(int dirfd, std::vector<ManifestEntry>* entries, std::s
     std::string text;
     std::size_t at = 0;
     errno = 0;
-    if (!ReadAll(file.get(), &text))
+    if (!ReadRecordFile(file.get(), kLargestManifest, &text))
         return ManifestRead::kBadManifest;
     errno = 0;
     if (!TakeHeader(text, &at, version))
@@ -175,9 +158,7 @@ bool Unchanged(int dirfd, const ManifestEntry& entry)
         const ssize_t length = readlinkat(found.get(), "", target, sizeof target);
         if (!S_ISLNK(info.st_mode) || length < 0 || static_cast<std::uint64_t>(length) != entry.size)
             return false;
-        CksumCrc crc;
-        crc.Update(std::string_view(target, length));
-        return crc.Final() == entry.checksum;
+        return CksumOf(std::string_view(target, length)) == entry.checksum;
     }
     return S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) == entry.size &&
            ChecksumOf(found.get(), &checksum) && checksum == entry.checksum;

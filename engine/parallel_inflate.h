@@ -15,12 +15,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <string>
 #include <vector>
 
-// The next bytes of the archive, which it may change in place; false
-// stops the decompression.
-using ChunkSink = std::function<bool(char* data, std::size_t count)>;
+// The next bytes of the archive; false stops the decompression.
+using ChunkSink = std::function<bool(const char* data, std::size_t count)>;
 // Called often with the archive bytes handed on so far; false stops.
 using ChunkProgress = std::function<bool(std::uint64_t handed)>;
 

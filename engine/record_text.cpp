@@ -2,6 +2,8 @@
 #include "record_text.h"
 
 #include <algorithm>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -37,6 +39,22 @@ std::string EscapedPath(const std::string& path)
         from = at + 1;
     }
     return text.append(from, path.end());
+}
+
+bool ReadRecordFile(int fd, std::size_t largest, std::string* text)
+{
+    struct stat info;
+    if (fstat(fd, &info) == -1 || !S_ISREG(info.st_mode) ||
+        static_cast<std::uint64_t>(info.st_size) > largest)
+        return false;
+    text->resize(static_cast<std::size_t>(info.st_size));
+    for (std::size_t done = 0; done < text->size();) {
+        const ssize_t got = pread(fd, text->data() + done, text->size() - done, done);
+        if (got <= 0)
+            return false;
+        done += got;
+    }
+    return true;
 }
 
 bool UnescapedText(std::string_view field, std::string* text)

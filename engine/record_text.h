@@ -18,6 +18,10 @@ bool UnescapedText(std::string_view field, std::string* text);
 // and nothing it names is touched.
 bool UnescapedPath(std::string_view text, std::string* path);
 
+// The whole of a record's file into *text: false unless it is a regular
+// file of at most largest bytes read to its end.
+bool ReadRecordFile(int fd, std::size_t largest, std::string* text);
+
 // One field of digits in base (8 or 10), at most largest, and the blank
 // after it, taken from the front of *rest.
 bool TakeNumber(std::string_view* rest, int base, std::uint64_t largest, std::uint64_t* value);

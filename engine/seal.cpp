@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {

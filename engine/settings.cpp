@@ -7,6 +7,7 @@
 // it, so that a crash never leaves it half written either.
 #include "settings.h"
 
+#include "bytes.h"
 #include "descriptor.h"
 #include "format.h"
 
@@ -30,11 +31,12 @@ Fault Refusal(int home, std::optional<mode_t>* mode, int* error)
     const Descriptor old(openat(home, kSettingsName,
                                 O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat info;
-    *error = errno;
-    if (!old)
+    if (!old) {
+        *error = errno;
         return errno == ENOENT ? Fault::kNone
                : errno == ELOOP ? Fault::kSettingsLink
                                 : Fault::kSettingsFailed;
+    }
     if (fstat(old.get(), &info) == -1) {
         *error = errno;
         return Fault::kSettingsFailed;
@@ -53,19 +55,6 @@ std::string TemporaryName()
     if (getrandom(&random, sizeof random, GRND_NONBLOCK) != sizeof random)
         random = static_cast<unsigned>(getpid()) * 2654435761u;
     return FormatText("%s.%08x", kSettingsName, random);
-}
-
-bool WriteAll(int fd, std::string_view text)
-{
-    while (!text.empty()) {
-        const ssize_t written = write(fd, text.data(), text.size());
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        text.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
 }
 
 // Written and made durable under a fresh name, then renamed over the old;

@@ -302,19 +302,20 @@ bool TarFilter::CheckHeader(const char* header, bool* keep)
     }
     if (type != '5' && EndsLikeFolder(raw))
         return Refuse(Fault::kDamagedHeader);
-    if (!CheckName(name, type) || !CheckType(name, type, size, link))
+    // What a link points to as installed: a hard link's member by its name.
+    const std::string target = type == '1' ? LinkTarget(link) : type == '2' ? link : "";
+    if (!CheckName(name, type) || !CheckType(name, type, size, target))
         return false;
     if (name == "ovelo" && !(mode & 0111))
         return Refuse(Fault::kPlayerNotExecutable);
     if (!Count(type, size, linkLength, false))
         return false;
     player_ = player_ || name == "ovelo";
-    Remember(name, type, link);
+    Remember(name, type, target);
     dataLeft_ = type == '0' ? (size + kTarBlock - 1) / kTarBlock * kTarBlock : 0;
     if (onEntry) {
         onEntry({type, name, static_cast<unsigned>(mode & 07777 & ~kClearedModeBits),
-                 type == '0' ? size : 0, type == '1' ? LinkTarget(link) : type == '2' ? link : "",
-                 time});
+                 type == '0' ? size : 0, target, time});
     }
     return true;
 }
@@ -349,12 +350,12 @@ TarFilter::Named TarFilter::NamedAs(const std::string& name) const
 
 // A member taken: it, and the folders above it not named before.  A hard
 // link to a symbolic link is one as well.
-void TarFilter::Remember(const std::string& name, char type, const std::string& link)
+void TarFilter::Remember(const std::string& name, char type, const std::string& target)
 {
     Named kind = Named::kFile;
     if (type == '5')
         kind = Named::kFolder;
-    else if (type == '2' || (type == '1' && NamedAs(LinkTarget(link)) == Named::kLink))
+    else if (type == '2' || (type == '1' && NamedAs(target) == Named::kLink))
         kind = Named::kLink;
     named_[name] = kind;
     for (std::size_t slash = name.rfind('/'); slash != std::string::npos && slash > 0;
@@ -397,15 +398,17 @@ bool TarFilter::CheckName(const std::string& name, char type)
 }
 
 bool TarFilter::CheckType(const std::string& name, char type, std::uint64_t size,
-                          const std::string& link)
+                          const std::string& target)
 {
     switch (type) {
     case '0':
         return true;
-    case '1':
-        if (NamedAs(LinkTarget(link)) != Named::kFile && NamedAs(LinkTarget(link)) != Named::kLink)
+    case '1': {
+        const Named named = NamedAs(target);
+        if (named != Named::kFile && named != Named::kLink)
             return Refuse(Fault::kHardLinkToNothing, name);
         return size == 0 || Refuse(Fault::kDamagedHeader);
+    }
     case '2':
     case '5':
         return size == 0 || Refuse(Fault::kDamagedHeader);

@@ -89,7 +89,7 @@ public:
 private:
     bool CheckHeader(const char* header, bool* keep);
     bool CheckName(const std::string& name, char type);
-    bool CheckType(const std::string& name, char type, std::uint64_t size, const std::string& link);
+    bool CheckType(const std::string& name, char type, std::uint64_t size, const std::string& target);
     bool BeginExtended(std::uint64_t size);
     void TakeExtended(const char* data, std::size_t count);
     bool Count(char type, std::uint64_t size, std::size_t linkLength, bool top);
@@ -114,7 +114,7 @@ private:
         kLink,   // a symbolic link, or a hard link to one
     };
     Named NamedAs(const std::string& name) const;
-    void Remember(const std::string& name, char type, const std::string& link);
+    void Remember(const std::string& name, char type, const std::string& target);
     std::unordered_map<std::string, Named> named_;
     std::optional<Seal> seal_;
     SealTally tally_;

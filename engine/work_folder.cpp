@@ -3,14 +3,13 @@
 #include "work_folder.h"
 
 #include "beneath.h"
+#include "bytes.h"
 #include "destination.h"
 #include "format.h"
 #include "manifest.h"
 #include "record_text.h"
 
 #include <cerrno>
-#include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <new>
 #include <string_view>
@@ -132,7 +131,21 @@ bool ParseLine(std::string_view line, Journal* journal)
     }
 }
 
-bool ParseJournal(int fd, Journal* journal);
+bool ParseJournal(int fd, Journal* journal)
+{
+    std::string text;
+    if (!ReadRecordFile(fd, kLargestJournal, &text))
+        return false;
+    if (text.compare(0, sizeof kJournalHeader - 1, kJournalHeader) != 0)
+        return false;
+    for (std::size_t at = sizeof kJournalHeader - 1; at < text.size();) {
+        const std::size_t end = text.find('\n', at);
+        if (end == std::string::npos || !ParseLine(std::string_view(text).substr(at, end - at), journal))
+            return false;
+        at = end + 1;
+    }
+    return !journal->moves.empty() && journal->moves.back().path == kManifestName;
+}
 
 // A journal cut short by a kill while it was written ends before the
 // manifest's move: no entry had moved yet, and it counts as none.  One that
@@ -151,30 +164,6 @@ JournalRead ReadJournal(int work, Journal* journal)
         errno = ENOMEM;
         return JournalRead::kUnreadable;
     }
-}
-
-bool ParseJournal(int fd, Journal* journal)
-{
-    struct stat info;
-    if (fstat(fd, &info) == -1 || !S_ISREG(info.st_mode) ||
-        static_cast<std::uint64_t>(info.st_size) > kLargestJournal)
-        return false;
-    std::string text(static_cast<std::size_t>(info.st_size), '\0');
-    for (std::size_t done = 0; done < text.size();) {
-        const ssize_t got = pread(fd, text.data() + done, text.size() - done, done);
-        if (got <= 0)
-            return false;
-        done += got;
-    }
-    if (text.compare(0, sizeof kJournalHeader - 1, kJournalHeader) != 0)
-        return false;
-    for (std::size_t at = sizeof kJournalHeader - 1; at < text.size();) {
-        const std::size_t end = text.find('\n', at);
-        if (end == std::string::npos || !ParseLine(std::string_view(text).substr(at, end - at), journal))
-            return false;
-        at = end + 1;
-    }
-    return !journal->moves.empty() && journal->moves.back().path == kManifestName;
 }
 
 // ---- Undoing and completing moves ----
@@ -208,6 +197,15 @@ bool UndoMove(int root, int staging, int backups, const Move& move)
            SameFile(kept, there) && unlinkat(backups, staged, 0) == 0;
 }
 
+// The name beside path under which the user's own version of it is kept.
+std::string SavedName(const std::string& name, int attempt)
+{
+    std::string suffix = kSavedSuffix;
+    if (attempt > 0)
+        suffix += "-" + std::to_string(attempt + 1);
+    return NameWithin("", name, suffix);
+}
+
 // The user's own version, replaced by the upgrade, beside the new one
 // under a name no other file has (*saved; empty when "old" keeps none, as
 // after a completion killed later); false, errno set, when it can not be.
@@ -221,7 +219,7 @@ bool KeepReplaced(int root, int backups, const Move& move, std::string* saved)
         const std::string name = SavedName(LastName(move.path), attempt);
         if (renameat2(backups, move.staged.c_str(), at.get(), name.c_str(), RENAME_NOREPLACE) == 0) {
             const std::string folder = FolderOf(move.path);
-            *saved = folder.empty() ? name : folder + "/" + name;
+            *saved = Joined(folder, name);
             return true;
         }
         if (errno != EEXIST)
@@ -248,14 +246,6 @@ bool StillThere(int root, int fd)
 }
 
 }  // namespace
-
-std::string SavedName(const std::string& name, int attempt)
-{
-    std::string suffix = kSavedSuffix;
-    if (attempt > 0)
-        suffix += "-" + std::to_string(attempt + 1);
-    return NameWithin("", name, suffix);
-}
 
 void ApplyFolderState(int root, const FolderState& state)
 {
@@ -364,18 +354,7 @@ bool WorkFolder::WriteJournal(const Journal& journal)
     const std::string text = JournalText(journal);
     const Descriptor file(openat(work_.get(), kJournalName,
                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!file)
-        return false;
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t written = write(file.get(), text.data() + done, text.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        done += static_cast<std::size_t>(written);
-    }
-    return true;
+    return file && WriteAll(file.get(), text);
 }
 
 bool WorkFolder::Undo(const Journal& journal)

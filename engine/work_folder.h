@@ -106,9 +106,6 @@ private:
     std::vector<Outcome> notKept_;
 };
 
-// The name beside path under which the user's own version of it is kept.
-std::string SavedName(const std::string& name, int attempt);
-
 // Gives the folder at path beneath root the mode and times of state.
 void ApplyFolderState(int root, const FolderState& state);
 

@@ -8,15 +8,16 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <set>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <set>
 #include <sys/file.h>
 #include <sys/statvfs.h>
 #include <sys/uio.h>
 #include <unistd.h>
+#include <unordered_set>
 
 namespace {
 
@@ -27,15 +28,15 @@ std::string HiddenName(const std::string& name)
     return NameWithin(kReservedPrefix, name, "");
 }
 
-// What a killed run left beside a new destination, unless a run still
-// going holds it (locked): kNone when it is gone.
-Fault ClearLeftover(int folder, const char* name)
+// Clears what a killed run left beside a new destination; true, leaving
+// it, when a run still going holds it (locked).
+bool LeftoverBusy(int folder, const char* name)
 {
     const Descriptor left(openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (left && flock(left.get(), LOCK_EX | LOCK_NB) == -1)
-        return Fault::kBusy;
+        return true;
     RemoveTree(folder, name);  // what is left is said when the new one can not be made
-    return Fault::kNone;
+    return false;
 }
 
 // A folder of ours, locked for as long as the run lasts.
@@ -63,11 +64,6 @@ FolderState StateOf(int fd, const std::string& path)
     return state;
 }
 
-std::string Joined(const std::string& folder, const std::string& name)
-{
-    return folder.empty() ? name : folder + "/" + name;
-}
-
 // Only the modification time is set, as tar does.
 void SetTime(timespec times[2], std::int64_t mtime)
 {
@@ -79,13 +75,6 @@ void SetTime(timespec times[2], std::int64_t mtime)
 bool HasTime(const struct stat& info, std::int64_t mtime)
 {
     return info.st_mtim.tv_sec == mtime && info.st_mtim.tv_nsec == 0;
-}
-
-bool LinkTargetIs(int folder, const std::string& name, const std::string& target)
-{
-    std::string read(target.size() + 1, '\0');
-    const ssize_t length = readlinkat(folder, name.c_str(), read.data(), read.size());
-    return length == static_cast<ssize_t>(target.size()) && read.compare(0, length, target) == 0;
 }
 
 // The block of the file system holding the folder, in which a run of
@@ -101,13 +90,6 @@ std::size_t BlockOf(int folder)
 bool IsZero(const char* data, std::size_t count)
 {
     return count == 0 || (data[0] == 0 && std::memcmp(data, data + 1, count - 1) == 0);
-}
-
-std::uint32_t ChecksumOfText(const std::string& text)
-{
-    CksumCrc crc;
-    crc.Update(text);
-    return crc.Final();
 }
 
 }  // namespace
@@ -132,7 +114,7 @@ Outcome ProductWriter::BeginNew(int parent, const std::string& name)
 {
     name_ = name;
     hidden_ = HiddenName(name);
-    if (ClearLeftover(parent, hidden_.c_str()) == Fault::kBusy)
+    if (LeftoverBusy(parent, hidden_.c_str()))
         return Found(Fault::kBusy);
     root_ = MakeLockedFolder(parent, hidden_.c_str());
     if (!root_) {
@@ -567,7 +549,7 @@ bool ProductWriter::MakeLink(const ArchiveEntry& entry, const std::string& stage
 
 void ProductWriter::ListLink(const ArchiveEntry& entry)
 {
-    List({'l', 0777, entry.link.size(), ChecksumOfText(entry.link), entry.path});
+    List({'l', 0777, entry.link.size(), CksumOf(entry.link), entry.path});
 }
 
 // The same file (or link) as an earlier member, wherever that one is: in

@@ -32,9 +32,7 @@
 #include <string_view>
 #include <sys/stat.h>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
-
 
 class ProductWriter {
 public:

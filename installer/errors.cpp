@@ -1,5 +1,6 @@
 // The face of the run for its messages: the error dialog in the window,
 // standard error everywhere else, behind a progress line when one is drawn.
+#include "bytes.h"
 #include "messages.h"
 #include "progress_line.h"
 #include "state.h"
@@ -27,7 +28,7 @@ void SayOnStandardError(const std::string& text)
 {
     EraseProgressLine();
     const std::string line = text + "\n";
-    WriteAll(STDERR_FILENO, line.data(), line.size());
+    WriteAll(STDERR_FILENO, line);
 }
 
 void Show(const std::string& text)

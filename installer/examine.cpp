@@ -1,4 +1,4 @@
-// --info, --list and --check: the installer file read as an installation
+// --info, --list, --check and --verify: the installer file read as an installation
 // reads it, through the engine, with the same checks and the same messages,
 // and nothing written but the report on standard output.
 #include "examine.h"
@@ -245,13 +245,8 @@ private:
         switch (entry.type) {
         case '5':
             return S_ISDIR(info.st_mode);
-        case '2': {
-            std::string target(entry.link.size() + 1, '\0');
-            return S_ISLNK(info.st_mode) &&
-                   readlinkat(fd, "", target.data(), target.size()) ==
-                       static_cast<ssize_t>(entry.link.size()) &&
-                   target.compare(0, entry.link.size(), entry.link) == 0;
-        }
+        case '2':
+            return S_ISLNK(info.st_mode) && LinkTargetIs(fd, "", entry.link);
         default:
             return S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) == sum.size &&
                    ChecksumOf(fd, &crc) && crc == sum.crc;

@@ -47,35 +47,38 @@ void ServeWindowEventsNow()
     }
 }
 
+// True at most once every interval, measured from *next on.
+bool Due(std::chrono::steady_clock::time_point* next, std::chrono::milliseconds interval)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (now < *next)
+        return false;
+    *next = now + interval;
+    return true;
+}
+
 // Asking the server for events costs two system calls; a look every few
 // milliseconds keeps the window as lively.
 void ServeWindowEventsSometimes()
 {
     static std::chrono::steady_clock::time_point nextLook;
-    const auto now = std::chrono::steady_clock::now();
-    if (now < nextLook)
-        return;
-    nextLook = now + std::chrono::milliseconds(5);
-    ServeWindowEventsNow();
+    if (Due(&nextLook, std::chrono::milliseconds(5)))
+        ServeWindowEventsNow();
 }
 
-// The window stays live through the checks and shows how far the
-// unpacking has come; without it, a terminal shows the progress as a line.
-// Both stop on a signal.
 // Each painting is work for the X server too, which shares the processors
 // with the unpacking: the bar moves at most 50 times a second, smooth to
 // the eye.  The last painting, at the end, is never skipped.
 bool TimeToPaint()
 {
     static std::chrono::steady_clock::time_point nextPaint;
-    const auto now = std::chrono::steady_clock::now();
-    if (now < nextPaint)
-        return false;
-    nextPaint = now + std::chrono::milliseconds(20);
-    return true;
+    return Due(&nextPaint, std::chrono::milliseconds(20));
 }
 
-class WindowObserver : public Observer {
+// The window stays live through the checks and shows how far the
+// unpacking has come; without it, a terminal shows the progress as a line.
+// Both stop on a signal.
+class RunObserver : public Observer {
 public:
     bool KeepGoing() override
     {
@@ -102,7 +105,7 @@ public:
 bool SealAllows(const InstallerFile& file, const std::string& destination,
                 const ProductWriter& writer)
 {
-    WindowObserver observer;
+    RunObserver observer;
     Outcome found = CheckSealedChecksum(file, observer);
     if (found.ok() && file.seal)
         found = SpaceShortfall(writer.Folder(), destination, *file.seal, writer.HeldFiles());
@@ -119,7 +122,7 @@ bool Unpack(const InstallerFile& file, const std::string& destination, ProductWr
 {
     TarFilter filter;
     filter.onEntry = [writer](const ArchiveEntry& entry) { writer->Announce(entry); };
-    WindowObserver observer;
+    RunObserver observer;
     Outcome damage;
     const Streamed streamed = StreamArchive(
         file, filter, observer,

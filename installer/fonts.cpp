@@ -57,6 +57,13 @@ std::string FallbackValue(const char* specifier)
     return "";
 }
 
+// The font list the window's texts take, as the resources give it.
+std::string PlaceholderFontList()
+{
+    return StringResource("OveloXInstaller.placeholder.fontList",
+                          "OveloXInstaller.XmForm.FontList");
+}
+
 // Xft.dpi / 96 to the nearest quarter: 120 dpi gives 1.25, 192 dpi 2.
 float ScaleOfDisplay()
 {
@@ -79,8 +86,7 @@ XftFont* OpenFont(double pixels)
 // A font the user named in the resources is theirs to keep.
 bool FontListIsOurs()
 {
-    const std::string fontList = StringResource("OveloXInstaller.placeholder.fontList",
-                                                "OveloXInstaller.XmForm.FontList");
+    const std::string fontList = PlaceholderFontList();
     return fontList.empty() || fontList == FallbackValue(kFontListSpecifier);
 }
 
@@ -111,8 +117,7 @@ void DrawTextWith(XftFont* font)
 void FallBackToFixedFont()
 {
     Display* display = XtDisplay(toplevel);
-    const std::string fontList = StringResource("OveloXInstaller.placeholder.fontList",
-                                                "OveloXInstaller.XmForm.FontList");
+    const std::string fontList = PlaceholderFontList();
     if (fontList.empty() || fontList.back() == ':' ||
         fontList.find_first_of(",;=") != std::string::npos)
         return;
@@ -122,7 +127,7 @@ void FallBackToFixedFont()
         XFreeFontNames(names);
     XrmDatabase database = Database();
     if (count == 0)
-        XrmPutStringResource(&database, "OveloXInstaller*fontList", "fixed");
+        XrmPutStringResource(&database, kFontListSpecifier, "fixed");
 }
 
 // Fontconfig's configuration, loaded without the complaint fontconfig

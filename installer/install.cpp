@@ -15,10 +15,7 @@
 #include "writer.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
-#include <cstring>
-#include <cstdio>
 #include <exception>
 #include <new>
 #include <optional>

@@ -220,12 +220,10 @@ const char kUnpackFailed[] =
 
 const MessageRow& RowOf(Fault fault)
 {
-    static const MessageRow unknown{Fault::kUnknownFailure, Frame::kAlone,
-                                    "Installation failed for unknown reason", kFailed};
     for (const MessageRow& row : kMessages)
         if (row.fault == fault)
             return row;
-    return unknown;
+    return RowOf(Fault::kUnknownFailure);  // a row of the table too
 }
 
 // MB, or GB from 1,000 MB on, with one decimal (two below 1 MB); what is

@@ -33,7 +33,8 @@ struct Option {
     int (*run)(char** argv);  // returns the exit status
 };
 
-// Exits 0 when the product was installed, 1 after a reported failure.  On
+// Exits 0 when the product was installed, with the status of the reported
+// failure otherwise (messages.cpp).  On
 // a terminal the progress shows on standard error, which otherwise stays
 // as it always was.
 int InstallSilently(char** argv)
@@ -81,8 +82,6 @@ const Option kOptions[] = {
     {"--version", nullptr, "print the installer's version", RunMode::kReport, PrintVersion},
     {"--help", nullptr, "print this help", RunMode::kReport, PrintUsage},
 };
-
-// Memory may run short in any of them: said as such, not as a crash.
 
 std::string Synopsis(const Option& option)
 {
@@ -202,7 +201,7 @@ const char* NotForTheToolkit(int argc, char** argv)
     XrmParseCommand(&taken, table.data(), static_cast<int>(table.size()), "ovelo8", &count,
                     left.data());
     XrmDestroyDatabase(taken);
-    return count > 1 ? argv[std::find(argv + 1, argv + argc, left[1]) - argv] : nullptr;
+    return count > 1 ? left[1] : nullptr;  // the parse only moves the pointers
 }
 
 // A toolkit option that takes a value, named whole or by the start of its

@@ -134,13 +134,13 @@ void PaintLabel(Widget bar, const BarLook& look, int filled)
 
 }  // namespace
 
-// Called by Extract after every block (call_data null) and by the toolkit
-// as the bar's expose callback (call_data set).  A direct call paints only
-// when the filled width has changed; an expose repaints whatever was lost.
+// Called by Extract as the unpacking goes on (call_data null) and by the
+// toolkit as the bar's expose callback (call_data set).  A direct call
+// paints only when the filled width has changed; an expose repaints
+// whatever was lost.
 void DrawProgressBar(Widget bar, XtPointer, XtPointer call_data)
 {
-    // The copy loop calls in for every block of the payload, and almost
-    // every call changes nothing: the width is taken straight from the
+    // Many calls change nothing: the width is taken straight from the
     // widget, the colours are fetched only for a painting.
     const int x = static_cast<int>(fPercentDone * bar->core.width / 100.0);
     const bool exposed = call_data != nullptr;

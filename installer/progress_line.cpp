@@ -1,6 +1,7 @@
 // The progress line of a terminal, or its lines in a file.
 #include "progress_line.h"
 
+#include "bytes.h"
 #include "format.h"
 
 #include <cerrno>
@@ -39,7 +40,7 @@ void RewriteInPlace(std::uint64_t done, std::uint64_t total, bool complete)
     lastProgress = now;
     const std::string line = ProgressText(done, total);
     const std::string text = "\r" + line + (complete ? "\n" : "");
-    WriteAll(nProgressFd, text.data(), text.size());
+    WriteAll(nProgressFd, text);
     nProgressWidth = line.size();
 }
 
@@ -51,23 +52,10 @@ void AddLine(std::uint64_t done, std::uint64_t total)
         return;
     nTenthsTold = tenths;
     const std::string line = ProgressText(done, total) + "\n";
-    WriteAll(nProgressFd, line.data(), line.size());
+    WriteAll(nProgressFd, line);
 }
 
 }  // namespace
-
-void WriteAll(int fd, const char* text, std::size_t count)
-{
-    while (count > 0) {
-        const ssize_t written = write(fd, text, count);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return;
-        text += written;
-        count -= written;
-    }
-}
 
 void StartProgressLine(int fd)
 {
@@ -92,6 +80,6 @@ void EraseProgressLine()
     if (nProgressFd < 0 || bProgressEnded || nProgressWidth == 0)
         return;
     const std::string blank = "\r" + std::string(nProgressWidth, ' ') + "\r";
-    WriteAll(nProgressFd, blank.data(), blank.size());
+    WriteAll(nProgressFd, blank);
     nProgressWidth = 0;
 }

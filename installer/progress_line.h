@@ -5,7 +5,6 @@
 #ifndef OVELO_INSTALLER_PROGRESS_LINE_H
 #define OVELO_INSTALLER_PROGRESS_LINE_H
 
-#include <cstddef>
 #include <cstdint>
 
 // The progress line goes to fd from the next ShowProgressLine on.
@@ -20,9 +19,5 @@ void ShowProgressLine(std::uint64_t done, std::uint64_t total);
 // Clears a line still being rewritten, so that a message starts at the
 // start of a line of its own.
 void EraseProgressLine();
-
-// Everything goes out through write(2), so that nothing waits in a buffer
-// while an answer is read, and a signal handler may use it.
-void WriteAll(int fd, const char* text, std::size_t count);
 
 #endif

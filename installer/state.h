@@ -62,7 +62,7 @@ extern Widget ErrorDialog;
 
 // Progress painting.
 extern GC progressGC;                  // made on the shell's window
-extern XFontStruct* pProgressFont;     // null when the server has no match
+extern XFontStruct* pProgressFont;     // the percentage without Xft; null: no match
 extern float fPercentDone;             // share of the payload unpacked, 0-100
 
 // Scale and fonts, chosen once the toolkit has opened the display.
@@ -135,7 +135,8 @@ void SayOnStandardError(const std::string& text);
 int ReportedStatus();
 
 // Paints the progress bar: the expose callback of page3progressbar, and
-// called by Extract after each block with null client and call data.
+// called by Extract as the unpacking goes on, with null client and call
+// data.
 void DrawProgressBar(Widget bar, XtPointer, XtPointer call_data);
 
 // The wizard: builds every widget of the window under the realized shell,

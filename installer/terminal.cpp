@@ -4,6 +4,7 @@
 // window's, with the progress as a line of text rather than a bar.
 #include "terminal.h"
 
+#include "bytes.h"
 #include "format.h"
 #include "messages.h"
 #include "progress_line.h"
@@ -55,7 +56,7 @@ volatile sig_atomic_t bResized = 0;
 
 void Say(const std::string& text)
 {
-    WriteAll(nTalkFd, text.data(), text.size());
+    WriteAll(nTalkFd, text);
 }
 
 void RestoreModes()
@@ -73,7 +74,7 @@ void RestoreModes()
 void EndOnSignal(int signal)
 {
     RestoreModes();
-    WriteAll(nTalkFd, "\n", 1);  // the shell's prompt starts a line of its own
+    WriteAll(nTalkFd, "\n");  // the shell's prompt starts a line of its own
     _exit(128 + signal);
 }
 

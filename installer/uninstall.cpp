@@ -60,14 +60,12 @@ int UninstallProduct(const char* directory)
     case Uninstalled::kComplete:
         return 0;
     case Uninstalled::kRefused:
+    case Uninstalled::kBadManifest:
         report.refusal.name = directory;
         Report(AsShortage(report.refusal));
         return ReportedStatus();
     case Uninstalled::kNoManifest:
         Report(Found(Fault::kNoManifest, directory));
-        return ReportedStatus();
-    case Uninstalled::kBadManifest:
-        Report(AsShortage(Found(Fault::kBadManifest, directory, report.refusal.error)));
         return ReportedStatus();
     case Uninstalled::kIncomplete:
         break;

@@ -24,8 +24,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cwchar>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -54,11 +54,11 @@ Pixmap ScaledPixmap(Pixmap source)
 {
     Display* display = XtDisplay(toplevel);
     Window root = None;
-    int x = 0, y = 0, event = 0, error = 0;
+    int x = 0, y = 0;
     unsigned width = 0, height = 0, border = 0, depth = 0;
+    // No format without the extension.
     XRenderPictFormat* format = XRenderFindVisualFormat(display, XtScreen(toplevel)->root_visual);
-    if (!XRenderQueryExtension(display, &event, &error) || !format ||
-        !XGetGeometry(display, source, &root, &x, &y, &width, &height, &border, &depth))
+    if (!format || !XGetGeometry(display, source, &root, &x, &y, &width, &height, &border, &depth))
         return source;
     const unsigned scaledWidth = Scaled(width), scaledHeight = Scaled(height);
     const Pixmap scaled = XCreatePixmap(display, XtWindow(toplevel), scaledWidth, scaledHeight,
@@ -166,18 +166,28 @@ void CreateButtonRow(const char* separatorName, const char* rowName, Widget page
         XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, Scaled(10), nullptr);
 }
 
-// The resources size a button, and the toolkit its lines, in pixels of the
-// 96 dpi layout; all change in one request, which the button would
-// otherwise answer by taking its label's width.  It is never narrower than
-// its label, in whatever font it has.
+// The named lengths of w, which the resources and the toolkit give in
+// pixels of the 96 dpi layout, scaled in one request.
+void ScaleLengths(Widget w, std::initializer_list<String> names)
+{
+    std::vector<Dimension> lengths(names.size());
+    std::vector<Arg> args(names.size());
+    for (std::size_t i = 0; i < names.size(); ++i)
+        XtSetArg(args[i], names.begin()[i], &lengths[i]);
+    XtGetValues(w, args.data(), args.size());
+    for (std::size_t i = 0; i < names.size(); ++i)
+        XtSetArg(args[i], names.begin()[i], Scaled(lengths[i]));
+    XtSetValues(w, args.data(), args.size());
+}
+
+// A button's lengths change in one request, which it would otherwise
+// answer by taking its label's width.  It is never narrower than its
+// label, in whatever font it has.
 void SizeButton(Widget button)
 {
-    Dimension width = 0, marginHeight = 0, shadow = 0, highlight = 0;
-    XtVaGetValues(button, XmNwidth, &width, XmNmarginHeight, &marginHeight,
-                  XmNshadowThickness, &shadow, XmNhighlightThickness, &highlight, nullptr);
-    XtVaSetValues(button, XmNwidth, Scaled(width), XmNmarginHeight, Scaled(marginHeight),
-                  XmNshadowThickness, Scaled(shadow), XmNhighlightThickness, Scaled(highlight),
-                  nullptr);
+    Dimension width = 0;
+    XtVaGetValues(button, XmNwidth, &width, nullptr);
+    ScaleLengths(button, {XmNwidth, XmNmarginHeight, XmNshadowThickness, XmNhighlightThickness});
     XtWidgetGeometry natural{};
     XtQueryGeometry(button, nullptr, &natural);
     XtVaSetValues(button, XmNwidth, std::max<int>(Scaled(width), natural.width), nullptr);
@@ -219,11 +229,8 @@ void CreateLicenceView()
     if (horizontal)
         XtUnmanageChild(horizontal);
     XtVaGetValues(page1scrolledwindow, XmNverticalScrollBar, &vertical, nullptr);
-    if (vertical) {
-        Dimension width = 0;
-        XtVaGetValues(vertical, XmNwidth, &width, nullptr);
-        XtVaSetValues(vertical, XmNwidth, Scaled(width), nullptr);
-    }
+    if (vertical)
+        ScaleLengths(vertical, {XmNwidth});
     XtVaSetValues(page1scrolledwindow,
                   XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, page1logo,
                   XmNleftOffset, Scaled(10),
@@ -336,9 +343,7 @@ void BuildProgressPage()
         XmNrightAttachment, XmATTACH_FORM, XmNrightOffset, Scaled(10), nullptr);
     page3progressbar = XtVaCreateManagedWidget(
         "page3progressbar", xmDrawingAreaWidgetClass, page3progressframe, nullptr);
-    Dimension height = 0;  // the resources give it in pixels of the 96 dpi layout
-    XtVaGetValues(page3progressbar, XmNheight, &height, nullptr);
-    XtVaSetValues(page3progressbar, XmNheight, Scaled(height), nullptr);
+    ScaleLengths(page3progressbar, {XmNheight});
 }
 
 // Where text may be broken into lines no wider than room in a label's
@@ -577,16 +582,6 @@ void BuildErrorDialog()
     XtUnmanageChild(XmMessageBoxGetChild(ErrorDialog, XmDIALOG_CANCEL_BUTTON));
 }
 
-// The shell's size comes from the resources, in pixels of the 96 dpi
-// layout.
-void ScaleShell()
-{
-    Dimension width = 0;
-    Dimension height = 0;
-    XtVaGetValues(toplevel, XmNwidth, &width, XmNheight, &height, nullptr);
-    XtVaSetValues(toplevel, XmNwidth, Scaled(width), XmNheight, Scaled(height), nullptr);
-}
-
 // The toolkit's lines (shadows, focus highlights) are drawn for 96 dpi
 // too: scaled with the rest, in every widget of the window and its dialog
 // but the buttons of the rows, sized on their own, and the combo box,
@@ -595,15 +590,10 @@ void ScaleToolkitLines(Widget w)
 {
     if (w == page2dircombobox || w == page1buttons || w == page2buttons)
         return;
-    if (XmIsPrimitive(w) || XmIsGadget(w) || XmIsManager(w)) {
-        Dimension shadow = 0, highlight = 0;
-        XtVaGetValues(w, XmNshadowThickness, &shadow, nullptr);
-        XtVaSetValues(w, XmNshadowThickness, Scaled(shadow), nullptr);
-        if (!XmIsManager(w)) {
-            XtVaGetValues(w, XmNhighlightThickness, &highlight, nullptr);
-            XtVaSetValues(w, XmNhighlightThickness, Scaled(highlight), nullptr);
-        }
-    }
+    if (XmIsManager(w))
+        ScaleLengths(w, {XmNshadowThickness});
+    else if (XmIsPrimitive(w) || XmIsGadget(w))
+        ScaleLengths(w, {XmNshadowThickness, XmNhighlightThickness});
     if (!XtIsComposite(w))
         return;
     WidgetList children = nullptr;
@@ -686,7 +676,7 @@ void PrepareWindowForMapping()
 
 void BuildWindow()
 {
-    ScaleShell();
+    ScaleLengths(toplevel, {XmNwidth, XmNheight});  // the shell's, from the resources
     CreateLogoPixmap();
     placeholder = XtVaCreateManagedWidget("placeholder", xmFormWidgetClass, toplevel,
                                           nullptr);

@@ -332,7 +332,7 @@ bool SelfCheck(int fd, std::uint64_t base, std::uint64_t end, Failure* failure)
         return Fail(failure, "self-check: the payload's index does not fit it");
     const ChunksOutcome outcome = InflateChunks(
         fd, static_cast<off_t>(base), chunks, DecompressionThreads(),
-        [](char*, std::size_t) { return true; }, [](std::uint64_t) { return true; });
+        [](const char*, std::size_t) { return true; }, [](std::uint64_t) { return true; });
     if (outcome.end != ChunksEnd::Done)
         return Fail(failure, outcome.damage == Fault::kOutOfMemory
                                  ? "self-check: out of memory"

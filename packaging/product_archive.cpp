@@ -51,11 +51,6 @@ std::string Dotted(const std::string& path)
     return path.empty() ? "./" : "./" + path;
 }
 
-std::string Joined(const std::string& folder, const std::string& name)
-{
-    return folder.empty() ? name : folder + "/" + name;
-}
-
 // ---- The listing ----
 
 struct Listing {
@@ -511,7 +506,7 @@ bool ArchiveStream::Next(std::string* error)
         return Open(*current_, error);
     }
     if (ended_) {
-        *error = "the archive came out longer than it was measured";
+        *error = "the archive came out shorter than it was measured";
         return false;
     }
     ended_ = true;

@@ -91,7 +91,7 @@ protected:
     {
         return InflateChunks(
             fd_, 0, chunks, threads,
-            [&](char* data, std::size_t count) {
+            [&](const char* data, std::size_t count) {
                 out->append(data, count);
                 return out->size() < stopAfter;
             },
@@ -212,7 +212,7 @@ TEST_F(Chunks, StopWhenTheSinkOrTheProgressSaysSo)
     EXPECT_EQ(Inflate(chunks_, 2, &out, 1).end, ChunksEnd::Stopped);
     int calls = 0;
     const ChunksOutcome outcome = InflateChunks(
-        fd_, 0, chunks_, 2, [](char*, std::size_t) { return true; },
+        fd_, 0, chunks_, 2, [](const char*, std::size_t) { return true; },
         [&](std::uint64_t) { return ++calls < 3; });
     EXPECT_EQ(outcome.end, ChunksEnd::Stopped);
     EXPECT_EQ(calls, 3);
