@@ -787,6 +787,7 @@ bool ProductWriter::FinishNew()
 bool ProductWriter::FinishExisting()
 {
     const std::vector<Move>& moves = journal_.moves;
+    moving_ = true;
     for (std::size_t i = 0; i + 1 < moves.size(); ++i) {
         if (moves[i].kind == Move::Kind::kAside)
             MoveAside(moves[i]);
@@ -928,7 +929,11 @@ void ProductWriter::RollBack()
         RemoveTree(parent.get(), hidden_);
         return;
     }
-    leftBehind_ = !work_.Undo(journal_);
+    // Before the first move the destination is as it was, and the work
+    // folder goes with all it holds.  A move is listed before its entry is
+    // staged: undoing one whose entry could not be made would take what is
+    // at its path for the entry and drop it with the work folder.
+    leftBehind_ = moving_ && !work_.Undo(journal_);
     // What could not be put back has its only copy in the backups.
     if (leftBehind_)
         work_.Leave();

@@ -157,6 +157,7 @@ private:
     bool begun_ = false;
     bool ready_ = false;
     bool finished_ = false;
+    bool moving_ = false;    // entries may have moved: RollBack takes them back
     bool leftBehind_ = false;
     bool heldFiles_ = false;
     bool appeared_ = false;

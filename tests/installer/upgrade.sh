@@ -139,6 +139,23 @@ rm "$work/dest/README.ovelo8-saved"
 expect_same_tree "$SAMPLE_PRODUCT" "$work/dest"
 rm -rf "$work/dest"
 
+begin "an entry that can not be staged fails the upgrade, and leaves what it was to replace"
+# The user's file is the first entry staged, the manifest the second.
+install "$scratch/v1.run" "$work/dest"
+printf 'volume=9\n' >"$work/dest/ovelo.conf"
+cp -p "$work/dest/ovelo.conf" "$work/dest/.ovelo8-manifest" "$work"
+stamps=$(entry_stamps "$work/dest")
+for n in 1 2; do
+    run env LD_PRELOAD="$WRITE_FAULT" OVELO8_WRITE_FAULT=create:$n "$scratch/v1.run" -s "$work/dest"
+    expect_failed_run
+    expect_err_ends "$unpack_failed"
+    cmp -s "$work/ovelo.conf" "$work/dest/ovelo.conf" || fail "create:$n: the user's file is gone"
+    cmp -s "$work/.ovelo8-manifest" "$work/dest/.ovelo8-manifest" || fail "create:$n: the manifest is gone"
+    [ "$(entry_stamps "$work/dest")" = "$stamps" ] || fail "create:$n: the installation was changed"
+    expect_no_work_left
+done
+rm -rf "$work/dest"
+
 begin "the user's version that can not be kept beside the new one stays, named, until it can"
 install "$scratch/v1.run" "$work/dest"
 printf 'volume=11\n' >"$work/dest/ovelo.conf"

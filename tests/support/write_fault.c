@@ -14,10 +14,14 @@
  *   OVELO8_WRITE_FAULT=fchmod:fail          fchmod fails (EPERM)
  *   OVELO8_WRITE_FAULT=futimens:fail        futimens fails (EPERM)
  *   OVELO8_WRITE_FAULT=fsync:fail           fsync reports a write-back error (EIO)
+ *   OVELO8_WRITE_FAULT=create:N             making a file (openat, O_CREAT | O_EXCL)
+ *                                           fails (ENOSPC) from the Nth on
  * Only descriptors above the standard three count. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
+#include <fcntl.h>
+#include <stdarg.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -207,4 +211,27 @@ int fsync(int fd)
         return -1;
     }
     return real(fd);
+}
+
+int openat(int folder, const char* name, int flags, ...)
+{
+    static int (*real)(int, const char*, int, ...);
+    static unsigned long long creates;
+    const char* fault = getenv("OVELO8_WRITE_FAULT");
+    unsigned long long number = 0;
+    mode_t mode = 0;
+    if (!real)
+        real = (int (*)(int, const char*, int, ...))dlsym(RTLD_NEXT, "openat");
+    if ((flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE) {
+        va_list rest;
+        va_start(rest, flags);
+        mode = va_arg(rest, mode_t);
+        va_end(rest);
+    }
+    if ((flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL) && fault &&
+        sscanf(fault, "create:%llu", &number) == 1 && ++creates >= number) {
+        errno = ENOSPC;
+        return -1;
+    }
+    return real(folder, name, flags, mode);
 }
