@@ -33,6 +33,17 @@ struct Destination {
 // of descriptors or memory can say so.
 Walked WalkDestination(const std::string& path, Destination* destination, Outcome* refusal);
 
+// Whether a walk that did not reach the destination found nothing there:
+// its last name, or a folder on the way, missing or no folder (or no path
+// at all), rather than a step it was not let take (a folder it may not
+// search, a shortage) or a refusal.
+inline bool FoundNothing(Walked walked, const Outcome& refusal)
+{
+    return walked == Walked::kMissing ||
+           (walked == Walked::kFailed &&
+            (refusal.error == 0 || refusal.error == ENOENT || refusal.error == ENOTDIR));
+}
+
 // Why an existing destination may not be installed into or removed from:
 // not a folder, another user's, or, when root installs, open to others.
 // kNone when it may.

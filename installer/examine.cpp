@@ -270,17 +270,17 @@ bool FindInstalled(const char* directory, Destination* place, std::vector<Manife
                    std::string* version, int* status)
 {
     Outcome refusal;
-    switch (WalkDestination(directory, place, &refusal)) {
-    case Walked::kReached:
-        break;
-    case Walked::kRefused:
-        Report(refusal);
-        *status = kCanNotTell;
-        return false;
-    case Walked::kMissing:
-    case Walked::kFailed:
+    const Walked walked = WalkDestination(directory, place, &refusal);
+    if (FoundNothing(walked, refusal)) {
         std::printf("not installed\n");
         *status = kDiffers;
+        return false;
+    }
+    if (walked != Walked::kReached) {
+        if (walked == Walked::kFailed)  // a step it could not take: no telling what is there
+            refusal = AsShortage(Found(Fault::kCannotVerify, directory, refusal.error));
+        Report(refusal);
+        *status = kCanNotTell;
         return false;
     }
     switch (ReadManifest(place->folder.get(), installed, version)) {

@@ -203,8 +203,8 @@ const MessageRow kMessages[] = {
      "{file}: {name} needs a {other} after it; {file} --help tells more.", kUsage},
     {Fault::kReportUnwritten, Frame::kAlone, "Can not write the report{reason}", kFailed},
     {Fault::kCannotVerify, Frame::kAlone,
-     "Not everything in {name} could be read; it can not be told whether it is what this file "
-     "installs.", kUsage},
+     "Not everything in {name} could be read{reason}; it can not be told whether it is what "
+     "this file installs.", kUsage},
     {Fault::kNoSuchChoice, Frame::kAlone,
      "There is no choice {name}; type ./{name} for a folder of that name.", kFailed},
     {Fault::kNoDisplay, Frame::kAlone,

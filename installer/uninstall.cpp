@@ -19,21 +19,22 @@ void ReportEach(const std::string& directory, const std::vector<std::string>& pa
 }
 
 // The folder to uninstall from, walked as a destination is; false when
-// it was refused (and said why).
+// it was refused, not there, or could not be reached (and said so).
 bool FindInstallation(const std::string& directory, Destination* place)
 {
     Outcome refusal;
-    switch (WalkDestination(directory, place, &refusal)) {
+    const Walked walked = WalkDestination(directory, place, &refusal);
+    switch (walked) {
     case Walked::kReached:
         refusal = RefusedDestination(directory, place->folder.get());
         break;
     case Walked::kRefused:
         break;
     case Walked::kMissing:
-        refusal = Found(Fault::kNoFolderToUninstall, directory);
-        break;
     case Walked::kFailed:
-        refusal = Found(Fault::kNoFolderToUninstall, directory, refusal.error);
+        refusal = Found(FoundNothing(walked, refusal) ? Fault::kNoFolderToUninstall
+                                                      : Fault::kCannotRemove,
+                        directory, refusal.error);
         break;
     }
     if (!refusal.ok())

@@ -54,6 +54,20 @@ expect_err "Can not change to directory $work/nosearch"$'\n'
 expect_empty_dir "$work/nosearch"
 [ "$(stat -c %a "$work/nosearch")" = 722 ] || fail "the destination was changed"
 
+begin "--uninstall and --verify of an installation in a folder nobody may search say why"
+mkdir -m 0700 "$work/locked"
+run "$sample" -s "$work/locked/dest"
+while IFS='|' read -r option expected message; do
+    run as_nobody "$sample" "$option" "$work/locked/dest"
+    expect_status "$expected"
+    expect_out_empty
+    expect_err "${message//DIR/$work/locked/dest}"$'\n'
+done <<'EOF'
+--uninstall|1|Can not remove DIR: Permission denied
+--verify|2|Not everything in DIR could be read: Permission denied; it can not be told whether it is what this file installs.
+EOF
+expect_same_tree "$SAMPLE_PRODUCT" "$work/locked/dest"
+
 begin "an earlier file the upgrade can not remove is named; the upgrade is done"
 cp -a "$SAMPLE_PRODUCT" "$work/v2"
 rm -r "$work/v2/plugins"

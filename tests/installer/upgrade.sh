@@ -233,10 +233,16 @@ for mine in kind/mine kind/deeper/mine shortcut; do
     rm -rf "$work/dest"
 done
 
-begin "--uninstall of a folder that is not there: nothing is installed, nothing to do"
-run "$sample" --uninstall "$work/absent"
-expect_status 0
-expect_err "Nothing is installed in $work/absent."$'\n'
+begin "--uninstall of a folder that is not there, or of one on the way: nothing is installed"
+: >"$work/file"
+for absent in "$work/absent" "$work/absent/dest" "$work/file/dest"; do
+    run "$sample" --uninstall "$absent"
+    expect_status 0
+    expect_err "Nothing is installed in $absent."$'\n'
+    run "$sample" --verify "$absent"
+    expect_status 1
+    [ "$(cat "$scratch/out")" = "not installed" ] || fail "said $(cat "$scratch/out")"
+done
 
 begin "--verify tells what differs from what the file installs, or that it is the same"
 run "$scratch/v1.run" --verify "$work/dest"
