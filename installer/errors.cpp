@@ -11,9 +11,12 @@
 namespace {
 
 int nReportedStatus = 0;  // of the first failure reported
+std::string heldNote;     // said in the dialog before the next message
 
-void ShowInDialog(const std::string& text)
+void ShowInDialog(const std::string& shown)
 {
+    const std::string text = heldNote + (heldNote.empty() || shown.empty() ? "" : "\n") + shown;
+    heldNote.clear();
     // Each newline of the text becomes a line break in the dialog.
     XmString message = XmStringCreateLtoR(const_cast<char*>(text.c_str()),
                                           const_cast<char*>(XmFONTLIST_DEFAULT_TAG));
@@ -37,6 +40,19 @@ void Show(const std::string& text)
         ShowInDialog(text);
     else
         SayOnStandardError(text);
+}
+
+void ShowWithNextMessage(const std::string& note)
+{
+    if (runMode == RunMode::kWindow && ErrorDialog)
+        heldNote = note;
+    else
+        Show(note);
+}
+
+bool NoteHeld()
+{
+    return !heldNote.empty();
 }
 
 void Report(const Outcome& outcome, const std::string& more)

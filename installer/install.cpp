@@ -74,7 +74,7 @@ bool BeginInstallation(const std::string& destination, ProductWriter* writer)
         if (refusal.ok())
             refusal = writer->BeginExisting(place.folder.get());
         if (refusal.ok() && writer->RecoveredRun() != Recovered::kNothing)
-            Show(RecoveryNote(destination, writer->RecoveredRun()));
+            ShowWithNextMessage(RecoveryNote(destination, writer->RecoveredRun()));
         break;
     }
     if (!refusal.ok()) {
@@ -194,13 +194,13 @@ void RunSequence()
         Report(Found(Fault::kReplacedAfterwards, destination));
         return;
     }
-    // A settings file that could not be written, and files kept, are said
-    // first; the player starts once the message is dismissed, or at once in
-    // the terminal.
+    // A settings file that could not be written, files kept, and a killed
+    // run recovered are said first; the player starts once the message is
+    // dismissed, or at once in the terminal.
     const Outcome settings = WriteSettingsFile(std::getenv("HOME"));
     if (!settings.ok())
         notes += (notes.empty() ? "" : "\n\n") + Words(settings);
-    if (!notes.empty()) {
+    if (!notes.empty() || NoteHeld()) {
         Show(notes);
         if (runMode == RunMode::kWindow) {
             pendingPlayer = destination;

@@ -129,6 +129,11 @@ int UninstallProduct(const char* directory);
 // in the error dialog in the window, on standard error otherwise.
 void Report(const Outcome& outcome, const std::string& more = std::string());
 void Show(const std::string& text);
+// A note for the window's next message, failure or not, said first in it;
+// elsewhere shown at once.  Over the progress page the dialog is the
+// installation's end: a note shown there alone would end it when dismissed.
+void ShowWithNextMessage(const std::string& note);
+bool NoteHeld();  // a note still waits for the window's next message
 // Always on standard error, for the ends of a run that leaves its window.
 void SayOnStandardError(const std::string& text);
 // The exit status of the first failure reported, 0 when none was.

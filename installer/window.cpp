@@ -399,11 +399,14 @@ private:
         return wrapped + current;
     }
 
+    // The line's leading blanks stay with its first word, so that an
+    // indented line (a path under its list's heading) keeps its indentation.
     std::vector<Piece> Pieces(const std::string& line) const
     {
         std::vector<Piece> pieces;
         std::size_t start = 0;
-        for (std::size_t end = 0; end <= line.size(); ++end) {
+        for (std::size_t end = std::min(line.find_first_not_of(' '), line.size());
+             end <= line.size(); ++end) {
             if (end < line.size() && line[end] != ' ')
                 continue;
             const std::string word = line.substr(start, end - start);
@@ -504,6 +507,29 @@ int Centred(int over, int overLength, int length, int screenLength)
     return std::max(0, std::min(over + (overLength - length) / 2, screenLength - length));
 }
 
+// The text of a compound string, a newline for each line break in it
+// (XmStringGetLtoR would give only its first line).
+std::string TextOf(XmString string)
+{
+    std::string text;
+    XmStringContext context = nullptr;
+    if (!XmStringInitContext(&context, string))
+        return text;
+    XmStringComponentType type = XmSTRING_COMPONENT_UNKNOWN;
+    do {
+        unsigned int length = 0;
+        XtPointer value = nullptr;
+        type = XmStringGetNextTriple(context, &length, &value);
+        if (type == XmSTRING_COMPONENT_TEXT || type == XmSTRING_COMPONENT_LOCALE_TEXT)
+            text.append(static_cast<const char*>(value), length);
+        else if (type == XmSTRING_COMPONENT_SEPARATOR)
+            text += '\n';
+        XtFree(static_cast<char*>(value));
+    } while (type != XmSTRING_COMPONENT_END && type != XmSTRING_COMPONENT_UNKNOWN);
+    XmStringFreeContext(context);
+    return text;
+}
+
 // A message wider than the screen leaves the dialog too wide to be seen
 // whole: its lines are broken to the screen's width, less the dialog's
 // frame around the message.
@@ -519,15 +545,11 @@ void FitMessageToScreen(Widget dialog)
         return;
     XmString message = nullptr;
     XtVaGetValues(dialog, XmNmessageString, &message, nullptr);  // a copy
-    char* text = nullptr;
-    if (!message || !XmStringGetLtoR(message, const_cast<char*>(XmFONTLIST_DEFAULT_TAG), &text)) {
-        XmStringFree(message);
+    if (!message)
         return;
-    }
-    const std::string wrapped = LineBreaker(fonts, TextRoom(label, room)).Wrap(text);
-    XtFree(text);
+    const std::string text = TextOf(message);
     XmStringFree(message);
-    SetLabelText(dialog, XmNmessageString, wrapped);
+    SetLabelText(dialog, XmNmessageString, LineBreaker(fonts, TextRoom(label, room)).Wrap(text));
 }
 
 // Window managers keep the focus on a dialog marked modal, and with it

@@ -63,6 +63,7 @@ Image Capture(Display* display, const Box& box)
 struct DialogLook {
     int buttons = 0;
     int textLines = 0;
+    std::vector<int> lineStarts;  // the leftmost ink of each line
 };
 
 int SeparatorRow(XImage* image, int width, int height)
@@ -114,9 +115,14 @@ DialogLook ReadDialog(Display* display, const Box& dialog)
 
     bool inLine = false;
     for (int y = 0; y < separator - 1; ++y) {
-        bool ink = false;
-        for (int x = 40; x < dialog.width - 4 && !ink; ++x)
-            ink = Dark(XGetPixel(image.get(), x, y));
+        int x = 40;
+        while (x < dialog.width - 4 && !Dark(XGetPixel(image.get(), x, y)))
+            ++x;
+        const bool ink = x < dialog.width - 4;
+        if (ink && !inLine)
+            look.lineStarts.push_back(x);
+        if (ink)
+            look.lineStarts.back() = std::min(look.lineStarts.back(), x);
         look.textLines += ink && !inLine;
         inLine = ink;
     }
@@ -193,6 +199,20 @@ protected:
         return WaitForDialog(wizard);
     }
 
+    // An earlier version, with a notes.txt the new one does not ship,
+    // installed into destination, and that file changed by the user since.
+    void InstallEarlierWithChangedNotes(const std::string& destination)
+    {
+        const std::string tree = work_ / "product";
+        fs::copy(kSampleProduct, tree, fs::copy_options::recursive);
+        std::ofstream(tree + "/notes.txt") << "shipped in the earlier version\n";
+        const std::string earlier = work_ / "earlier.run";
+        ASSERT_TRUE(::Run(Quote(kMkinstaller) + " " + Quote(kImage) + " " + Quote(tree) + " " +
+                          Quote(earlier)));
+        ASSERT_TRUE(::Run(Quote(earlier) + " -s " + Quote(destination)));
+        std::ofstream(destination + "/notes.txt", std::ios::app) << "changed by the user\n";
+    }
+
     void PressOk(Wizard& wizard, const Box& dialog)
     {
         MovePointer(wizard.display(), dialog.CentreX(), dialog.y + 4);
@@ -260,7 +280,8 @@ TEST_F(InstallTest, AFailedCheckShowsTheDialogOverPage2UntilOkThenFinishWorksAga
 
 // On a screen of 640x480 a message wider than the screen is broken
 // between words (a word too long for a line after a slash), and the dialog
-// shows whole on the screen.
+// shows whole on the screen.  A message of several lines keeps them all,
+// an indented one its indentation.
 TEST_F(InstallTest, AMessageWiderThanTheScreenIsBrokenToFitIt)
 {
     const std::optional<std::string> small = SmallScreenDisplay();
@@ -278,15 +299,19 @@ TEST_F(InstallTest, AMessageWiderThanTheScreenIsBrokenToFitIt)
     const std::string file = work_ / "a plain file";
     std::ofstream(file) << "in the way\n";
     // By keys alone: the pointer of the test server stays on its first screen.
+    const auto finishInto = [&](const std::string& destination) {
+        wizard->Key(XK_Tab, true);  // from Finish to the field
+        wizard->Key(XK_Home);
+        wizard->Key(XK_End, true);  // the whole line, replaced by what is typed
+        wizard->Type(destination);
+        wizard->Key(XK_Tab);
+        wizard->Key(XK_Return);
+        return WaitForDialog(*wizard);
+    };
     wizard->Key(XK_Return);
     ASSERT_TRUE(wizard->WaitForPage(2));
-    wizard->Key(XK_Tab, true);  // from Finish to the field
-    wizard->Key(XK_Home);
-    wizard->Key(XK_End, true);  // the whole line, replaced by what is typed
-    wizard->Type(file + "/" + std::string(70, 'w') + "/under a folder that a file is in");
-    wizard->Key(XK_Tab);
-    wizard->Key(XK_Return);
-    const std::optional<Box> dialog = WaitForDialog(*wizard);
+    const std::optional<Box> dialog =
+        finishInto(file + "/" + std::string(70, 'w') + "/under a folder that a file is in");
     ASSERT_TRUE(dialog);
     EXPECT_TRUE(SaveRootRegionPng(wizard->display(), 0, 0, 640, 480,
                                   kScreenshots + "/error-dialog-small-screen.png"));
@@ -297,6 +322,16 @@ TEST_F(InstallTest, AMessageWiderThanTheScreenIsBrokenToFitIt)
     EXPECT_GE(ReadDialog(wizard->display(), *dialog).textLines, 3);
     PressOk(*wizard, *dialog);
     EXPECT_EQ(wizard->ShowingPage(), 2);
+
+    const std::string destination = work_ / std::string(60, 'd');
+    ASSERT_NO_FATAL_FAILURE(InstallEarlierWithChangedNotes(destination));
+    const std::optional<Box> kept = finishInto(destination);
+    ASSERT_TRUE(kept);
+    const DialogLook look = ReadDialog(wizard->display(), *kept);
+    ASSERT_EQ(look.textLines, 3) << "the notice, and the file kept broken in two";
+    EXPECT_GT(look.lineStarts[1], look.lineStarts[0] + 3) << "the file is indented";
+    PressOk(*wizard, *kept);
+    EXPECT_EQ(wizard->WaitForExit(5000), std::optional<int>(0));
 }
 
 TEST_F(InstallTest, AMessageWithANewlineShowsOnTwoLines)
@@ -340,16 +375,8 @@ TEST_F(InstallTest, ASettingsLinkIsNamedThenThePlayerStarts)
 // dialog before the player starts; the file stays as the user left it.
 TEST_F(InstallTest, AnUpgradeNamesTheChangedFilesItKeepsThenThePlayerStarts)
 {
-    const std::string tree = work_ / "product";
-    fs::copy(kSampleProduct, tree, fs::copy_options::recursive);
-    std::ofstream(tree + "/notes.txt") << "shipped in the earlier version\n";
-    const std::string earlier = work_ / "earlier.run";
-    ASSERT_TRUE(::Run(Quote(kMkinstaller) + " " + Quote(kImage) + " " + Quote(tree) + " " +
-                      Quote(earlier)));
     const std::string destination = work_ / "dest";
-    ASSERT_TRUE(::Run(Quote(earlier) + " -s " + Quote(destination)));
-    std::ofstream(destination + "/notes.txt", std::ios::app) << "changed by the user\n";
-
+    ASSERT_NO_FATAL_FAILURE(InstallEarlierWithChangedNotes(destination));
     auto wizard = StartOnPage2(kSampleInstaller);
     ASSERT_TRUE(wizard->Found());
     const std::optional<Box> dialog = FinishInto(*wizard, destination);
@@ -495,6 +522,28 @@ TEST_F(SlowInstallTest, TheBarFillsUpAndThePlayerStarts)
     ASSERT_EQ(wizard->WaitForExit(), std::optional<int>(0));
     EXPECT_EQ(wizard->Output(), "started\n");
     EXPECT_EQ(fs::file_size(destination + "/data/blob"), 6u * 1024 * 1024);
+}
+
+// An upgrade killed half way is undone before this one unpacks; the wizard
+// says so once all is installed, and the player starts when that is read.
+TEST_F(SlowInstallTest, AnInterruptedRunIsNamedOnceInstalledThenThePlayerStarts)
+{
+    const std::string destination = work_ / "dest";
+    ASSERT_TRUE(::Run(Quote(kSampleInstaller) + " -s " + Quote(destination)));
+    ::Run("LD_PRELOAD=" + Quote(kWriteFault) + " OVELO8_WRITE_FAULT=rename:1:9 " +
+          Quote(installer_) + " -s " + Quote(destination) + " 2>/dev/null");
+    ASSERT_TRUE(fs::exists(destination + "/.ovelo8-work")) << "no killed run to recover";
+    auto wizard = StartOnPage2(installer_, Slowly());
+    ASSERT_TRUE(wizard->Found());
+    const std::optional<Box> dialog = FinishInto(*wizard, destination);
+    ASSERT_TRUE(dialog);
+    std::error_code error;
+    EXPECT_EQ(fs::file_size(destination + "/data/blob", error), 6u * 1024 * 1024)
+        << "the message came before the unpacking had ended";
+    EXPECT_FALSE(wizard->WaitForExit(300)) << "the message waits for the user";
+    PressOk(*wizard, *dialog);
+    ASSERT_EQ(wizard->WaitForExit(5000), std::optional<int>(0));
+    EXPECT_EQ(wizard->Output(), "started\n");
 }
 
 // ----------------------------------------- C puts the destination back
