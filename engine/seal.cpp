@@ -3,6 +3,7 @@
 
 #include "bytes.h"
 #include "cksum.h"
+#include "format.h"
 
 #include <algorithm>
 #include <string>
@@ -10,7 +11,6 @@
 
 namespace {
 
-constexpr std::size_t kCrcDigits = 10;
 constexpr std::size_t kCheckStep = 256 * 1024;  // bytes read and summed between two looks
 
 // Decimal digits up to a blank or the end; false on anything else.
@@ -38,7 +38,7 @@ bool ParseRoom(const std::string& data, std::size_t* at, Seal* seal)
 
 std::optional<Seal> ParseSeal(const std::string& data, off_t dataOffset)
 {
-    if (data.size() < 2 + kCrcDigits)
+    if (data.size() < 2 + kSealCrcDigits)
         return std::nullopt;
     const bool withRoom = data.compare(0, 2, "2 ") == 0;
     if (!withRoom && data.compare(0, 2, "1 ") != 0)
@@ -46,7 +46,7 @@ std::optional<Seal> ParseSeal(const std::string& data, off_t dataOffset)
     Seal seal;
     std::size_t at = 2;
     std::uint64_t crc = 0;
-    const std::size_t crcAt = data.size() - kCrcDigits;
+    const std::size_t crcAt = data.size() - kSealCrcDigits;
     if (!ParseNumber(data, &at, &seal.bytes) || !ParseNumber(data, &at, &seal.entries) ||
         (withRoom && !ParseRoom(data, &at, &seal)) || at != crcAt ||
         !ParseNumber(data, &at, &crc) || crc > UINT32_MAX)
@@ -58,12 +58,11 @@ std::optional<Seal> ParseSeal(const std::string& data, off_t dataOffset)
 
 }  // namespace
 
-// Ours is the subfield "Ov" of the extra field.
 bool SealOf(const GzipHeader& header, std::optional<Seal>* seal)
 {
     seal->reset();
     std::optional<Subfield> field;
-    if (!FindSubfield(header.extra, "Ov", &field))
+    if (!FindSubfield(header.extra, kSealId, &field))
         return false;
     if (!field)
         return true;  // no seal
@@ -95,18 +94,32 @@ Fault AddToChecksum(int fd, off_t from, off_t to, CksumCrc* crc, Observer& obser
 
 }  // namespace
 
-// The checksum covers the whole payload but its own digits.
+std::string SealData(const SealTally& tally, std::uint32_t crc)
+{
+    std::string data = "2 " + std::to_string(tally.bytes) + " " + std::to_string(tally.entries) + " ";
+    for (const std::uint64_t room : tally.room)
+        data += std::to_string(room) + " ";
+    return data + FormatText("%010u", crc);
+}
+
+Fault PayloadChecksum(int fd, const Payload& payload, off_t crcOffset, Observer& observer,
+                      std::uint32_t* crc)
+{
+    CksumCrc sum;
+    const off_t digits = payload.start + crcOffset;
+    Fault fault = AddToChecksum(fd, payload.start, digits, &sum, observer);
+    if (fault == Fault::kNone)
+        fault = AddToChecksum(fd, digits + static_cast<off_t>(kSealCrcDigits),
+                              payload.start + payload.length, &sum, observer);
+    *crc = sum.Final();
+    return fault;
+}
+
 Fault CheckSeal(int fd, const Payload& payload, const Seal& seal, Observer& observer)
 {
-    CksumCrc crc;
-    const off_t digits = payload.start + seal.crcOffset;
-    Fault fault = AddToChecksum(fd, payload.start, digits, &crc, observer);
-    if (fault == Fault::kNone)
-        fault = AddToChecksum(fd, digits + static_cast<off_t>(kCrcDigits),
-                              payload.start + payload.length, &crc, observer);
-    if (fault == Fault::kNone && crc.Final() != seal.crc)
-        fault = Fault::kChecksumMismatch;
-    return fault;
+    std::uint32_t crc = 0;
+    const Fault fault = PayloadChecksum(fd, payload, seal.crcOffset, observer, &crc);
+    return fault == Fault::kNone && crc != seal.crc ? Fault::kChecksumMismatch : fault;
 }
 
 namespace {

@@ -24,7 +24,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <sys/types.h>
+
+constexpr char kSealId[] = "Ov";             // its subfield's ID
+constexpr std::size_t kSealCrcDigits = 10;  // the CRC's, closing it
 
 // Fragment sizes the seal records the product's room for: 512 << i.
 constexpr std::size_t kSealFragmentSizes = 8;
@@ -67,9 +71,17 @@ struct SealTally {
     bool Matches(const Seal& seal) const;
 };
 
-// Whether the payload's bytes, read through fd, give the seal's checksum:
-// kNone, kChecksumMismatch, or kStopped when the observer, asked between
+// A version 2 seal of what tally counted, with crc as its checksum.
+std::string SealData(const SealTally& tally, std::uint32_t crc);
+
+// The checksum of the payload's bytes, read through fd, but the seal's
+// digits at crcOffset from its start, into *crc: kNone, kChecksumMismatch
+// when they can not be read, or kStopped when the observer, asked between
 // steps of 256 KiB, said so.
+Fault PayloadChecksum(int fd, const Payload& payload, off_t crcOffset, Observer& observer,
+                      std::uint32_t* crc);
+// Whether they give the seal's checksum: kNone, kChecksumMismatch or
+// kStopped, as above.
 Fault CheckSeal(int fd, const Payload& payload, const Seal& seal, Observer& observer);
 
 #endif

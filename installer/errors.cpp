@@ -17,11 +17,7 @@ void ShowInDialog(const std::string& shown)
 {
     const std::string text = heldNote + (heldNote.empty() || shown.empty() ? "" : "\n") + shown;
     heldNote.clear();
-    // Each newline of the text becomes a line break in the dialog.
-    XmString message = XmStringCreateLtoR(const_cast<char*>(text.c_str()),
-                                          const_cast<char*>(XmFONTLIST_DEFAULT_TAG));
-    XtVaSetValues(ErrorDialog, XmNmessageString, message, nullptr);
-    XmStringFree(message);
+    SetLabelText(ErrorDialog, XmNmessageString, text);
     XtManageChild(ErrorDialog);
 }
 

@@ -151,6 +151,9 @@ void RegisterCallbacks();
 void CreateProgressGraphics();
 // The window's properties for the window manager, just before it is mapped.
 void PrepareWindowForMapping();
+// A label's text (resource: XmNlabelString, XmNmessageString), a line
+// break for each newline.
+void SetLabelText(Widget label, const char* resource, const std::string& text);
 
 // The callback of the accelerator items of dummypopup; client data = index.
 void AcceleratorDispatch(Widget, XtPointer client_data, XtPointer);

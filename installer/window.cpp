@@ -468,14 +468,6 @@ int TextRoom(Widget label, int width)
     return width - 2 * (marginWidth + highlight + shadow) - marginLeft - marginRight;
 }
 
-void SetLabelText(Widget label, const char* resource, const std::string& text)
-{
-    XmString string = XmStringCreateLtoR(const_cast<char*>(text.c_str()),
-                                         const_cast<char*>(XmFONTLIST_DEFAULT_TAG));
-    XtVaSetValues(label, resource, string, nullptr);
-    XmStringFree(string);
-}
-
 // The captions are as wide as their attachments make them.  In a font
 // wider than Helvetica (the server's built-in "fixed", say) a line would
 // be cut off at the right: it is broken between words instead.
@@ -687,6 +679,14 @@ void LeavePlacementToWindowManager()
 }
 
 }  // namespace
+
+void SetLabelText(Widget label, const char* resource, const std::string& text)
+{
+    XmString string = XmStringCreateLtoR(const_cast<char*>(text.c_str()),
+                                         const_cast<char*>(XmFONTLIST_DEFAULT_TAG));
+    XtVaSetValues(label, resource, string, nullptr);
+    XmStringFree(string);
+}
 
 // Last, so that no later change to the shell brings the position back.
 void PrepareWindowForMapping()

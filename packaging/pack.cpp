@@ -12,7 +12,6 @@
 #include "bytes.h"
 #include "chunk_index.h"
 #include "gzip_header.h"
-#include "cksum.h"
 #include "descriptor.h"
 #include "parallel_inflate.h"
 #include "product_archive.h"
@@ -272,23 +271,12 @@ bool CompressAll(Job* job, ArchiveStream* archive, std::vector<Chunk>* chunks, F
 
 // ---- The member's header and trailer, and the seal ----
 
-// The seal's data but its CRC digits: "2 BYTES ENTRIES U512 ... U65536 ".
-std::string SealText(const SealTally& need)
-{
-    std::string text = "2 " + std::to_string(need.bytes) + " " + std::to_string(need.entries) + " ";
-    for (const std::uint64_t used : need.room)
-        text += std::to_string(used) + " ";
-    return text;
-}
-
 // gzip's fixed header (no name, no time, made on Unix) with the extra
 // field: the index, the product's version when there is one, then the
-// seal, whose 10 CRC digits close the header.
+// seal, whose CRC digits close the header.
 std::string Header(const std::vector<Chunk>& chunks, const std::string& version,
-                   const std::string& seal, std::uint32_t crc)
+                   const std::string& seal)
 {
-    char digits[11];
-    std::snprintf(digits, sizeof digits, "%010u", crc);
     const auto subfield = [](const char* id, const std::string& data) {
         std::string field = id;
         PutLittleEndian(&field, data.size(), 2);
@@ -296,29 +284,10 @@ std::string Header(const std::vector<Chunk>& chunks, const std::string& version,
     };
     const std::string extra = subfield(kChunkIndexId, EncodeChunkIndex(chunks)) +
                               (version.empty() ? "" : subfield(kProductVersionId, version)) +
-                              subfield("Ov", seal + digits);
+                              subfield(kSealId, seal);
     std::string header("\x1f\x8b\x08\x04\0\0\0\0\0\x03", 10);
     PutLittleEndian(&header, extra.size(), 2);
     return header + extra;
-}
-
-// The seal's CRC: cksum's, of the whole member at base without its own
-// digits.
-bool SealCrc(int fd, std::uint64_t base, const std::string& header, std::uint64_t end,
-             std::uint32_t* crc)
-{
-    CksumCrc cksum;
-    cksum.Update(reinterpret_cast<const unsigned char*>(header.data()), header.size() - 10);
-    std::vector<unsigned char> buffer(kCheckRead);
-    for (std::uint64_t at = header.size(); at < end;) {
-        const std::size_t count = std::min<std::uint64_t>(buffer.size(), end - at);
-        if (!ReadExactly(fd, buffer.data(), count, static_cast<off_t>(base + at)))
-            return false;
-        cksum.Update(buffer.data(), count);
-        at += count;
-    }
-    *crc = cksum.Final();
-    return true;
 }
 
 // Reads the payload back as the installer will: the index must fit the
@@ -381,8 +350,7 @@ bool CopyImage(const char* imagePath, int output, std::uint64_t* length, Failure
 bool WritePayload(Job* job, ArchiveStream* archive, const SealTally& need,
                   const std::string& version, std::uint64_t* length, Failure* failure)
 {
-    const std::string seal = SealText(need);
-    job->dataStart = Header(std::vector<Chunk>(job->chunkCount), version, seal, 0).size();
+    job->dataStart = Header(std::vector<Chunk>(job->chunkCount), version, SealData(need, 0)).size();
     std::vector<Chunk> chunks;
     if (!CompressAll(job, archive, &chunks, failure))
         return false;
@@ -397,15 +365,23 @@ bool WritePayload(Job* job, ArchiveStream* archive, const SealTally& need,
     PutLittleEndian(&trailer, crc, 4);
     PutLittleEndian(&trailer, job->archiveSize & 0xffffffffu, 4);
     *length = job->dataStart + compressed + trailer.size();
-    std::uint32_t sealCrc = 0;
-    std::string header = Header(chunks, version, seal, 0);
+    // The header goes in twice: the seal's checksum is that of the whole
+    // member as the installer reads it, but its own digits.
+    std::string header = Header(chunks, version, SealData(need, 0));
     if (!WriteExactly(job->output, trailer.data(), trailer.size(),
-                      static_cast<off_t>(job->base + job->dataStart + compressed)))
+                      static_cast<off_t>(job->base + job->dataStart + compressed)) ||
+        !WriteExactly(job->output, header.data(), header.size(), static_cast<off_t>(job->base)))
         return FailedWrite(failure);
-    if (!SealCrc(job->output, job->base, header, *length, &sealCrc))
+    Payload payload;
+    payload.start = static_cast<off_t>(job->base);
+    payload.length = static_cast<off_t>(*length);
+    Observer unwatched;
+    std::uint32_t sealCrc = 0;
+    if (PayloadChecksum(job->output, payload, static_cast<off_t>(header.size() - kSealCrcDigits),
+                        unwatched, &sealCrc) != Fault::kNone)
         return Fail(failure, std::string("could not read the installer file back: ") +
                                  std::strerror(errno));
-    header = Header(chunks, version, seal, sealCrc);
+    header = Header(chunks, version, SealData(need, sealCrc));
     if (!WriteExactly(job->output, header.data(), header.size(), static_cast<off_t>(job->base)))
         return FailedWrite(failure);
     return SelfCheck(job->output, job->base, *length, failure);
