@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <cerrno>
 #include <string>
 #include <string_view>
@@ -30,6 +31,12 @@ inline bool WriteAll(int fd, std::string_view text)
         text.remove_prefix(static_cast<std::size_t>(written));
     }
     return true;
+}
+
+// Whether all count bytes at data are zero.
+inline bool IsZero(const char* data, std::size_t count)
+{
+    return count == 0 || (data[0] == 0 && std::memcmp(data, data + 1, count - 1) == 0);
 }
 
 // The number held in bytes little-endian bytes at p.

@@ -1,6 +1,8 @@
 // The checks of the tar stream, header by header.
 #include "tar_filter.h"
 
+#include "bytes.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string_view>
@@ -86,11 +88,6 @@ bool ChecksumMatches(const char* header)
 bool IsPosix(const char* header)
 {
     return std::memcmp(header + kMagic.offset, "ustar\0", 6) == 0;
-}
-
-bool IsZeroBlock(const char* block)
-{
-    return block[0] == 0 && std::memcmp(block, block + 1, kTarBlock - 1) == 0;
 }
 
 // "./a/./b/" becomes "a/b"; false for an absolute name or a ".." in it.
@@ -244,11 +241,11 @@ bool TarFilter::Pass(const char* blocks, std::size_t count, const ArchiveSink& s
         const char* block = blocks + at;
         at += kTarBlock;
         if (ended_) {
-            if (!IsZeroBlock(block))
+            if (!IsZero(block, kTarBlock))
                 Refuse(Fault::kDataAfterEnd);
             continue;
         }
-        if (IsZeroBlock(block)) {
+        if (IsZero(block, kTarBlock)) {
             ended_ = true;
             if (extendedPending_)
                 Refuse(Fault::kArchiveEndsEarly);

@@ -247,13 +247,13 @@ bool StillThere(int root, int fd)
 
 }  // namespace
 
-void ApplyFolderState(int root, const FolderState& state)
+bool ApplyFolderState(int root, const FolderState& state)
 {
     const Descriptor folder = OpenBeneath(root, state.path, O_RDONLY | O_DIRECTORY);
-    if (folder) {
-        fchmod(folder.get(), state.mode);
-        futimens(folder.get(), state.times);
-    }
+    if (!folder)
+        return false;
+    const bool moded = fchmod(folder.get(), state.mode) == 0;  // the times even so
+    return futimens(folder.get(), state.times) == 0 && moded;
 }
 
 Outcome WorkFolder::Take(int root, Recovered* recovered)

@@ -106,7 +106,8 @@ private:
     std::vector<Outcome> notKept_;
 };
 
-// Gives the folder at path beneath root the mode and times of state.
-void ApplyFolderState(int root, const FolderState& state);
+// Gives the folder at path beneath root the mode and times of state; false,
+// errno set, when it could not be given both.
+bool ApplyFolderState(int root, const FolderState& state);
 
 #endif

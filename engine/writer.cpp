@@ -87,11 +87,6 @@ std::size_t BlockOf(int folder)
     return fs.f_frsize;
 }
 
-bool IsZero(const char* data, std::size_t count)
-{
-    return count == 0 || (data[0] == 0 && std::memcmp(data, data + 1, count - 1) == 0);
-}
-
 }  // namespace
 
 ProductWriter::ProductWriter()
@@ -622,11 +617,9 @@ bool ProductWriter::ApplyNewFolderLooks()
 // entries are in them.
 bool ProductWriter::ApplyExistingFolderLooks()
 {
-    for (auto state = journal_.after.rbegin(); state != journal_.after.rend(); ++state) {
-        const Descriptor fd = OpenBeneath(root_.get(), state->path, O_RDONLY | O_DIRECTORY);
-        if (!fd || fchmod(fd.get(), state->mode) == -1 || futimens(fd.get(), state->times) == -1)
+    for (auto state = journal_.after.rbegin(); state != journal_.after.rend(); ++state)
+        if (!ApplyFolderState(root_.get(), *state))
             return FailWithErrno(Fault::kCannotSetMode, state->path);
-    }
     return true;
 }
 
