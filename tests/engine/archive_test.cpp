@@ -411,10 +411,6 @@ TEST(Destination, AFolderSwappedInAfterTheWalkIsNeverWrittenInto)
     EXPECT_EQ(rmdir(path.c_str()), 0) << "the swapped-in folder was written into";
 }
 
-}  // namespace
-
-namespace {
-
 // Links that lead to each other on the way are given up, not followed for ever.
 TEST(Destination, ALinkLoopOnTheWayFailsInsteadOfHanging)
 {
@@ -458,10 +454,6 @@ TEST(Writer, ANewDestinationThatAppearedMeanwhileIsNeverReplaced)
     EXPECT_TRUE(writer.Appeared());
     EXPECT_EQ(rmdir((scratch / "dest").c_str()), 0) << "the folder that appeared was replaced";
 }
-
-}  // namespace
-
-namespace {
 
 // Room and inodes as the file system reports them, against a product of
 // 40 KiB in 4 KiB blocks and 10 entries.

@@ -14,19 +14,12 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 namespace {
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 void WriteFile(const std::string& path, const std::string& bytes)
 {

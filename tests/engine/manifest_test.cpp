@@ -86,10 +86,6 @@ TEST(Manifest, OnePastItsBoundsIsNotRead)
     EXPECT_EQ(ReadBack("f 0 0 0 p" + path + "\n"), "refused");
 }
 
-}  // namespace
-
-namespace {
-
 // A manifest in a scratch folder that lists what it is given.
 class Installed : public ::testing::Test {
 protected:

@@ -9,21 +9,12 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 const char kLines[] = "Bandwidth=10485800\nMaxBandwidth=10485800\n";
-
-std::string Contents(const std::string& path)
-{
-    std::ifstream file(path);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 void Put(const std::string& path, const std::string& text, mode_t mode)
 {
@@ -66,7 +57,7 @@ TEST_F(SettingsFileTest, IsMadeOrReplacedWholeKeepingTheModeOfTheOld)
     Put(file, "Bandwidth=1\nsomething much longer than the two lines together, to be gone\n", 0600);
     EXPECT_EQ(Written(), Fault::kNone);
     umask(mask);
-    EXPECT_EQ(Contents(file), kLines);
+    EXPECT_EQ(ReadFile(file), kLines);
     ASSERT_EQ(stat(file.c_str(), &made), 0);
     EXPECT_EQ(made.st_mode & 0777, 0600u);
     EXPECT_EQ(Entries(home.path()), 1u) << "a temporary file was left behind";
@@ -78,7 +69,7 @@ TEST_F(SettingsFileTest, NeverWritesThroughALinkOrIntoAFifo)
     Put(target, "secret\n", 0600);
     ASSERT_EQ(symlink(target.c_str(), file.c_str()), 0);
     EXPECT_EQ(Written(), Fault::kSettingsLink);
-    EXPECT_EQ(Contents(target), "secret\n");
+    EXPECT_EQ(ReadFile(target), "secret\n");
 
     unlink(file.c_str());
     ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
@@ -92,7 +83,7 @@ TEST_F(SettingsFileTest, ForeignFileIsLeftAlone)
     Put(file, "theirs\n", 0644);
     ASSERT_EQ(chown(file.c_str(), 65534, 65534), 0);
     EXPECT_EQ(Written(), Fault::kSettingsForeign);
-    EXPECT_EQ(Contents(file), "theirs\n");
+    EXPECT_EQ(ReadFile(file), "theirs\n");
 }
 
 TEST_F(SettingsFileTest, AnEmptyOrRelativeHomeIsNoHome)

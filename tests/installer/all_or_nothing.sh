@@ -26,28 +26,22 @@ snapshot() {
         find . -type f -exec cksum {} + | LC_ALL=C sort)
 }
 
+# add_mine DIR: the files a user adds to an installation.
+add_mine() { printf 'mine\n' | tee "$1/notes.txt" >"$1/clips/mine.ovl"; }
+
 # earlier DIR: the sample installed into DIR, files of the user's added,
 # and its snapshot in $work/before.
 earlier() {
     rm -rf "$1"
     run "$sample" -s "$1"
     expect_status 0
-    printf 'mine\n' >"$1/notes.txt"
-    printf 'mine\n' >"$1/clips/mine.ovl"
+    add_mine "$1"
     touch -d '2020-01-02 03:04:05' "$1/clips" "$1"
     snapshot "$1" >"$work/before"
 }
 
 expect_as_before() {
     snapshot "$1" | diff "$work/before" - >&2 || fail "$1 changed (differences above)"
-}
-
-# with_fault FAULT COMMAND...: run, the installer's writes going wrong as
-# FAULT says (see tests/support/write_fault.c).
-with_fault() {
-    local fault=$1
-    shift
-    run env LD_PRELOAD="$WRITE_FAULT" OVELO8_WRITE_FAULT="$fault" "$@"
 }
 
 expect_no_hidden_folder() {
@@ -231,8 +225,7 @@ begin "killed at any moment of an upgrade, the next run completes it or puts bac
 # Every file changes between the versions, so that every move is one the
 # kill can land in; half the rounds then install again, half uninstall.
 cp -a "$scratch/changed" "$work/expected"
-printf 'mine\n' >"$work/expected/notes.txt"
-printf 'mine\n' >"$work/expected/clips/mine.ovl"
+add_mine "$work/expected"
 seed=${OVELO8_TEST_SEED:-$(date +%s)}
 echo "kill moments drawn with OVELO8_TEST_SEED=$seed" >&2
 RANDOM=$seed
@@ -262,8 +255,7 @@ begin "killed while its work folder is cleared away, the next run goes on as if 
 cp -a "$SAMPLE_PRODUCT" "$work/changed"
 find "$work/changed" -type f -exec sh -c 'printf "changed\n" >>"$1"' sh {} \;
 package "$work/changed" "$work/changed.run"
-printf 'mine\n' >"$work/changed/notes.txt"
-printf 'mine\n' >"$work/changed/clips/mine.ovl"
+add_mine "$work/changed"
 for n in $(seq 30); do  # every unlink of the upgrade, its last ones those of the clearing
     earlier "$work/dest"
     with_fault "unlink:$n:9" "$work/changed.run" -s "$work/dest"

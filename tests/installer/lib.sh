@@ -95,6 +95,14 @@ run_in() {
     run env -C "$dir" "$@"
 }
 
+# with_fault FAULT COMMAND...: run, the installer's writes going wrong as
+# FAULT says (see tests/support/write_fault.c).
+with_fault() {
+    local fault=$1
+    shift
+    run env LD_PRELOAD="$WRITE_FAULT" OVELO8_WRITE_FAULT="$fault" "$@"
+}
+
 # The payload length a packaged file names, and its payload bytes.
 payload_length() {
     tail -n 1 "$1"

@@ -204,7 +204,7 @@ for v in 1 2; do
 done
 install "$work/p1.run" "$work/dest"
 listing=$(tree_listing "$work/dest")
-run env LD_PRELOAD="$WRITE_FAULT" OVELO8_WRITE_FAULT=syncfs:fail:2 "$work/p2.run" -s "$work/dest"
+with_fault syncfs:fail:2 "$work/p2.run" -s "$work/dest"
 expect_failed_run
 expect_err_ends "$unpack_failed"
 [ "$(tree_listing "$work/dest")" = "$listing" ] || fail "not put back: $(tree_listing "$work/dest")"

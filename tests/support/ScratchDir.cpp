@@ -1,5 +1,5 @@
 // Scratch folders that go with their content, even when the test is
-// interrupted or crashes.
+// interrupted or crashes; and a file read back whole.
 #include "ScratchDir.h"
 
 #include <signal.h>
@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -94,4 +96,10 @@ ScratchDir::~ScratchDir()
 {
     if (!path_.empty())
         RemoveTree(path_);
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }

@@ -7,6 +7,7 @@
 //                                       content; path() is empty if it could
 //                                       not be made; what is in it goes as
 //                                       well when the test is interrupted
+//   ReadFile(path)                      a file's bytes, "" when it can not be read
 //
 // Cases that need root (they run the installer as nobody, hand folders to
 // another owner or expect /usr/local writable) begin with
@@ -36,3 +37,5 @@ public:
 private:
     std::string path_;
 };
+
+std::string ReadFile(const std::string& path);

@@ -1,5 +1,5 @@
-/* Loaded into the installer under test (LD_PRELOAD) to make its writes into
- * files (write and pwritev) go wrong on cue, as a slow or full disk or a user would:
+/* Loaded into the installer under test (LD_PRELOAD) to make its writes (write,
+ * pwritev), renames, unlinks, syncfs, fchmod, futimens and fsync go wrong on cue:
  *   OVELO8_WRITE_FAULT=pause:MICROSECONDS   every write waits that long
  *   OVELO8_WRITE_FAULT=fail:BYTES           writes fail (ENOSPC) past BYTES
  *   OVELO8_WRITE_FAULT=signal:BYTES:SIGNAL  SIGNAL is sent once BYTES are written
@@ -152,6 +152,14 @@ int unlinkat(int folder, const char* name, int flags)
     return real(folder, name, flags);
 }
 
+/* Whether the call named is to fail, as OVELO8_WRITE_FAULT=NAME:fail says. */
+static int Fails(const char* name)
+{
+    const char* fault = getenv("OVELO8_WRITE_FAULT");
+    const size_t length = strlen(name);
+    return fault && strncmp(fault, name, length) == 0 && strcmp(fault + length, ":fail") == 0;
+}
+
 int syncfs(int fd)
 {
     static int (*real)(int);
@@ -161,20 +169,12 @@ int syncfs(int fd)
     const char* fault = getenv("OVELO8_WRITE_FAULT");
     unsigned long long from = 1;
     ++calls;
-    if (fault && (strcmp(fault, "syncfs:fail") == 0 ||
+    if (fault && (Fails("syncfs") ||
                   (sscanf(fault, "syncfs:fail:%llu", &from) == 1 && calls >= from))) {
         errno = EIO;
         return -1;
     }
     return real(fd);
-}
-
-/* Whether the call named is to fail, as OVELO8_WRITE_FAULT=NAME:fail says. */
-static int Fails(const char* name)
-{
-    const char* fault = getenv("OVELO8_WRITE_FAULT");
-    const size_t length = strlen(name);
-    return fault && strncmp(fault, name, length) == 0 && strcmp(fault + length, ":fail") == 0;
 }
 
 int fchmod(int fd, mode_t mode)

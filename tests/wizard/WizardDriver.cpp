@@ -15,8 +15,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <set>
 #include <thread>
 
 extern char** environ;
@@ -38,14 +37,15 @@ void Sleep(int ms)
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-// The environment of the child: ours, with HOME and PATH as asked, and the
-// variables added.
+// The environment of the child: ours, with HOME, PATH and DISPLAY as
+// asked, and the variables added.
 std::vector<std::string> ChildEnvironment(const LaunchOptions& options)
 {
     std::vector<std::string> env;
     for (char** entry = environ; *entry; ++entry) {
         const std::string variable = *entry;
-        if (variable.rfind("HOME=", 0) == 0)
+        if (variable.rfind("HOME=", 0) == 0 ||
+            (variable.rfind("DISPLAY=", 0) == 0 && !options.display.empty()))
             continue;
         if (variable.rfind("PATH=", 0) == 0 && !options.pathPrefix.empty()) {
             env.push_back("PATH=" + options.pathPrefix + ":" + variable.substr(5));
@@ -55,6 +55,8 @@ std::vector<std::string> ChildEnvironment(const LaunchOptions& options)
     }
     if (options.home)
         env.push_back("HOME=" + *options.home);
+    if (!options.display.empty())
+        env.push_back("DISPLAY=" + options.display);
     env.insert(env.end(), options.environment.begin(), options.environment.end());
     return env;
 }
@@ -141,6 +143,11 @@ std::optional<Box> FindTopLevel(Display* display, const std::string& title)
     return std::nullopt;
 }
 
+std::vector<Box> ShownTopLevels(Display* display)
+{
+    return ViewableChildren(display, DefaultRootWindow(display));
+}
+
 std::optional<std::string> SmallScreenDisplay()
 {
     std::string display = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
@@ -153,16 +160,41 @@ std::optional<std::string> SmallScreenDisplay()
     return small ? std::optional<std::string>(display) : std::nullopt;
 }
 
-DisplayChosen::DisplayChosen(const std::string& display)
-    : saved_(std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "")
+Image Capture(Display* display, const Box& box)
 {
-    setenv("DISPLAY", display.c_str(), 1);
+    return Image(XGetImage(display, box.window, 0, 0, box.width, box.height, AllPlanes,
+                           ZPixmap));
 }
 
-DisplayChosen::~DisplayChosen()
+std::size_t DistinctColours(XImage* image)
 {
-    setenv("DISPLAY", saved_.c_str(), 1);
+    std::set<unsigned long> colours;
+    for (int y = 0; image && y < image->height; ++y)
+        for (int x = 0; x < image->width; ++x)
+            colours.insert(XGetPixel(image, x, y));
+    return colours.size();
 }
+
+template <typename Item>
+std::optional<std::vector<Item>> WindowProperty(Display* display, Window window,
+                                                const char* name, Atom type)
+{
+    Atom actual = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(display, window, XInternAtom(display, name, False), 0, 1 << 20,
+                           False, type, &actual, &format, &count, &after, &data) != Success ||
+        !data)
+        return std::nullopt;
+    const Item* items = reinterpret_cast<const Item*>(data);
+    std::vector<Item> result(items, items + count);
+    XFree(data);
+    return result;
+}
+
+template std::optional<std::vector<char>> WindowProperty(Display*, Window, const char*, Atom);
+template std::optional<std::vector<long>> WindowProperty(Display*, Window, const char*, Atom);
 
 bool Run(const std::string& command)
 {
@@ -181,17 +213,9 @@ std::string Quote(const std::string& text)
     return quoted + "'";
 }
 
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
 Wizard::Wizard(const LaunchOptions& options)
 {
-    display_ = XOpenDisplay(nullptr);
+    display_ = XOpenDisplay(options.display.empty() ? nullptr : options.display.c_str());
     if (!display_)
         return;
     XSetErrorHandler(IgnoreXError);
@@ -514,17 +538,10 @@ std::string Wizard::DestinationText()
             Sleep(10);
             continue;
         }
-        Atom type = None;
-        int format = 0;
-        unsigned long count = 0, after = 0;
-        unsigned char* data = nullptr;
-        if (event.xselection.property != None &&
-            XGetWindowProperty(display_, requestor, property, 0, 1 << 20, True,
-                               AnyPropertyType, &type, &format, &count, &after,
-                               &data) == Success && data) {
-            text.assign(reinterpret_cast<char*>(data), count);
-            XFree(data);
-        }
+        if (event.xselection.property != None)
+            if (const auto chars = WindowProperty<char>(display_, requestor,
+                                                        "WIZARD_TEST_SELECTION", AnyPropertyType))
+                text.assign(chars->begin(), chars->end());
         break;
     }
     XDestroyWindow(display_, requestor);

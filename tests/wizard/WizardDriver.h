@@ -7,15 +7,18 @@
 #pragma once
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 #include <cmath>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 struct LaunchOptions {
     std::string installer;                 // the packaged file to run
+    std::string display;                   // the wizard's and the driver's; empty: $DISPLAY
     std::optional<std::string> home;       // nullopt: HOME unset
     std::string pathPrefix;                // put before $PATH when not empty
     std::vector<std::string> environment;  // VARIABLE=value, added to the child's
@@ -113,6 +116,9 @@ private:
 
 // Dialog shell of the error dialog while it is up.
 std::optional<Box> FindTopLevel(Display* display, const std::string& title);
+// The windows at the top of the screen that can be seen: the wizards, their
+// dialogs and popups.
+std::vector<Box> ShownTopLevels(Display* display);
 std::string WindowTitle(Display* display, Window window);
 Box Geometry(Display* display, Window window);
 
@@ -120,20 +126,23 @@ Box Geometry(Display* display, Window window);
 // fit a small screen; nullopt when the server has no such screen.
 std::optional<std::string> SmallScreenDisplay();
 
-// Sets DISPLAY for this process, and so for the wizards it starts, while
-// it lives.
-class DisplayChosen {
-public:
-    explicit DisplayChosen(const std::string& display);
-    ~DisplayChosen();
-    DisplayChosen(const DisplayChosen&) = delete;
-    DisplayChosen& operator=(const DisplayChosen&) = delete;
-
-private:
-    std::string saved_;
+// What a window shows, pixel by pixel; empty when it can not be read.
+struct ImageDeleter {
+    void operator()(XImage* image) const { XDestroyImage(image); }
 };
+using Image = std::unique_ptr<XImage, ImageDeleter>;
+Image Capture(Display* display, const Box& box);
+// How many pixel values an image holds (0 for none): a text smoothed at its
+// edges shows shades between its colour and the background's.
+std::size_t DistinctColours(XImage* image);
+
+// The items of a window's property, read as Item (char for 8-bit ones,
+// long for 32-bit ones, as Xlib hands them out); nullopt when the window
+// has no such property, no items when it is of another type.
+template <typename Item>
+std::optional<std::vector<Item>> WindowProperty(Display* display, Window window,
+                                                const char* name, Atom type);
 
 // Runs a command line through /bin/sh; true when it exits with status 0.
 bool Run(const std::string& command);
 std::string Quote(const std::string& text);  // for the shell
-std::string ReadFile(const std::string& path);

@@ -46,17 +46,6 @@ void WriteExecutable(const std::string& path, const std::string& content)
     chmod(path.c_str(), 0755);
 }
 
-struct ImageDeleter {
-    void operator()(XImage* image) const { XDestroyImage(image); }
-};
-using Image = std::unique_ptr<XImage, ImageDeleter>;
-
-Image Capture(Display* display, const Box& box)
-{
-    return Image(XGetImage(display, box.window, 0, 0, box.width, box.height, AllPlanes,
-                           ZPixmap));
-}
-
 // The error dialog read from its pixels: the etched separator divides the
 // message from the button row; the buttons show as runs of white top
 // shadow, the message as bands of dark rows right of the symbol.
@@ -131,19 +120,8 @@ DialogLook ReadDialog(Display* display, const Box& dialog)
 
 std::vector<Atom> WindowState(Display* display, Window window)
 {
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    std::vector<Atom> state;
-    if (XGetWindowProperty(display, window, XInternAtom(display, "_NET_WM_STATE", False), 0, 32,
-                           False, XA_ATOM, &type, &format, &count, &after, &data) == Success &&
-        data) {
-        const long* atoms = reinterpret_cast<long*>(data);
-        state.assign(atoms, atoms + count);
-        XFree(data);
-    }
-    return state;
+    const auto state = WindowProperty<long>(display, window, "_NET_WM_STATE", XA_ATOM);
+    return state ? std::vector<Atom>(state->begin(), state->end()) : std::vector<Atom>();
 }
 
 // Share of the bar painted blue, from its left edge.
@@ -289,12 +267,9 @@ TEST_F(InstallTest, AMessageWiderThanTheScreenIsBrokenToFitIt)
         GTEST_SKIP() << "the X server has no second screen of 640x480";
     LaunchOptions options;
     options.installer = kSampleInstaller;
+    options.display = *small;
     options.home = home_.path();
-    std::unique_ptr<Wizard> wizard;
-    {
-        DisplayChosen chosen(*small);
-        wizard = std::make_unique<Wizard>(options);
-    }
+    auto wizard = std::make_unique<Wizard>(options);
     ASSERT_TRUE(wizard->Found());
     const std::string file = work_ / "a plain file";
     std::ofstream(file) << "in the way\n";

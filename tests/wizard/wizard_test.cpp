@@ -22,7 +22,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <sstream>
 #include <utility>
 #include <vector>
@@ -126,27 +125,17 @@ private:
     std::vector<int> used_;
 };
 
-// Windows mapped at the top of the screen: the wizard and its popups.
-int ViewableTopLevels(Display* display)
-{
-    Window root = None, parent = None;
-    Window* children = nullptr;
-    unsigned count = 0;
-    int viewable = 0;
-    if (!XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count))
-        return 0;
-    for (unsigned i = 0; i < count; ++i) {
-        XWindowAttributes attributes;
-        viewable += XGetWindowAttributes(display, children[i], &attributes) &&
-                    attributes.map_state == IsViewable;
-    }
-    XFree(children);
-    return viewable;
-}
-
 void Screenshot(Wizard& wizard, const std::string& name)
 {
     EXPECT_TRUE(SaveWindowPng(wizard.display(), wizard.window(), kScreenshots + "/" + name));
+}
+
+// The locale of the wizards started from now on, which inherit our environment.
+void UseLanguage(const char* language)
+{
+    unsetenv("LC_ALL");
+    unsetenv("LC_CTYPE");
+    setenv("LANG", language, 1);
 }
 
 class WizardTest : public testing::Test {
@@ -201,20 +190,12 @@ TEST_F(WizardTest, WindowHasItsTitleSizeAndDecorations)
     EXPECT_EQ(shell.height, 350);
 
     Display* display = wizard->display();
-    const Atom hints = XInternAtom(display, "_MOTIF_WM_HINTS", False);
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    ASSERT_EQ(XGetWindowProperty(display, wizard->window(), hints, 0, 5, False,
-                                 AnyPropertyType, &type, &format, &count, &after, &data),
-              Success);
-    ASSERT_NE(data, nullptr);
-    ASSERT_GE(count, 3u);
-    const long* values = reinterpret_cast<long*>(data);
-    EXPECT_TRUE(values[0] & 2) << "decorations flagged";
-    EXPECT_EQ(values[2], 58) << "border, title, window menu and minimize only";
-    XFree(data);
+    const auto hints =
+        WindowProperty<long>(display, wizard->window(), "_MOTIF_WM_HINTS", AnyPropertyType);
+    ASSERT_TRUE(hints);
+    ASSERT_GE(hints->size(), 3u);
+    EXPECT_TRUE((*hints)[0] & 2) << "decorations flagged";
+    EXPECT_EQ((*hints)[2], 58) << "border, title, window menu and minimize only";
 
     // No window manager may offer resizing or maximizing.
     XSizeHints size{};
@@ -229,13 +210,10 @@ TEST_F(WizardTest, WindowHasItsTitleSizeAndDecorations)
     ASSERT_TRUE(XGetIconName(display, wizard->window(), &iconName));
     EXPECT_STREQ(iconName, "Ovelo 8 Installer");
     XFree(iconName);
-    const Atom pidAtom = XInternAtom(display, "_NET_WM_PID", False);
-    ASSERT_EQ(XGetWindowProperty(display, wizard->window(), pidAtom, 0, 1, False, XA_CARDINAL,
-                                 &type, &format, &count, &after, &data),
-              Success);
-    ASSERT_EQ(count, 1u);
-    EXPECT_EQ(*reinterpret_cast<long*>(data), wizard->pid());
-    XFree(data);
+    const auto pid = WindowProperty<long>(display, wizard->window(), "_NET_WM_PID", XA_CARDINAL);
+    ASSERT_TRUE(pid);
+    ASSERT_EQ(pid->size(), 1u);
+    EXPECT_EQ(pid->front(), wizard->pid());
 
     EXPECT_EQ(wizard->ShowingPage(), 1);
     EXPECT_EQ(wizard->Buttons().size(), 4u);
@@ -251,15 +229,8 @@ public:
     DesktopResources(Display* display, const char* resources)
         : display_(display), property_(XInternAtom(display, "RESOURCE_MANAGER", False))
     {
-        Atom type = None;
-        int format = 0;
-        unsigned long count = 0, after = 0;
-        unsigned char* data = nullptr;
-        if (XGetWindowProperty(display_, Root(), property_, 0, 1 << 20, False, XA_STRING, &type,
-                               &format, &count, &after, &data) == Success && data) {
-            saved_ = std::string(reinterpret_cast<char*>(data), count);
-            XFree(data);
-        }
+        if (auto text = WindowProperty<char>(display_, Root(), "RESOURCE_MANAGER", XA_STRING))
+            saved_ = std::string(text->begin(), text->end());
         Put(resources ? std::optional<std::string>(resources) : std::nullopt);
     }
     ~DesktopResources() { Put(saved_); }
@@ -283,22 +254,6 @@ private:
     Atom property_;
     std::optional<std::string> saved_;
 };
-
-// How many pixel values a window shows: a text smoothed at its edges shows
-// shades between its colour and the background's.
-std::size_t Colours(Display* display, const Box& box)
-{
-    XImage* image = XGetImage(display, box.window, 0, 0, box.width, box.height, AllPlanes,
-                              ZPixmap);
-    if (!image)
-        return 0;
-    std::set<unsigned long> colours;
-    for (int y = 0; y < box.height; ++y)
-        for (int x = 0; x < box.width; ++x)
-            colours.insert(XGetPixel(image, x, y));
-    XDestroyImage(image);
-    return colours.size();
-}
 
 std::optional<Box> ShownAt(Wizard& wizard, int x, int y)
 {
@@ -329,9 +284,7 @@ TEST_P(LookTest, ScalesWithTheDesktopAndSmoothsTheText)
     std::unique_ptr<Display, int (*)(Display*)> display(XOpenDisplay(nullptr), XCloseDisplay);
     ASSERT_TRUE(display);
     DesktopResources desktop(display.get(), c.resources);
-    unsetenv("LC_ALL");
-    unsetenv("LC_CTYPE");
-    setenv("LANG", c.language, 1);
+    UseLanguage(c.language);
     LaunchOptions options;
     options.home = home_ / "\xd0\x9f\xd0\xbe\xd0\xbb\xd1\x8c\xd0\xb7\xd0\xbe\xd0\xb2\xd0\xb0"
                            "\xd1\x82\xd0\xb5\xd0\xbb\xd1\x8c \xe7\x94\xa8\xe6\x88\xb7";
@@ -367,10 +320,11 @@ TEST_P(LookTest, ScalesWithTheDesktopAndSmoothsTheText)
 
     const std::optional<Box> caption = ShownAt(*wizard, logoX + logo->width + scaled(10), logoX);
     ASSERT_TRUE(caption) << "the caption above the licence";
+    const std::size_t colours = DistinctColours(Capture(wizard->display(), *caption).get());
     if (c.fontconfigFonts)
-        EXPECT_GT(Colours(wizard->display(), *caption), 2u);
+        EXPECT_GT(colours, 2u);
     else
-        EXPECT_EQ(Colours(wizard->display(), *caption), 2u);
+        EXPECT_EQ(colours, 2u);
     Screenshot(*wizard, std::string("page1-") + c.name + ".png");
 
     wizard->Key(XK_Return);
@@ -478,8 +432,9 @@ TEST_F(WizardTest, LooksTheSameWhateverFontsTheServerHas)
     ASSERT_FALSE(builtIns.display().empty()) << "Xvfb did not start";
     std::vector<std::vector<std::string>> pictures;
     for (const std::string& display : {std::string(std::getenv("DISPLAY")), builtIns.display()}) {
-        DisplayChosen chosen(display);
-        auto wizard = Start();
+        LaunchOptions options;
+        options.display = display;
+        auto wizard = Start(options);
         ASSERT_TRUE(wizard->Found()) << display;
         pictures.push_back(PicturesOfEachPart(
             *wizard, display == builtIns.display() ? "built-in-fonts" : "font-packages"));
@@ -725,13 +680,13 @@ TEST_F(WizardTest, DownInTheFieldPostsTheListAndEscapeRestoresTheText)
     const std::string typed = work_ / "typed";
     wizard->SetDestination(typed);  // the focus stays in the field
     Display* display = wizard->display();
-    const int before = ViewableTopLevels(display);
+    const std::size_t before = ShownTopLevels(display).size();
     wizard->Key(XK_Down);
-    EXPECT_TRUE(wizard->WaitUntil([&] { return ViewableTopLevels(display) == before + 1; }))
+    EXPECT_TRUE(wizard->WaitUntil([&] { return ShownTopLevels(display).size() == before + 1; }))
         << "the list is posted";
     wizard->Key(XK_Down);  // browses to another choice
     wizard->Key(XK_Escape);
-    EXPECT_TRUE(wizard->WaitUntil([&] { return ViewableTopLevels(display) == before; }));
+    EXPECT_TRUE(wizard->WaitUntil([&] { return ShownTopLevels(display).size() == before; }));
     EXPECT_EQ(wizard->DestinationText(), typed);
     EXPECT_EQ(wizard->ShowingPage(), 2);
 }
@@ -790,9 +745,7 @@ TEST_F(WizardTest, FOnPage2InstallsIntoTheTypedDestination)
 // Under a UTF-8 locale the letters typed reach the file system as UTF-8.
 TEST_F(WizardTest, AUtf8LocaleInstallsIntoTheNameAsTyped)
 {
-    unsetenv("LC_ALL");  // the installer inherits our environment
-    unsetenv("LC_CTYPE");
-    setenv("LANG", "C.UTF-8", 1);
+    UseLanguage("C.UTF-8");
     auto wizard = StartOnPage2();
     ASSERT_TRUE(wizard->Found());
     wizard->SetDestination(work_.path() + "/");
@@ -809,9 +762,7 @@ TEST_F(WizardTest, AUtf8LocaleInstallsIntoTheNameAsTyped)
 // (handed out as Latin-1 text through the selection), not its bytes.
 TEST_F(WizardTest, AUtf8LocaleReadsTheHomeChoiceInIt)
 {
-    unsetenv("LC_ALL");
-    unsetenv("LC_CTYPE");
-    setenv("LANG", "C.UTF-8", 1);
+    UseLanguage("C.UTF-8");
     LaunchOptions options;
     options.home = home_ / "h\xc3\xb6m\xc3\xa9";  // a home is offered only when it is ours
     std::filesystem::create_directory(*options.home);
@@ -833,21 +784,10 @@ TEST_F(WizardTest, AUtf8LocaleReadsTheHomeChoiceInIt)
 // (the toolkit keeps one of its own mapped off the screen).
 std::optional<Box> OpenList(Wizard& wizard)
 {
-    Display* display = wizard.display();
-    Window root = None, parent = None;
-    Window* children = nullptr;
-    unsigned count = 0;
     std::optional<Box> list;
-    if (!XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count))
-        return list;
-    for (unsigned i = 0; i < count; ++i) {
-        XWindowAttributes attributes;
-        if (children[i] != wizard.window() &&
-            XGetWindowAttributes(display, children[i], &attributes) &&
-            attributes.map_state == IsViewable && attributes.x >= 0 && attributes.y >= 0)
-            list = Geometry(display, children[i]);
-    }
-    XFree(children);
+    for (const Box& box : ShownTopLevels(wizard.display()))
+        if (box.window != wizard.window() && box.x >= 0 && box.y >= 0)
+            list = box;
     return list;
 }
 
@@ -858,9 +798,6 @@ std::optional<Box> OpenList(Wizard& wizard)
 // them, each as itself, not all as one replacement box.
 TEST_F(WizardTest, EachScriptIsDrawnAsItself)
 {
-    unsetenv("LC_ALL");
-    unsetenv("LC_CTYPE");
-    setenv("LANG", "C.UTF-8", 1);
     struct Word {
         const char* name;
         std::string bytes;
@@ -881,7 +818,7 @@ TEST_F(WizardTest, EachScriptIsDrawnAsItself)
         {"c-locale-e-grave", "\xe8", {}, "C"}};
     std::vector<std::string> fields, lists;
     for (const Word& word : words) {
-        setenv("LANG", word.language, 1);
+        UseLanguage(word.language);
         LaunchOptions options;
         options.home = home_ / word.bytes;  // the home choice: ".../уют/Ovelo8"
         std::filesystem::create_directories(*options.home);  // offered only when ours
@@ -929,11 +866,8 @@ TEST_F(WizardTest, NearTheBottomOfASmallScreenTheListOpensAboveTheField)
         GTEST_SKIP() << "the X server has no second screen of 640x480";
     LaunchOptions options;
     options.arguments = {"-geometry", "+0+390"};
-    std::unique_ptr<Wizard> wizard;
-    {
-        DisplayChosen chosen(*small);  // the driver's and the installer's
-        wizard = Start(options);
-    }
+    options.display = *small;
+    auto wizard = Start(options);
     ASSERT_TRUE(wizard->Found());
     wizard->Key(XK_Return);  // the buttons lie below the screen's edge
     ASSERT_TRUE(wizard->WaitForPage(2));
@@ -956,13 +890,11 @@ TEST_F(WizardTest, NearTheBottomOfASmallScreenTheListOpensAboveTheField)
 // moment the window shows.
 TEST_F(WizardTest, StartsWithoutWarningsInAnyLocale)
 {
-    unsetenv("LC_ALL");  // the installer inherits our environment
-    unsetenv("LC_CTYPE");
     const std::pair<const char*, const char*> locales[] = {
         {"C.UTF-8", nullptr}, {"C.UTF-8", "/nonexistent"}, {"xx_XX.UTF-8", nullptr},
         {"C", nullptr}};
     for (const auto& [language, localeDir] : locales) {
-        setenv("LANG", language, 1);
+        UseLanguage(language);
         if (localeDir)
             setenv("XLOCALEDIR", localeDir, 1);
         else
